@@ -1,0 +1,86 @@
+#include "log/log.h"
+
+#include "jvm/jvm_host.h"
+#include "platform/os_process.h"
+#include "text/bounded_text.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+
+static FILE* g_sink = nullptr;
+static std::mutex g_sink_lock; // a line, a switch and a close are one unit each
+static char g_message[LONG_TEXT_CAPACITY];
+
+void log_to_console()
+{
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    g_sink = stdout;
+}
+
+void log_to_file(FILE* file)
+{
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    g_sink = file;
+}
+
+// The local time as "YYYY-MM-DD HH:MM:SS". The C runtime of Windows knows no
+// %F and %T, so the fields are spelled out. Empty when the clock cannot be read.
+static void format_timestamp(char* buffer, size_t capacity)
+{
+    struct tm local = {};
+    buffer[0] = '\0';
+    if (os_local_time(time(nullptr), &local) == 0)
+        strftime(buffer, capacity, "%Y-%m-%d %H:%M:%S", &local);
+}
+
+void log_line(const char* message)
+{
+    char stamp[200];
+    format_timestamp(stamp, sizeof stamp);
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    if (g_sink == nullptr)
+        return;
+    fprintf(g_sink, "%s - %s\n", stamp, message);
+    fflush(g_sink);
+}
+
+static void keep_whole_or_empty(int length)
+{
+    if (length < 0 || length >= LONG_TEXT_CAPACITY)
+        g_message[0] = '\0';
+}
+
+void log_format(const char* format, const char* text)
+{
+    keep_whole_or_empty(snprintf(g_message, sizeof g_message, format, text));
+    log_line(g_message);
+}
+
+void log_format(const char* format, int value)
+{
+    keep_whole_or_empty(snprintf(g_message, sizeof g_message, format, value));
+    log_line(g_message);
+}
+
+static void close_log_file()
+{
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    if (g_sink != nullptr && g_sink != stdout)
+        fclose(g_sink);
+    g_sink = nullptr;
+}
+
+void terminate(int code)
+{
+    destroy_jvm();
+    log_format("Terminated with exit code %d.", code);
+    close_log_file();
+    exit(code);
+}
+
+void release_all()
+{
+    destroy_jvm();
+    close_log_file();
+}

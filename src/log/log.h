@@ -1,0 +1,29 @@
+// The log sink: every operational message of the process becomes one
+// timestamped line, "YYYY-MM-DD HH:MM:SS - message", flushed at once. The sink
+// is standard output until the instance's log file is opened.
+#pragma once
+#include <cstdio>
+
+// Points the sink at standard output.
+void log_to_console();
+
+// Makes an open file the sink; it is closed by release_all or terminate.
+void log_to_file(FILE* file);
+
+// Writes one line with the message. Nothing happens when there is no sink.
+void log_line(const char* message);
+
+// Formats one text or one number into the process-wide message buffer and
+// logs it. A message longer than 9999 characters is not cut: the line is
+// written with an empty message. Not for the control path, which logs fixed
+// texts only (the buffer is shared without a lock).
+void log_format(const char* format, const char* text);
+void log_format(const char* format, int value);
+
+// The fatal exit: destroys the VM if one exists, logs the exit code, closes
+// the log file and ends the process through the standard exit.
+[[noreturn]] void terminate(int code);
+
+// The clean-up after a normal stop: destroys the VM if one exists and closes
+// the log file.
+void release_all();

@@ -1,0 +1,47 @@
+// The Service Control Manager: registering services and running as one.
+// Declared once here; the POSIX side has no SCM, and every call there fails.
+#pragma once
+
+// True where an SCM exists.
+bool os_scm_available();
+
+// Registration. Handles are opaque; null (or -1) means failure, and
+// os_last_error tells why.
+void* os_scm_open();
+void* os_scm_create_service(void* scm, const char* name, const char* command_line);
+void* os_scm_open_service_for_delete(void* scm, const char* name);
+int os_scm_delete_service(void* service);
+void os_scm_close(void* handle);
+
+// Running as a service.
+typedef void (*os_service_main_fn)(int argc, char** argv);
+typedef void (*os_control_handler_fn)(unsigned long control);
+
+enum {
+    OS_SERVICE_STOPPED = 1,
+    OS_SERVICE_STOP_PENDING = 3,
+    OS_SERVICE_RUNNING = 4,
+    OS_ACCEPT_STOP = 1,
+    OS_ACCEPT_SHUTDOWN = 4,
+    OS_CONTROL_STOP = 1,
+    OS_CONTROL_SHUTDOWN = 5,
+    OS_ERROR_SERVICE_SPECIFIC = 1066,
+};
+
+struct os_service_status {
+    unsigned long state;
+    unsigned long controls_accepted;
+    unsigned long win32_exit_code;
+    unsigned long service_exit_code;
+};
+
+// Hands the calling thread to the SCM dispatcher for the one service of the
+// process; returns once the service has stopped. Returns 0, or -1.
+int os_service_dispatch(const char* name, os_service_main_fn service_main);
+
+// Registers the control handler of the running service. Null on failure.
+void* os_service_register_handler(const char* name, os_control_handler_fn handler);
+
+// Reports the service's status (own-process type, check point and wait hint
+// 0). Returns 0, or -1.
+int os_service_report(void* status_handle, const os_service_status* status);

@@ -1,0 +1,53 @@
+#include "platform/os_process.h"
+
+#include <windows.h>
+#include <share.h>
+#include <cstdlib>
+
+const char OS_PATH_SEPARATOR = '\\';
+const char OS_CLASS_PATH_SEPARATOR = ';';
+
+void os_process_init()
+{
+    // msvcrt buffers standard output when it is a file or a pipe; the
+    // console text and the log lines must reach it at once.
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    // An empty DLL directory removes the current directory (the instance
+    // folder, which the application writes to) from the library search.
+    SetDllDirectoryA("");
+}
+
+unsigned long os_last_error()
+{
+    return GetLastError();
+}
+
+int os_module_path(char* buffer, unsigned capacity)
+{
+    return static_cast<int>(GetModuleFileNameA(nullptr, buffer, capacity));
+}
+
+int os_set_current_dir(const char* path)
+{
+    return SetCurrentDirectoryA(path) ? 0 : -1;
+}
+
+const char* os_getenv(const char* name)
+{
+    return getenv(name);
+}
+
+int os_setenv(const char* name, const char* value)
+{
+    return SetEnvironmentVariableA(name, value) ? 0 : -1;
+}
+
+FILE* os_open_text_for_writing(const char* path)
+{
+    return _fsopen(path, "w", _SH_DENYNO);
+}
+
+int os_local_time(time_t when, struct tm* result)
+{
+    return localtime_s(result, &when) == 0 ? 0 : -1;
+}

@@ -1,0 +1,100 @@
+#include "registration/registration.h"
+
+#include "platform/os_process.h"
+#include "platform/os_scm.h"
+#include "text/bounded_text.h"
+
+#include <cstdio>
+#include <cstring>
+
+const char SERVICE_NAME_PREFIX[] = "ZR - ";
+
+// Quote, executable path, " -service ", service name, quote, terminator.
+enum { COMMAND_LINE_CAPACITY = 1 + (PATH_CAPACITY - 2) + 12 + (SERVICE_NAME_CAPACITY - 1) + 1 + 1 };
+
+// A name that does not fit leaves the buffer empty; the SCM then refuses the
+// empty name and that refusal is what the user sees.
+static void compose_service_name(char* name, const char* instance_name)
+{
+    name[0] = '\0';
+    bounded_append(name, SERVICE_NAME_CAPACITY, SERVICE_NAME_PREFIX);
+    bounded_append(name, SERVICE_NAME_CAPACITY, instance_name);
+}
+
+static void print_install_usage()
+{
+    printf("Usage: zrsvc -install name\n\tWhere name is the name of folder in the 'work' folder.\n\n");
+}
+
+// Returns 0, or -1 when the executable's path cannot be read.
+static int compose_command_line(char* command_line, const char* service_name)
+{
+    command_line[0] = '"';
+    int length = os_module_path(command_line + 1, PATH_CAPACITY - 1);
+    if (length <= 0)
+        return -1;
+    strcat(command_line, "\" -service \"");
+    strcat(command_line, service_name);
+    strcat(command_line, "\"");
+    return 0;
+}
+
+void install_service(const char* instance_name)
+{
+    // An empty name would register "ZR - ", a service that can never run.
+    if (instance_name == nullptr || instance_name[0] == '\0') {
+        print_install_usage();
+        return;
+    }
+    char service_name[SERVICE_NAME_CAPACITY];
+    compose_service_name(service_name, instance_name);
+    printf("Installing service '%s' ...\n", service_name);
+
+    char command_line[COMMAND_LINE_CAPACITY];
+    if (compose_command_line(command_line, service_name) != 0) {
+        printf("Cannot install service (%lu)\n", os_last_error());
+        return;
+    }
+    void* scm = os_scm_open();
+    if (scm == nullptr) {
+        printf("OpenSCManager failed (%lu)\n", os_last_error());
+        return;
+    }
+    void* service = os_scm_create_service(scm, service_name, command_line);
+    if (service != nullptr) {
+        printf("Service installed successfully.\n");
+        os_scm_close(service);
+    } else {
+        printf("CreateService failed (%lu)\n", os_last_error());
+    }
+    os_scm_close(scm);
+}
+
+void uninstall_service(const char* instance_name)
+{
+    if (instance_name == nullptr) {
+        printf("Usage: zrsvc -uninstall name\n\tWhere name is the name of folder in the 'work' folder.\n\n");
+        return;
+    }
+    char service_name[SERVICE_NAME_CAPACITY];
+    compose_service_name(service_name, instance_name);
+    printf("Uninstalling service '%s' ...\n", service_name);
+
+    void* scm = os_scm_open();
+    if (scm == nullptr) {
+        printf("OpenSCManager failed (%lu)\n", os_last_error());
+        return;
+    }
+    void* service = os_scm_open_service_for_delete(scm, service_name);
+    if (service == nullptr) {
+        printf("OpenService failed (%lu)\n", os_last_error());
+        os_scm_close(scm);
+        return;
+    }
+    if (os_scm_delete_service(service) == 0)
+        printf("Service uninstalled successfully.\n");
+    else
+        printf("DeleteService failed (%lu)\n", os_last_error());
+    os_scm_close(service);
+    os_scm_close(scm);
+}

@@ -1,0 +1,7 @@
+// Running an instance as a Windows service under the Service Control Manager.
+#pragma once
+
+// The -service command: prepares the instance named by the service name and
+// hands the main thread to the SCM dispatcher. Returns once the service has
+// stopped; fatal conditions end the process with -1.
+void run_service(const char* service_name);

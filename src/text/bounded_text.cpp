@@ -1,0 +1,89 @@
+#include "text/bounded_text.h"
+
+#include <cstdint>
+
+static bool starts_inside(const char* dest, size_t capacity, const char* source)
+{
+    uintptr_t d = reinterpret_cast<uintptr_t>(dest);
+    uintptr_t s = reinterpret_cast<uintptr_t>(source);
+    return s >= d && s - d < capacity;
+}
+
+// Copies source, terminator included, to dest + at. The partial copy of a
+// text that does not fit is wiped by emptying the whole destination.
+static int copy_from(char* dest, size_t capacity, size_t at, const char* source)
+{
+    for (size_t i = at; i < capacity; ++i) {
+        dest[i] = *source;
+        if (*source++ == '\0')
+            return 0;
+    }
+    dest[0] = '\0';
+    return RANGE_ERROR;
+}
+
+static int check_source(char* dest, size_t capacity, const char* source)
+{
+    if (source == nullptr) {
+        dest[0] = '\0';
+        return INVALID_ARGUMENT;
+    }
+    if (starts_inside(dest, capacity, source)) {
+        dest[0] = '\0';
+        return RANGE_ERROR;
+    }
+    return 0;
+}
+
+int bounded_append(char* dest, size_t capacity, const char* source)
+{
+    if (dest == nullptr || capacity == 0)
+        return INVALID_ARGUMENT;
+    int error = check_source(dest, capacity, source);
+    if (error != 0)
+        return error;
+    size_t length = 0;
+    while (length < capacity && dest[length] != '\0')
+        ++length;
+    if (length == capacity) {
+        dest[0] = '\0';
+        return INVALID_ARGUMENT;
+    }
+    return copy_from(dest, capacity, length, source);
+}
+
+int bounded_copy(char* dest, size_t capacity, const char* source)
+{
+    if (dest == nullptr || capacity == 0)
+        return INVALID_ARGUMENT;
+    int error = check_source(dest, capacity, source);
+    if (error != 0)
+        return error;
+    return copy_from(dest, capacity, 0, source);
+}
+
+static char ascii_lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool text_equal_nocase(const char* a, const char* b)
+{
+    while (*a != '\0' && ascii_lower(*a) == ascii_lower(*b)) {
+        ++a;
+        ++b;
+    }
+    return *a == '\0' && *b == '\0';
+}
+
+bool text_contains_nocase(const char* text, const char* needle)
+{
+    for (; *text != '\0'; ++text) {
+        size_t i = 0;
+        while (needle[i] != '\0' && ascii_lower(text[i]) == ascii_lower(needle[i]))
+            ++i;
+        if (needle[i] == '\0')
+            return true;
+    }
+    return *needle == '\0';
+}

@@ -1,0 +1,31 @@
+// Fixed-capacity text buffers holding narrow text and a terminating zero.
+// A text that does not fit is never cut short: the destination is emptied and
+// the operation says so with its result.
+#pragma once
+#include <cstddef>
+
+enum {
+    INVALID_ARGUMENT = 22,
+    RANGE_ERROR = 34,
+};
+
+enum {
+    PATH_CAPACITY = 260,
+    SERVICE_NAME_CAPACITY = 200,
+    LONG_TEXT_CAPACITY = 10000,
+};
+
+// Appends source behind the text in dest. Returns 0, INVALID_ARGUMENT (dest
+// missing or of capacity 0: nothing touched; source missing or dest without a
+// terminator within its capacity: dest emptied) or RANGE_ERROR (the result
+// does not fit, or source starts inside dest's capacity: dest emptied).
+int bounded_append(char* dest, size_t capacity, const char* source);
+
+// Copies source into dest from its start; results as for bounded_append.
+int bounded_copy(char* dest, size_t capacity, const char* source);
+
+// True when both texts are equal, ignoring ASCII case.
+bool text_equal_nocase(const char* a, const char* b);
+
+// True when needle occurs anywhere in text, ignoring ASCII case.
+bool text_contains_nocase(const char* text, const char* needle);
