@@ -1,0 +1,5 @@
+#include "service/service.h"
+
+void service_main(int, char**)
+{
+}

@@ -1,0 +1,161 @@
+"""End-to-end tests of zrsvc.exe under Wine.
+
+One private Wine prefix and one warm Wine session serve the whole test run.
+Services take their environment from the registry when the session starts,
+so the Java home that services see is written there before the session is
+brought up, and a holder process keeps the session (and its Service Control
+Manager) alive until the run ends.
+"""
+import os
+import shutil
+import signal
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+REPO = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get("ZRSVC_BUILD", REPO / "build" / "windows"))
+ZRSVC_EXE = BUILD / "zrsvc.exe"
+HOLDER_EXE = BUILD / "tests" / "wine_holder.exe"
+ENVIRONMENT_KEY = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
+SERVICES_KEY = "HKLM\\System\\CurrentControlSet\\Services\\"
+
+
+def winpath(path):
+    """The Windows name of a Unix path, through Wine's Z: drive."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def wait_for(predicate, timeout=30.0, interval=0.05, what="condition"):
+    """Polls predicate until it returns a true value; fails after timeout."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out after {timeout}s waiting for {what}")
+        time.sleep(interval)
+
+
+class Wine:
+    def __init__(self, prefix, java_home):
+        self.prefix = prefix
+        self.java_home = java_home
+        self.env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        for name in ("ZR_JAVA_HOME", "JAVA_HOME"):
+            self.env.pop(name, None)
+        self.holder = None
+
+    def quiet(self, *args, timeout=180):
+        """A Wine call whose streams lead nowhere: safe as the first of a session."""
+        subprocess.run(args, env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=timeout, check=False)
+
+    def start(self, service_environment):
+        if not (self.prefix / "system.reg").exists():
+            self.prefix.mkdir(parents=True, exist_ok=True)
+            self.quiet("wineboot", "--init")
+            self.quiet("wineserver", "-w")
+        for name, value in service_environment.items():
+            self.quiet("wine", "reg", "add", ENVIRONMENT_KEY, "/v", name, "/d", value, "/f")
+        self.quiet("wineserver", "-w")
+        self.holder = subprocess.Popen(["wine", str(HOLDER_EXE)], env=self.env,
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL, start_new_session=True)
+        # The holder may not have brought the session up yet, so the probe's
+        # streams must lead nowhere as well.
+        wait_for(lambda: subprocess.run(["wine", "cmd", "/c", "exit", "0"], env=self.env,
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL, timeout=60).returncode == 0,
+                 timeout=120, interval=0.5, what="the Wine session")
+
+    def stop(self):
+        if self.holder is not None:
+            os.killpg(self.holder.pid, signal.SIGTERM)
+            self.holder.wait(timeout=30)
+        try:
+            subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
+        except subprocess.TimeoutExpired:
+            subprocess.run(["wineserver", "-k"], env=self.env)
+
+    def run(self, exe, *args, env=None, timeout=60, cwd=None):
+        """Runs a Windows program; returns the completed process (bytes)."""
+        full_env = dict(self.env)
+        full_env.update(env or {})
+        return subprocess.run(["wine", str(exe), *args], env=full_env, cwd=cwd,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
+
+    def sc(self, *args):
+        """Runs sc.exe; returns (exit status, output with line ends made plain)."""
+        done = self.run("sc", *args)
+        return done.returncode, done.stdout.decode("latin-1").replace("\r\n", "\n")
+
+    def service_state(self, name):
+        """The STATE word of `sc query`, such as RUNNING, or None."""
+        _, out = self.sc("query", name)
+        for line in out.splitlines():
+            if "STATE" in line and ":" in line:
+                return line.split()[-1]
+        return None
+
+    def registration(self, service_name):
+        """The values of a service's registry key as {name: text}, {} when absent."""
+        done = self.run("reg", "query", SERVICES_KEY + service_name)
+        values = {}
+        for line in done.stdout.decode("latin-1").splitlines():
+            parts = line.strip().split(None, 2)
+            if len(parts) == 3 and parts[1].startswith("REG_"):
+                values[parts[0]] = parts[2]
+        return values
+
+
+@pytest.fixture(scope="session")
+def wine(tmp_path_factory):
+    if not ZRSVC_EXE.exists():
+        pytest.fail(f"{ZRSVC_EXE} is missing: build the windows preset first")
+    java_home = tmp_path_factory.mktemp("jdk")
+    session = Wine(BUILD / "e2e-prefix", java_home)
+    session.start({"ZR_JAVA_HOME": winpath(java_home)})
+    yield session
+    session.stop()
+
+
+class Layout:
+    """A base folder as zrsvc expects it: bin\\zrsvc.exe, lib, jdbc, work\\NAME."""
+
+    def __init__(self, base):
+        self.base = base
+        self.exe = base / "bin" / "zrsvc.exe"
+
+    def folder(self, relative):
+        path = self.base / relative
+        path.mkdir(parents=True, exist_ok=True)
+        return path
+
+    def instance(self, name, log=True):
+        path = self.folder(Path("work") / name)
+        if log:
+            (path / "log").mkdir(exist_ok=True)
+        (path / "conf").mkdir(exist_ok=True)
+        return path
+
+    def log_file(self, name):
+        return self.base / "work" / name / "log" / "zrsvc-log.txt"
+
+    def log_lines(self, name):
+        """The instance log's messages, without the timestamps."""
+        text = self.log_file(name).read_bytes().decode("latin-1")
+        return [line.split(" - ", 1)[1] for line in text.split("\r\n") if line]
+
+
+@pytest.fixture
+def layout(tmp_path):
+    base = tmp_path / "app"
+    bin_folder = base / "bin"
+    bin_folder.mkdir(parents=True)
+    shutil.copy(ZRSVC_EXE, bin_folder / "zrsvc.exe")
+    return Layout(base)
