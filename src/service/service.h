@@ -3,9 +3,27 @@
 
 // The -service command: prepares the instance named by the service name and
 // hands the main thread to the SCM dispatcher. Returns once the service has
-// stopped; fatal conditions end the process with -1.
+// stopped and cleaned up; fatal conditions end the process with -1.
 void run_service(const char* service_name);
 
 // The service's main function, run by the SCM on a thread of its own; the
 // first argument is the service name.
 void service_main(int argc, char** argv);
+
+// The control handler, run on the main thread inside the dispatcher. A stop
+// or a system shutdown calls the Java application's stop(); every other
+// control is ignored.
+void control_handler(unsigned long control);
+
+// Waits, at most 30 seconds, until service_main has destroyed the VM and
+// closed the log after its stopped report. Returns 0, or -1 (logged) when
+// the clean-up did not finish in time.
+int wait_for_service_cleanup();
+
+// Service-specific exit codes, reported with the Win32 exit code 1066
+// (ERROR_SERVICE_SPECIFIC_ERROR) when the application could not run or failed.
+enum {
+    SERVICE_EXIT_NO_CLASS = 1,
+    SERVICE_EXIT_NO_START = 2,
+    SERVICE_EXIT_START_THREW = 3,
+};

@@ -1,0 +1,59 @@
+/* A small SCM client for the tests, for what Wine's sc.exe does not offer:
+ *   svcctl query NAME           prints "state=S accepted=A win32=W specific=X"
+ *   svcctl control NAME CODE    sends the control code, prints "ok ..." with the
+ *                               status the service reported, or "failed=ERROR"
+ */
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static void print_status(const SERVICE_STATUS *s)
+{
+    printf("state=%lu accepted=%lu win32=%lu specific=%lu\n", s->dwCurrentState,
+           s->dwControlsAccepted, s->dwWin32ExitCode, s->dwServiceSpecificExitCode);
+}
+
+int main(int argc, char **argv)
+{
+    if (argc < 3) {
+        fprintf(stderr, "usage: svcctl query NAME | svcctl control NAME CODE\n");
+        return 2;
+    }
+    SC_HANDLE scm = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    if (scm == NULL) {
+        printf("OpenSCManager failed=%lu\n", GetLastError());
+        return 1;
+    }
+    SC_HANDLE service = OpenServiceA(scm, argv[2], SERVICE_QUERY_STATUS | SERVICE_STOP |
+                                     SERVICE_PAUSE_CONTINUE | SERVICE_INTERROGATE |
+                                     SERVICE_USER_DEFINED_CONTROL);
+    if (service == NULL) {
+        printf("OpenService failed=%lu\n", GetLastError());
+        return 1;
+    }
+    SERVICE_STATUS status;
+    memset(&status, 0, sizeof status);
+    int rc = 0;
+    if (strcmp(argv[1], "query") == 0) {
+        if (QueryServiceStatus(service, &status))
+            print_status(&status);
+        else {
+            printf("failed=%lu\n", GetLastError());
+            rc = 1;
+        }
+    } else if (strcmp(argv[1], "control") == 0 && argc > 3) {
+        if (ControlService(service, (DWORD)strtoul(argv[3], NULL, 0), &status)) {
+            printf("ok ");
+            print_status(&status);
+        } else {
+            printf("failed=%lu\n", GetLastError());
+            rc = 1;
+        }
+    } else {
+        rc = 2;
+    }
+    CloseServiceHandle(service);
+    CloseServiceHandle(scm);
+    return rc;
+}
