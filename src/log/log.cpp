@@ -10,12 +10,19 @@
 
 static FILE* g_sink = nullptr;
 static std::mutex g_sink_lock; // a line, a switch and a close are one unit each
+static bool g_echo = false;
 static char g_message[LONG_TEXT_CAPACITY];
 
 void log_to_console()
 {
     std::lock_guard<std::mutex> hold(g_sink_lock);
     g_sink = stdout;
+}
+
+void log_echo_to_console(bool echo)
+{
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    g_echo = echo;
 }
 
 void log_to_file(FILE* file)
@@ -43,6 +50,8 @@ void log_line(const char* message)
         return;
     fprintf(g_sink, "%s - %s\n", stamp, message);
     fflush(g_sink);
+    if (g_echo && g_sink != stdout)
+        fprintf(stdout, "%s - %s\n", stamp, message);
 }
 
 static void keep_whole_or_empty(int length)

@@ -10,6 +10,10 @@ void log_to_console();
 // Makes an open file the sink; it is closed by release_all or terminate.
 void log_to_file(FILE* file);
 
+// In the foreground every line is shown on standard output as well as written
+// to the log file.
+void log_echo_to_console(bool echo);
+
 // Writes one line with the message. Nothing happens when there is no sink.
 void log_line(const char* message);
 
