@@ -1,0 +1,19 @@
+// The process's standard streams and the console's stop requests. Declared
+// once here, implemented in win32/ and posix/.
+#pragma once
+
+// Sends standard output and standard error, of this program and of every
+// library it loads later (the Java VM included), to a file created or
+// truncated at path. Returns 0, or -1 (os_last_error).
+int os_redirect_std_streams(const char* path);
+
+// Renames the file from to the name to, replacing an existing file of that
+// name. Returns 0, 1 when there is no file from, or -1 (os_last_error).
+int os_replace_file(const char* from, const char* to);
+
+// Calls on_stop, on a thread that is neither the caller's nor one of the
+// Java VM's, each time the user asks the foreground process to stop: Ctrl+C
+// or the console closing on Windows (Ctrl+Break stays with the VM's thread
+// dumps), SIGINT, SIGTERM or SIGHUP on POSIX. Must be called before any other
+// thread exists. Returns 0, or -1 (os_last_error).
+int os_watch_stop_requests(void (*on_stop)());
