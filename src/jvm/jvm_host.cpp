@@ -1,12 +1,197 @@
 #include "jvm/jvm_host.h"
 
+#include "log/log.h"
+#include "platform/os_library.h"
+#include "text/bounded_text.h"
+
 #include <jni.h>
 
 #include <atomic>
+#include <cstdio>
+#include <initializer_list>
+
+typedef jint(JNICALL* create_vm_function)(JavaVM** vm, void** env, void* args);
+
+static const char SERVICE_CLASS[] = "qo/wyn/zr/NTService";
+static const char NO_SERVICE_CLASS[] = "Cannot find main class qo/wyn/zr/NTService";
+
+// The entry point of the VM library, bound by the first creation.
+static create_vm_function g_create_vm = nullptr;
 
 // Set once by the creation, before the stop control is accepted; read by the
 // control path while start() runs; cleared by the destruction.
 static std::atomic<JavaVM*> g_vm{nullptr};
+
+// The environment of the thread that created the VM; only that thread uses it.
+static JNIEnv* g_env = nullptr;
+
+// Logs the parts as one line, composed in a buffer of this call's own because
+// the control path must not use the log's shared message buffer. A line that
+// does not fit is logged empty, as log_format does.
+static void log_parts(std::initializer_list<const char*> parts)
+{
+    char line[LONG_TEXT_CAPACITY] = "";
+    for (const char* part : parts) {
+        if (bounded_append(line, sizeof line, part) != 0)
+            break;
+    }
+    log_line(line);
+}
+
+static void log_number(const char* text, long number)
+{
+    char digits[24];
+    snprintf(digits, sizeof digits, "%ld", number);
+    log_parts({text, digits});
+}
+
+// Loads the VM library below the Java home and resolves its entry point.
+// Returns 0, or -1 after logging why it cannot be used.
+static int bind_vm_library(const char* java_home)
+{
+    char path[PATH_CAPACITY] = "";
+    if (bounded_copy(path, sizeof path, java_home) != 0 || bounded_append(path, sizeof path, OS_JVM_LIBRARY) != 0) {
+        char limit[24];
+        snprintf(limit, sizeof limit, "%d", PATH_CAPACITY - 1);
+        log_parts({"Java home '", java_home, "' is too long: its VM library path exceeds ", limit, " characters"});
+        return -1;
+    }
+    char reason[2 * PATH_CAPACITY];
+    void* library = os_load_library(path);
+    if (library == nullptr) {
+        os_library_error(reason, sizeof reason);
+        log_parts({OS_LOAD_LIBRARY_CALL, "('", path, "') failed: ", reason});
+        return -1;
+    }
+    void* entry = os_find_symbol(library, "JNI_CreateJavaVM");
+    if (entry == nullptr) {
+        os_library_error(reason, sizeof reason);
+        log_parts({OS_FIND_SYMBOL_CALL, "('", path, "', 'JNI_CreateJavaVM') failed: ", reason});
+        return -1;
+    }
+    g_create_vm = reinterpret_cast<create_vm_function>(entry);
+    return 0;
+}
+
+bool create_jvm(const char* java_home, const char* class_path_option)
+{
+    if (g_create_vm == nullptr && bind_vm_library(java_home) != 0)
+        return false;
+    JavaVMOption option;
+    option.optionString = const_cast<char*>(class_path_option);
+    option.extraInfo = nullptr;
+    JavaVMInitArgs args;
+    args.version = JNI_VERSION_1_2;
+    args.nOptions = 1;
+    args.options = &option;
+    args.ignoreUnrecognized = JNI_FALSE;
+    JavaVM* vm = nullptr;
+    JNIEnv* env = nullptr;
+    jint result = g_create_vm(&vm, reinterpret_cast<void**>(&env), &args);
+    if (env == nullptr) {
+        log_number("JNI_CreateJavaVM failed: ", result);
+        return false;
+    }
+    g_env = env;
+    g_vm.store(vm);
+    return true;
+}
+
+// Clears the exception pending on the thread of env, if any, and logs the
+// prefix followed by the exception's toString(). Everything the description
+// itself raises is cleared as well. Returns true when one was pending.
+static bool clear_exception(JNIEnv* env, const char* prefix)
+{
+    jthrowable thrown = env->ExceptionOccurred();
+    if (thrown == nullptr)
+        return false;
+    env->ExceptionClear();
+    jmethodID to_string = env->GetMethodID(env->GetObjectClass(thrown), "toString", "()Ljava/lang/String;");
+    jstring text = nullptr;
+    if (to_string != nullptr)
+        text = static_cast<jstring>(env->CallObjectMethod(thrown, to_string));
+    const char* chars = nullptr;
+    if (!env->ExceptionCheck() && text != nullptr)
+        chars = env->GetStringUTFChars(text, nullptr);
+    env->ExceptionClear();
+    log_parts({prefix, chars != nullptr ? chars : "(its text is not available)"});
+    if (chars != nullptr)
+        env->ReleaseStringUTFChars(text, chars);
+    // The local references go with the thread's detachment or the VM's end.
+    return true;
+}
+
+// The service class, or null after logging that it is missing.
+static jclass find_service_class(JNIEnv* env)
+{
+    jclass service = env->FindClass(SERVICE_CLASS);
+    if (service == nullptr) {
+        log_line(NO_SERVICE_CLASS);
+        clear_exception(env, "Lookup ended with an exception: ");
+    }
+    return service;
+}
+
+// The static method name "()V" of the service class, or null after logging
+// the missing line.
+static jmethodID find_method(JNIEnv* env, jclass service, const char* name, const char* missing)
+{
+    jmethodID method = env->GetStaticMethodID(service, name, "()V");
+    if (method == nullptr) {
+        log_line(missing);
+        clear_exception(env, "Lookup ended with an exception: ");
+    }
+    return method;
+}
+
+int invoke_start()
+{
+    JNIEnv* env = g_env;
+    if (env == nullptr) {
+        log_line("Cannot invoke start(): no JVM exists");
+        return START_NO_JVM;
+    }
+    jclass service = find_service_class(env);
+    if (service == nullptr)
+        return START_NO_CLASS;
+    jmethodID start = find_method(env, service, "start", "Cannot find start() method");
+    if (start == nullptr)
+        return START_NO_METHOD;
+    env->CallStaticVoidMethod(service, start);
+    return clear_exception(env, "start() ended with an exception: ") ? START_THREW : START_RETURNED;
+}
+
+// Calls stop() through the environment of the attached calling thread.
+static int call_stop(JNIEnv* env)
+{
+    jclass service = find_service_class(env);
+    if (service == nullptr)
+        return STOP_NO_CLASS;
+    jmethodID stop = find_method(env, service, "stop", "Cannot find stop() method");
+    if (stop == nullptr)
+        return STOP_NO_METHOD;
+    env->CallStaticVoidMethod(service, stop);
+    clear_exception(env, "stop() ended with an exception: ");
+    return STOP_RETURNED;
+}
+
+int invoke_stop()
+{
+    log_line("Invoking stop()");
+    JavaVM* vm = g_vm.load();
+    if (vm == nullptr) {
+        log_line("Cannot invoke stop(): no JVM exists");
+        return STOP_NO_ATTACH;
+    }
+    JNIEnv* env = nullptr;
+    if (vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) < 0) {
+        log_line("Cannot attach current thread to JVM");
+        return STOP_NO_ATTACH;
+    }
+    int result = call_stop(env);
+    vm->DetachCurrentThread();
+    return result;
+}
 
 bool jvm_exists()
 {
@@ -16,6 +201,10 @@ bool jvm_exists()
 void destroy_jvm()
 {
     JavaVM* vm = g_vm.exchange(nullptr);
-    if (vm != nullptr)
-        vm->DestroyJavaVM();
+    if (vm == nullptr)
+        return;
+    g_env = nullptr;
+    jint result = vm->DestroyJavaVM();
+    if (result != JNI_OK)
+        log_number("DestroyJavaVM failed: ", result);
 }

@@ -8,6 +8,7 @@ enum {
     START_NO_CLASS = -1,
     START_NO_METHOD = -2,
     START_THREW = -3,
+    START_NO_JVM = -4,
 };
 
 // Results of invoke_stop.
@@ -18,10 +19,32 @@ enum {
     STOP_NO_METHOD = -3,
 };
 
+// Loads the VM library of the Java home on the first call (by its full path,
+// never by its bare name) and creates the VM with the class-path option as
+// its only option. Runs on the thread that will call invoke_start. Returns
+// true when the VM exists afterwards; false after logging why not (the path
+// does not fit, the library or its entry point is missing, or the VM refused
+// to start).
+bool create_jvm(const char* java_home, const char* class_path_option);
+
+// Calls the service class's static start() on the thread that created the VM
+// and returns when it returns: START_RETURNED, START_THREW (start() ended with
+// an exception, whose text is logged), START_NO_CLASS, START_NO_METHOD or
+// START_NO_JVM, each failure logged.
+int invoke_start();
+
+// Calls the service class's static stop() from any thread but the creating
+// one, attached to the VM for the call and detached afterwards. Returns
+// STOP_RETURNED (also when stop() ended with an exception, whose text is
+// logged), STOP_NO_ATTACH (also when no VM exists), STOP_NO_CLASS or
+// STOP_NO_METHOD, each failure logged. Logs fixed texts or texts composed in
+// buffers of its own only, so it may run while the service thread logs.
+int invoke_stop();
+
 // True while a VM exists (created and not yet destroyed).
 bool jvm_exists();
 
 // Destroys the VM if one exists; this waits for the application's non-daemon
 // threads. Must run on the thread that created the VM, or with that thread
-// detached from it.
+// detached from it. Never runs at the same time as invoke_stop.
 void destroy_jvm();
