@@ -1,0 +1,137 @@
+#include "instance/instance.h"
+
+#include "instance/path_text.h"
+#include "log/log.h"
+#include "platform/os_process.h"
+
+#include <cstdio>
+#include <cstring>
+
+const char* g_java_home = nullptr;
+char g_path_assignment[LONG_TEXT_CAPACITY];
+char g_class_path_option[LONG_TEXT_CAPACITY];
+
+static const char VERSION_TEXT[] = "ZR NTService 1.0";
+
+// The executable's path cut down to the folder above the one that holds the
+// executable, keeping its trailing separator. Ends the process when the
+// executable's path cannot be read or has no such folder.
+static void read_base_directory(char* base)
+{
+    if (os_module_path(base, PATH_CAPACITY) <= 0)
+        terminate(-1);
+    char* separator = strrchr(base, OS_PATH_SEPARATOR);
+    if (separator == nullptr)
+        terminate(-1);
+    *separator = '\0';
+    separator = strrchr(base, OS_PATH_SEPARATOR);
+    if (separator == nullptr)
+        terminate(-1);
+    separator[1] = '\0';
+}
+
+// The instance folder, base + "work" + the instance name. A path that does not
+// fit ends the process: an emptied or partial path would lead elsewhere.
+static void compose_instance_folder(char* folder, const char* base, const char* instance_name)
+{
+    folder[0] = '\0';
+    if (append_pieces(folder, PATH_CAPACITY, {base, "work", path_separator(), instance_name}) != 0) {
+        log_format("Instance folder path too long for instance '%s': more than 259 characters",
+                   instance_name);
+        terminate(-1);
+    }
+}
+
+// Truncates the log file of the instance and makes it the log sink. Without a
+// log folder, or when the file's path does not fit (an instance folder path of
+// 242 characters or more leaves it empty), the sink stays standard output.
+static void open_log_file(const char* instance_folder)
+{
+    char log_path[PATH_CAPACITY];
+    bounded_copy(log_path, sizeof log_path, instance_folder);
+    append_pieces(log_path, sizeof log_path,
+                  {path_separator(), "log", path_separator(), "zrsvc-log.txt"});
+    printf("LOG FILE: '%s'\n", log_path);
+    FILE* file = os_open_text_for_writing(log_path);
+    if (file != nullptr)
+        log_to_file(file);
+}
+
+void normalise_java_home(char* java_home)
+{
+    size_t length = strlen(java_home);
+    if (length >= 2 && java_home[0] == '"' && java_home[length - 1] == '"') {
+        length -= 2;
+        memmove(java_home, java_home + 1, length);
+        java_home[length] = '\0';
+    }
+    if (length > 0 && java_home[length - 1] == OS_PATH_SEPARATOR)
+        java_home[length - 1] = '\0';
+}
+
+// ZR_JAVA_HOME wins over JAVA_HOME whenever it is set, even when its value
+// turns out unusable. Ends the process when there is no usable value.
+static void resolve_java_home()
+{
+    const char* value = os_getenv("ZR_JAVA_HOME");
+    if (value == nullptr)
+        value = os_getenv("JAVA_HOME");
+    if (value == nullptr) {
+        log_line("Neither ZR_JAVA_HOME nor JAVA_HOME environment variable was set !");
+        terminate(-1);
+    }
+    char* java_home = strdup(value);
+    if (java_home == nullptr) {
+        log_line("strdup() failed");
+        terminate(-1);
+    }
+    // Measured before the quotes come off: "\" passes and ends empty.
+    if (strlen(java_home) < 3) {
+        log_line("Invalid ZR_JAVA_HOME or JAVA_HOME environment variable !");
+        terminate(-1);
+    }
+    normalise_java_home(java_home);
+    g_java_home = java_home;
+    log_format("JAVA_HOME: '%s'", g_java_home);
+}
+
+int compose_path_assignment(const char* java_home, const char* base_directory)
+{
+    const char* separator = path_separator();
+    const char* list_separator = class_path_separator();
+    g_path_assignment[0] = '\0';
+    int error = append_pieces(g_path_assignment, LONG_TEXT_CAPACITY,
+                              {"PATH=", java_home, separator, "bin", list_separator,
+                               java_home, separator, "bin", separator, "server", list_separator,
+                               base_directory, "jdbc", separator, "dll"});
+    return error == 0 ? 0 : -1;
+}
+
+int build_paths(const char* instance_name)
+{
+    char base[PATH_CAPACITY];
+    read_base_directory(base);
+    char instance_folder[PATH_CAPACITY];
+    compose_instance_folder(instance_folder, base, instance_name);
+    open_log_file(instance_folder);
+
+    log_format("Started %s", VERSION_TEXT);
+    log_format("BASE PATH: '%s'", base);
+    log_format("WORKING DIR PATH: '%s'", instance_folder);
+    if (os_set_current_dir(instance_folder) != 0) {
+        log_format("Cannot change working dir: %d", static_cast<int>(os_last_error()));
+        terminate(-1);
+    }
+    resolve_java_home();
+    if (compose_path_assignment(g_java_home, base) != 0)
+        return -1;
+
+    g_class_path_option[0] = '\0';
+    if (bounded_append(g_class_path_option, LONG_TEXT_CAPACITY, "-Djava.class.path=") != 0)
+        return -1;
+    scan_jar_folder(base, "bin");
+    scan_jar_folder(base, "lib");
+    scan_jar_folder(base, "jdbc");
+    // The class path's last entry, relative: the instance folder's conf.
+    return bounded_append(g_class_path_option, LONG_TEXT_CAPACITY, "conf") == 0 ? 0 : -1;
+}

@@ -1,0 +1,35 @@
+// The environment of a service instance: its base directory and instance
+// folder, its log file and working directory, its Java installation, the PATH
+// assignment and the Java class path.
+#pragma once
+#include "text/bounded_text.h"
+
+// Left behind by build_paths for the rest of the process: the Java home (null
+// before), the PATH assignment ("PATH=" and the variable's new value) and the
+// class-path option ("-Djava.class.path=" and the class path).
+extern const char* g_java_home;
+extern char g_path_assignment[LONG_TEXT_CAPACITY];
+extern char g_class_path_option[LONG_TEXT_CAPACITY];
+
+// Prepares the instance: finds the base directory above the executable's
+// folder, opens the instance's log file and logs there, makes the instance
+// folder the current directory, takes the Java home from ZR_JAVA_HOME or
+// JAVA_HOME and composes the PATH assignment and the class-path option.
+// Returns 0, or -1 when the PATH assignment or the class-path option's frame
+// does not fit. Conditions it cannot go on from end the process (terminate).
+int build_paths(const char* instance_name);
+
+// Adds every JAR file of the folder base_directory + folder_name (every entry
+// that is no directory and whose name contains ".jar" in any case) to the
+// class-path option. Returns 0, or -1 when the folder cannot be listed (logged).
+// A class path that outgrows its buffer ends the process (terminate).
+int scan_jar_folder(const char* base_directory, const char* folder_name);
+
+// Takes a pair of enclosing double quotes off a Java home, then one trailing
+// path separator. In place.
+void normalise_java_home(char* java_home);
+
+// Composes the PATH assignment from the Java home's bin and bin/server folders
+// and the base directory's jdbc/dll folder. Returns 0, or -1 when it does not
+// fit.
+int compose_path_assignment(const char* java_home, const char* base_directory);
