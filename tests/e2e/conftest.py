@@ -6,6 +6,7 @@ so the Java home that services see is written there before the session is
 brought up, and a holder process keeps the session (and its Service Control
 Manager) alive until the run ends.
 """
+import contextlib
 import os
 import shutil
 import signal
@@ -19,6 +20,7 @@ REPO = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("ZRSVC_BUILD", REPO / "build" / "windows"))
 ZRSVC_EXE = BUILD / "zrsvc.exe"
 HOLDER_EXE = BUILD / "tests" / "wine_holder.exe"
+DOUBLE_DLL = BUILD / "tests" / "jvm" / "double" / "jvm.dll"
 ENVIRONMENT_KEY = r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment"
 SERVICES_KEY = "HKLM\\System\\CurrentControlSet\\Services\\"
 
@@ -49,6 +51,7 @@ class Wine:
         for name in ("ZR_JAVA_HOME", "JAVA_HOME"):
             self.env.pop(name, None)
         self.holder = None
+        self.service_environment = {}
 
     def quiet(self, *args, timeout=180):
         """A Wine call whose streams lead nowhere: safe as the first of a session."""
@@ -56,6 +59,7 @@ class Wine:
                        stderr=subprocess.DEVNULL, timeout=timeout, check=False)
 
     def start(self, service_environment):
+        self.service_environment = dict(service_environment)
         if not (self.prefix / "system.reg").exists():
             self.prefix.mkdir(parents=True, exist_ok=True)
             self.quiet("wineboot", "--init")
@@ -81,6 +85,23 @@ class Wine:
             subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
         except subprocess.TimeoutExpired:
             subprocess.run(["wineserver", "-k"], env=self.env)
+
+    @contextlib.contextmanager
+    def unix_environment_only(self):
+        """Lets the Unix environment decide the variables of the services' environment.
+
+        A process started from Unix gets the registry's environment over the
+        Unix one, so those variables are taken out of the registry for the
+        block and put back after it (running services keep the environment of
+        the session's start).
+        """
+        for name in self.service_environment:
+            self.quiet("wine", "reg", "delete", ENVIRONMENT_KEY, "/v", name, "/f")
+        try:
+            yield
+        finally:
+            for name, value in self.service_environment.items():
+                self.quiet("wine", "reg", "add", ENVIRONMENT_KEY, "/v", name, "/d", value, "/f")
 
     def run(self, exe, *args, env=None, timeout=60, cwd=None):
         """Runs a Windows program; returns the completed process (bytes)."""
@@ -117,7 +138,11 @@ class Wine:
 def wine(tmp_path_factory):
     if not ZRSVC_EXE.exists():
         pytest.fail(f"{ZRSVC_EXE} is missing: build the windows preset first")
+    # The Java home every service of the session sees holds the test-double VM.
     java_home = tmp_path_factory.mktemp("jdk")
+    (java_home / "bin" / "server").mkdir(parents=True)
+    if DOUBLE_DLL.exists():
+        shutil.copy(DOUBLE_DLL, java_home / "bin" / "server" / "jvm.dll")
     session = Wine(BUILD / "e2e-prefix", java_home)
     session.start({"ZR_JAVA_HOME": winpath(java_home)})
     yield session
@@ -152,10 +177,13 @@ class Layout:
         return [line.split(" - ", 1)[1] for line in text.split("\r\n") if line]
 
 
-@pytest.fixture
-def layout(tmp_path):
-    base = tmp_path / "app"
+def make_layout(base):
     bin_folder = base / "bin"
     bin_folder.mkdir(parents=True)
     shutil.copy(ZRSVC_EXE, bin_folder / "zrsvc.exe")
     return Layout(base)
+
+
+@pytest.fixture
+def layout(tmp_path):
+    return make_layout(tmp_path / "app")
