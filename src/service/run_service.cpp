@@ -46,4 +46,7 @@ void run_service(const char* service_name)
         log_format("StartServiceCtrlDispatcher() failed: %d", static_cast<int>(os_last_error()));
         terminate(-1);
     }
+    // The dispatcher returns once the stopped report is out, while the
+    // service thread may still be destroying the VM and closing the log.
+    wait_for_service_cleanup();
 }
