@@ -2,6 +2,7 @@
 
 #include "instance/path_text.h"
 #include "log/log.h"
+#include "platform/os_console.h"
 #include "platform/os_process.h"
 
 #include <cstdio>
@@ -42,19 +43,56 @@ static void compose_instance_folder(char* folder, const char* base, const char* 
     }
 }
 
-// Truncates the log file of the instance and makes it the log sink. Without a
-// log folder, or when the file's path does not fit (an instance folder path of
-// 242 characters or more leaves it empty), the sink stays standard output.
+// The path of a file in the instance's log folder; empty when it does not fit.
+static void compose_log_folder_path(char* path, const char* instance_folder, const char* name)
+{
+    bounded_copy(path, PATH_CAPACITY, instance_folder);
+    append_pieces(path, PATH_CAPACITY, {path_separator(), "log", path_separator(), name});
+}
+
+// Renames the previous run's file of the log folder to its ".1" name, so that
+// a start does not wipe the record of the run before it (a crash's, say).
+// Returns 0, or the operating system's error code when it could not be kept.
+static int keep_previous_run(const char* instance_folder, const char* name, const char* previous_name)
+{
+    char path[PATH_CAPACITY];
+    char previous[PATH_CAPACITY];
+    compose_log_folder_path(path, instance_folder, name);
+    compose_log_folder_path(previous, instance_folder, previous_name);
+    if (path[0] == '\0' || previous[0] == '\0')
+        return 0;
+    return os_replace_file(path, previous) < 0 ? static_cast<int>(os_last_error()) : 0;
+}
+
+// Starts the log file of the instance afresh and makes it the log sink.
+// Without a log folder, or when the file's path does not fit (an instance
+// folder path of 242 characters or more leaves it empty), the sink stays
+// standard output.
 static void open_log_file(const char* instance_folder)
 {
     char log_path[PATH_CAPACITY];
-    bounded_copy(log_path, sizeof log_path, instance_folder);
-    append_pieces(log_path, sizeof log_path,
-                  {path_separator(), "log", path_separator(), "zrsvc-log.txt"});
+    compose_log_folder_path(log_path, instance_folder, "zrsvc-log.txt");
     printf("LOG FILE: '%s'\n", log_path);
+    int kept = keep_previous_run(instance_folder, "zrsvc-log.txt", "zrsvc-log.1.txt");
     FILE* file = os_open_text_for_writing(log_path);
     if (file != nullptr)
         log_to_file(file);
+    if (kept != 0)
+        log_format("Cannot keep the previous log as zrsvc-log.1.txt: %d", kept);
+}
+
+void capture_std_streams()
+{
+    if (!log_sink_is_file())
+        return;
+    int kept = keep_previous_run(".", "zrsvc-stdout.txt", "zrsvc-stdout.1.txt");
+    if (kept != 0)
+        log_format("Cannot keep the previous output as zrsvc-stdout.1.txt: %d", kept);
+    char path[PATH_CAPACITY];
+    compose_log_folder_path(path, ".", "zrsvc-stdout.txt");
+    if (os_redirect_std_streams(path) != 0)
+        log_format("Cannot send standard output and error to zrsvc-stdout.txt: %d",
+                   static_cast<int>(os_last_error()));
 }
 
 void normalise_java_home(char* java_home)
@@ -133,5 +171,9 @@ int build_paths(const char* instance_name)
     scan_jar_folder(base, "lib");
     scan_jar_folder(base, "jdbc");
     // The class path's last entry, relative: the instance folder's conf.
-    return bounded_append(g_class_path_option, LONG_TEXT_CAPACITY, "conf") == 0 ? 0 : -1;
+    if (bounded_append(g_class_path_option, LONG_TEXT_CAPACITY, "conf") != 0) {
+        log_line("Class path too long: no room for its last entry 'conf' within 9999 characters");
+        return -1;
+    }
+    return 0;
 }

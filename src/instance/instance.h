@@ -19,6 +19,12 @@ extern char g_class_path_option[LONG_TEXT_CAPACITY];
 // does not fit. Conditions it cannot go on from end the process (terminate).
 int build_paths(const char* instance_name);
 
+// Sends the process's standard output and error, the VM's and the
+// application's included, to zrsvc-stdout.txt beside the instance's log file,
+// keeping the previous run's as zrsvc-stdout.1.txt. Runs after build_paths,
+// in the instance folder; does nothing when the log is not a file.
+void capture_std_streams();
+
 // Adds every JAR file of the folder base_directory + folder_name (every entry
 // that is no directory and whose name contains ".jar" in any case) to the
 // class-path option. Returns 0, or -1 when the folder cannot be listed (logged).

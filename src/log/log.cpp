@@ -31,6 +31,12 @@ void log_to_file(FILE* file)
     g_sink = file;
 }
 
+bool log_sink_is_file()
+{
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    return g_sink != nullptr && g_sink != stdout;
+}
+
 // The local time as "YYYY-MM-DD HH:MM:SS". The C runtime of Windows knows no
 // %F and %T, so the fields are spelled out. Empty when the clock cannot be read.
 static void format_timestamp(char* buffer, size_t capacity)

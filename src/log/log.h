@@ -14,6 +14,9 @@ void log_to_file(FILE* file);
 // to the log file.
 void log_echo_to_console(bool echo);
 
+// True when the sink is a log file (not standard output, not absent).
+bool log_sink_is_file();
+
 // Writes one line with the message. Nothing happens when there is no sink.
 void log_line(const char* message);
 

@@ -8,7 +8,8 @@
 int os_redirect_std_streams(const char* path);
 
 // Renames the file from to the name to, replacing an existing file of that
-// name. Returns 0, 1 when there is no file from, or -1 (os_last_error).
+// name. Returns 0, 1 when there is no file from (nor its folder), or -1
+// (os_last_error).
 int os_replace_file(const char* from, const char* to);
 
 // Calls on_stop, on a thread that is neither the caller's nor one of the
@@ -17,3 +18,8 @@ int os_replace_file(const char* from, const char* to);
 // dumps), SIGINT, SIGTERM or SIGHUP on POSIX. Must be called before any other
 // thread exists. Returns 0, or -1 (os_last_error).
 int os_watch_stop_requests(void (*on_stop)());
+
+// Puts the watch of os_watch_stop_requests before any a library loaded since
+// (the VM, whose own Ctrl+C handling would end the process at once) has set
+// up, so that on_stop is called first.
+void os_put_stop_watch_first();

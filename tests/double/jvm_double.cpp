@@ -13,6 +13,9 @@
 //   nostop      no static stop() (likewise); start() returns at once
 //   noclass     no class ("java.lang.NoClassDefFoundError: qo/wyn/zr/NTService")
 //   noattach    AttachCurrentThread returns -1; start() returns at once
+//   output      start() writes "double: standard output" to the standard output
+//               handle and "double: standard error" to the standard error handle,
+//               then returns
 //   createfail  JNI_CreateJavaVM returns -1 and leaves the VM and the env null
 //   slowcreate  JNI_CreateJavaVM waits until a file "jvm-go" exists in the
 //               DLL's folder (polling, 60 s deadline; on timeout as createfail),
@@ -154,10 +157,21 @@ static jmethodID JNICALL get_static_method_id(JNIEnv*, jclass, const char* name,
     return nullptr;
 }
 
+static void write_standard_handle(DWORD which, const char* line)
+{
+    DWORD written = 0;
+    WriteFile(GetStdHandle(which), line, static_cast<DWORD>(strlen(line)), &written, nullptr);
+}
+
 static void run_start()
 {
     if (playing("throw")) {
         throw_java("java.lang.IllegalStateException: boom");
+    } else if (playing("output")) {
+        // As a VM does, whose C runtime writes to the standard handles the
+        // process had when the VM library was loaded.
+        write_standard_handle(STD_OUTPUT_HANDLE, "double: standard output\r\n");
+        write_standard_handle(STD_ERROR_HANDLE, "double: standard error\r\n");
     } else if (playing("block")) {
         std::unique_lock<std::mutex> hold(g_stop_lock);
         g_stop_called.wait(hold, [] { return g_stopped; });
@@ -397,7 +411,7 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void
     if (playing("slowcreate"))
         strcpy(g_variant, wait_for_go_file() ? "block" : "createfail");
     bool known = false;
-    for (const char* variant : {"block", "return", "throw", "nostart", "nostop", "noclass", "noattach"})
+    for (const char* variant : {"block", "return", "throw", "nostart", "nostop", "noclass", "noattach", "output"})
         known = known || playing(variant);
     if (!known)
         return JNI_ERR;

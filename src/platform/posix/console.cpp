@@ -41,6 +41,9 @@ static void* wait_for_signals(void*)
     return nullptr;
 }
 
+// The VM leaves alone the signals that are ignored when it starts.
+void os_put_stop_watch_first() {}
+
 int os_watch_stop_requests(void (*on_stop)())
 {
     g_on_stop = on_stop;

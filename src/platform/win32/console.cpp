@@ -15,8 +15,9 @@ int os_redirect_std_streams(const char* path)
         return -1;
     fflush(stdout);
     fflush(stderr);
-    // _dup2 onto 1 and 2 also sets the process's standard handles, which the
-    // C runtime of the VM library reads when it is loaded.
+    // Descriptors 1 and 2 and the process's standard handles, which the C
+    // runtime of a library loaded later (the VM's) reads when it starts, all
+    // share one open file, and with it one file position.
     int result = (_dup2(fd, 1) == 0 && _dup2(fd, 2) == 0) ? 0 : -1;
     _close(fd);
     if (result == 0) {
@@ -31,7 +32,7 @@ int os_replace_file(const char* from, const char* to)
     if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
         return 0;
     DWORD error = GetLastError();
-    return (error == ERROR_FILE_NOT_FOUND) ? 1 : -1;
+    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 1 : -1;
 }
 
 static void (*g_on_stop)() = nullptr;
@@ -48,4 +49,11 @@ int os_watch_stop_requests(void (*on_stop)())
 {
     g_on_stop = on_stop;
     return SetConsoleCtrlHandler(console_event, TRUE) ? 0 : -1;
+}
+
+// The handler registered last is asked first.
+void os_put_stop_watch_first()
+{
+    SetConsoleCtrlHandler(console_event, FALSE);
+    SetConsoleCtrlHandler(console_event, TRUE);
 }
