@@ -15,15 +15,12 @@ void service_main(int argc, char** argv);
 // control is ignored.
 void control_handler(unsigned long control);
 
+// The -console command: runs the instance in the foreground until the
+// application ends or the user stops it with Ctrl+C. Returns the process's
+// exit status: 0, or the application's failure (application_exit_code).
+int run_console(const char* instance_name);
+
 // Waits, at most 30 seconds, until service_main has destroyed the VM and
 // closed the log after its stopped report. Returns 0, or -1 (logged) when
 // the clean-up did not finish in time.
 int wait_for_service_cleanup();
-
-// Service-specific exit codes, reported with the Win32 exit code 1066
-// (ERROR_SERVICE_SPECIFIC_ERROR) when the application could not run or failed.
-enum {
-    SERVICE_EXIT_NO_CLASS = 1,
-    SERVICE_EXIT_NO_START = 2,
-    SERVICE_EXIT_START_THREW = 3,
-};

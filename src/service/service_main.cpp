@@ -1,11 +1,10 @@
 #include "service/service.h"
 
-#include "instance/instance.h"
 #include "jvm/jvm_host.h"
 #include "log/log.h"
 #include "platform/os_process.h"
 #include "platform/os_scm.h"
-#include "service/stop_request.h"
+#include "service/application.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -17,8 +16,10 @@ static std::mutex g_status_lock;
 static os_service_status g_status = {};
 static void* g_status_handle = nullptr;
 
-static std::mutex g_cleanup_lock;
-static std::condition_variable g_cleanup_signal;
+// Never destroyed: after a clean-up that did not finish in time the process
+// exits while the service thread may still come to signal its end.
+static std::mutex& g_cleanup_lock = *new std::mutex;
+static std::condition_variable& g_cleanup_signal = *new std::condition_variable;
 static bool g_cleanup_done = false;
 
 static void report_status(unsigned long state, unsigned long controls_accepted)
@@ -40,27 +41,13 @@ static void report_current_status()
     os_service_report(g_status_handle, &g_status);
 }
 
-// The stopped report of an application that could not run, or whose start()
-// ended with an exception, carries a failure the SCM's recovery can act on.
-static unsigned long service_exit_code(int start_result)
-{
-    switch (start_result) {
-    case START_NO_CLASS:
-        return SERVICE_EXIT_NO_CLASS;
-    case START_NO_METHOD:
-        return SERVICE_EXIT_NO_START;
-    case START_THREW:
-        return SERVICE_EXIT_START_THREW;
-    default:
-        return 0;
-    }
-}
-
 static void report_stopped(int start_result)
 {
     std::lock_guard<std::mutex> hold(g_status_lock);
     g_status.state = OS_SERVICE_STOPPED;
-    g_status.service_exit_code = service_exit_code(start_result);
+    // A failure of the application is a failure of the service, for the
+    // SCM's recovery actions to act on.
+    g_status.service_exit_code = application_exit_code(start_result);
     g_status.win32_exit_code = g_status.service_exit_code != 0 ? OS_ERROR_SERVICE_SPECIFIC : 0;
     os_service_report(g_status_handle, &g_status);
 }
@@ -82,17 +69,10 @@ void service_main(int argc, char** argv)
     }
     report_status(OS_SERVICE_RUNNING, 0);
 
-    log_line("Starting JVM");
-    if (!create_jvm(g_java_home, g_class_path_option)) {
-        log_line("Create JVM failed!");
-        terminate(-1);
-    }
+    create_jvm_or_terminate();
     report_status(OS_SERVICE_RUNNING, OS_ACCEPT_STOP | OS_ACCEPT_SHUTDOWN);
 
-    log_line("Invoking main");
-    int result = invoke_start();
-    mark_start_returned();
-    report_stopped(result);
+    report_stopped(run_start());
     release_all();
     signal_cleanup_done();
 }

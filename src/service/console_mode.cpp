@@ -1,0 +1,47 @@
+#include "service/service.h"
+
+#include "jvm/jvm_host.h"
+#include "log/log.h"
+#include "platform/os_console.h"
+#include "platform/os_process.h"
+#include "service/application.h"
+
+#include <cstdio>
+#include <thread>
+
+static int g_start_result = START_RETURNED;
+
+static void stop_from_console()
+{
+    request_stop(nullptr);
+}
+
+// The application's own thread: it creates the VM, runs start() and, being
+// the thread that created the VM, destroys it again.
+static void run_application()
+{
+    create_jvm_or_terminate();
+    // The VM may have put a console handler of its own before ours.
+    os_put_stop_watch_first();
+    g_start_result = run_start();
+    release_all();
+}
+
+int run_console(const char* instance_name)
+{
+    if (instance_name == nullptr || instance_name[0] == '\0') {
+        printf("Usage: zrsvc -console name\n\tWhere name is the name of folder in the 'work' folder.\n\n");
+        return 0;
+    }
+    // Before any other thread exists: on POSIX the stop signals are blocked
+    // for every thread created from here on.
+    if (os_watch_stop_requests(stop_from_console) != 0) {
+        log_format("Cannot watch for Ctrl+C: %d", static_cast<int>(os_last_error()));
+        terminate(-1);
+    }
+    log_echo_to_console(true);
+    prepare_instance(instance_name);
+    std::thread application(run_application);
+    application.join();
+    return application_exit_code(g_start_result);
+}
