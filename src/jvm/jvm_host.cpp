@@ -2,6 +2,7 @@
 
 #include "log/log.h"
 #include "platform/os_library.h"
+#include "platform/os_process.h"
 #include "text/bounded_text.h"
 
 #include <jni.h>
@@ -35,6 +36,12 @@ static void log_parts(std::initializer_list<const char*> parts)
         if (bounded_append(line, sizeof line, part) != 0)
             break;
     }
+    // A Java text (an exception's message) may span lines; the log keeps
+    // one line per entry.
+    for (char* c = line; *c != '\0'; ++c) {
+        if (*c == '\r' || *c == '\n')
+            *c = ' ';
+    }
     log_line(line);
 }
 
@@ -56,6 +63,13 @@ static int bind_vm_library(const char* java_home)
         log_parts({"Java home '", java_home, "' is too long: its VM library path exceeds ", limit, " characters"});
         return -1;
     }
+    // A relative Java home would be looked up from the current directory,
+    // the instance folder, which the application writes to.
+    if (!os_path_is_absolute(path)) {
+        log_parts({"Java home '", java_home, "' is not an absolute path: the VM library is not loaded from it"});
+        return -1;
+    }
+    os_use_native_separators(path);
     char reason[2 * PATH_CAPACITY];
     void* library = os_load_library(path);
     if (library == nullptr) {

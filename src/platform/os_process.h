@@ -22,6 +22,14 @@ unsigned long os_last_error();
 // longer than the room is used as the operating system truncates it.
 int os_module_path(char* buffer, unsigned capacity);
 
+// True when path is absolute: a drive and a backslash or a network path on
+// Windows, a leading slash on POSIX.
+bool os_path_is_absolute(const char* path);
+
+// Turns the other separator that the platform accepts in paths ('/' on
+// Windows) into its own. In place.
+void os_use_native_separators(char* path);
+
 // Makes path the current directory. Returns 0, or -1 (os_last_error).
 int os_set_current_dir(const char* path);
 

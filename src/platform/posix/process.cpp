@@ -28,6 +28,13 @@ int os_module_path(char* buffer, unsigned capacity)
     return static_cast<int>(length);
 }
 
+bool os_path_is_absolute(const char* path)
+{
+    return path[0] == '/';
+}
+
+void os_use_native_separators(char*) {}
+
 int os_set_current_dir(const char* path)
 {
     return chdir(path) == 0 ? 0 : -1;

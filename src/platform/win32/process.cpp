@@ -27,6 +27,22 @@ int os_module_path(char* buffer, unsigned capacity)
     return static_cast<int>(GetModuleFileNameA(nullptr, buffer, capacity));
 }
 
+bool os_path_is_absolute(const char* path)
+{
+    bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+                 path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+    bool network = (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/');
+    return drive || network;
+}
+
+void os_use_native_separators(char* path)
+{
+    for (; *path != '\0'; ++path) {
+        if (*path == '/')
+            *path = '\\';
+    }
+}
+
 int os_set_current_dir(const char* path)
 {
     return SetCurrentDirectoryA(path) ? 0 : -1;
