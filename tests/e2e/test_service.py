@@ -263,3 +263,16 @@ def test_twenty_start_stop_cycles_leave_complete_logs(service_for):
         assert log[:3] == preparation_lines(service), cycle
         assert log[-3:] == ["Starting JVM", "Invoking main", "Invoking stop()"], cycle
         assert [e[0] for e in service.events()].count("DestroyJavaVM") == 1, cycle
+
+
+def test_what_the_vm_writes_to_standard_output_and_error_is_kept(service_for):
+    service = service_for("output")
+    for run in range(2):
+        service.start()
+        service.wait_status("stopped", state=STOPPED, win32=0)
+        wait_for(lambda: not service.process_alive(), what="the service process to end")
+    folder = service.layout.log_file(service.instance).parent
+    for name in ("zrsvc-stdout.txt", "zrsvc-stdout.1.txt"):
+        assert (folder / name).read_bytes() == (b"double: standard output\r\n"
+                                                b"double: standard error\r\n"), name
+    assert (folder / "zrsvc-log.1.txt").exists()
