@@ -100,6 +100,15 @@ static void expect_proper_use(const std::vector<call>& calls)
     }
 }
 
+// The calls were proper, and the thread that called stop() was detached last.
+static void expect_stop_thread_detached(const std::vector<call>& calls, unsigned long thread)
+{
+    expect_proper_use(calls);
+    lines stopping = calls_of(calls, thread);
+    ASSERT_FALSE(stopping.empty());
+    EXPECT_EQ("DetachCurrentThread", stopping.back());
+}
+
 // The service thread, noting its thread id.
 struct service_run {
     service_thread s;
@@ -180,11 +189,7 @@ TEST(JvmDouble, ExceptionsOfStartAndStopAreLoggedAndCleared)
     EXPECT_EQ(STOP_RETURNED, stop.result);
     finish(run.s);
 
-    std::vector<call> calls = recorded(server_folder(home));
-    expect_proper_use(calls);
-    lines stopping = calls_of(calls, stop.thread);
-    ASSERT_FALSE(stopping.empty());
-    EXPECT_EQ("DetachCurrentThread", stopping.back());
+    expect_stop_thread_detached(recorded(server_folder(home)), stop.thread);
     EXPECT_EQ((lines{"start() ended with an exception: java.lang.IllegalStateException: boom", "Invoking stop()",
                      "stop() ended with an exception: java.lang.IllegalStateException: refused"}),
               logged(scratch));
@@ -202,11 +207,7 @@ TEST(JvmDouble, MissingClassIsReportedAndItsExceptionCleared)
     EXPECT_EQ(STOP_NO_CLASS, stop.result);
     finish(run.s);
 
-    std::vector<call> calls = recorded(server_folder(home));
-    expect_proper_use(calls);
-    lines stopping = calls_of(calls, stop.thread);
-    ASSERT_FALSE(stopping.empty());
-    EXPECT_EQ("DetachCurrentThread", stopping.back());
+    expect_stop_thread_detached(recorded(server_folder(home)), stop.thread);
     const std::string missing = "Cannot find main class qo/wyn/zr/NTService";
     const std::string why = "Lookup ended with an exception: java.lang.NoClassDefFoundError: qo/wyn/zr/NTService";
     EXPECT_EQ((lines{missing, why, "Invoking stop()", missing, why}), logged(scratch));
@@ -241,11 +242,7 @@ TEST(JvmDouble, MissingStopIsReportedAndTheThreadDetached)
     EXPECT_EQ(STOP_NO_METHOD, stop.result);
     finish(run.s);
 
-    std::vector<call> calls = recorded(server_folder(home));
-    expect_proper_use(calls);
-    lines stopping = calls_of(calls, stop.thread);
-    ASSERT_FALSE(stopping.empty());
-    EXPECT_EQ("DetachCurrentThread", stopping.back());
+    expect_stop_thread_detached(recorded(server_folder(home)), stop.thread);
     EXPECT_EQ((lines{"Invoking stop()", "Cannot find stop() method",
                      "Lookup ended with an exception: java.lang.NoSuchMethodError: static "
                      "Lqo/wyn/zr/NTService;.stop()V"}),
