@@ -32,10 +32,7 @@ static JNIEnv* g_env = nullptr;
 static void log_parts(std::initializer_list<const char*> parts)
 {
     char line[LONG_TEXT_CAPACITY] = "";
-    for (const char* part : parts) {
-        if (bounded_append(line, sizeof line, part) != 0)
-            break;
-    }
+    append_pieces(line, sizeof line, parts);
     // A Java text (an exception's message) may span lines; the log keeps
     // one line per entry.
     for (char* c = line; *c != '\0'; ++c) {

@@ -62,6 +62,16 @@ int bounded_copy(char* dest, size_t capacity, const char* source)
     return copy_from(dest, capacity, 0, source);
 }
 
+int append_pieces(char* dest, size_t capacity, std::initializer_list<const char*> pieces)
+{
+    for (const char* piece : pieces) {
+        int error = bounded_append(dest, capacity, piece);
+        if (error != 0)
+            return error;
+    }
+    return 0;
+}
+
 static char ascii_lower(char c)
 {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;

@@ -3,6 +3,7 @@
 // the operation says so with its result.
 #pragma once
 #include <cstddef>
+#include <initializer_list>
 
 enum {
     INVALID_ARGUMENT = 22,
@@ -23,6 +24,10 @@ int bounded_append(char* dest, size_t capacity, const char* source);
 
 // Copies source into dest from its start; results as for bounded_append.
 int bounded_copy(char* dest, size_t capacity, const char* source);
+
+// Appends the pieces one after another, stopping at the first that does not
+// fit. Returns 0, or the failed append's error number (dest is then empty).
+int append_pieces(char* dest, size_t capacity, std::initializer_list<const char*> pieces);
 
 // True when both texts are equal, ignoring ASCII case.
 bool text_equal_nocase(const char* a, const char* b);
