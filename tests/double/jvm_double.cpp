@@ -29,6 +29,7 @@
 //   <thread id> TAB <event> [TAB <argument>]...
 // <thread id> is the decimal Windows thread id of the calling thread. Events:
 //   load <DLL path>                          the DLL was loaded (DLL_PROCESS_ATTACH)
+//   environment PATH=<value>                 the process's PATH when the VM is created
 //   JNI_CreateJavaVM version=0x<8 hex digits> nOptions=<n> ignoreUnrecognized=<0|1>
 //                    then for each option i: option<i>=<optionString> extraInfo<i>=<null|set>
 //   timeout jvm-go                           slowcreate gave up waiting
@@ -404,6 +405,9 @@ static void record_creation(const JavaVMInitArgs* args)
 
 extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void* args)
 {
+    char path[8192] = "";
+    GetEnvironmentVariableA("PATH", path, sizeof path);
+    record({"environment", std::string("PATH=") + path});
     record_creation(static_cast<JavaVMInitArgs*>(args));
     *vm = nullptr;
     *env = nullptr;

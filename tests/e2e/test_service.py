@@ -71,7 +71,7 @@ class Service:
         return [tuple(line.split("\t")) for line in path.read_text().splitlines()]
 
     def events(self):
-        return [call[1:] for call in self.calls() if call[1] != "load"]
+        return [call[1:] for call in self.calls() if call[1] not in ("load", "environment")]
 
     def process_alive(self):
         marker = self.name.encode()
@@ -134,7 +134,7 @@ def test_stop_request_calls_stop_on_another_thread_and_the_service_stops(service
 
     calls = wait_for(lambda: [c for c in service.calls() if c[1] == "DestroyJavaVM"] and service.calls(),
                      what="the VM to be destroyed")
-    events = [c[1:] for c in calls if c[1] != "load"]
+    events = [c[1:] for c in calls if c[1] not in ("load", "environment")]
     create = events[0]
     assert create[0] == "JNI_CreateJavaVM"
     assert "version=0x00010002" in create and "nOptions=1" in create
@@ -142,8 +142,14 @@ def test_stop_request_calls_stop_on_another_thread_and_the_service_stops(service
     base = winpath(service.layout.base)
     assert f"option0=-Djava.class.path={base}\\lib\\app.jar;conf" in create
 
+    # The VM finds the process's PATH replaced by exactly three folders.
+    java_home = winpath(service.wine.java_home)
+    assert [c[2] for c in calls if c[1] == "environment"] == [
+        f"PATH={java_home}\\bin;{java_home}\\bin\\server;{base}\\jdbc\\dll"]
+
     service_thread = calls[[c[1] for c in calls].index("JNI_CreateJavaVM")][0]
-    on_service_thread = [c[1:3] for c in calls if c[0] == service_thread and c[1] != "load"]
+    on_service_thread = [c[1:3] for c in calls
+                         if c[0] == service_thread and c[1] not in ("load", "environment")]
     assert on_service_thread[:4] == [
         ("JNI_CreateJavaVM", create[1]),
         ("FindClass", "qo/wyn/zr/NTService"),

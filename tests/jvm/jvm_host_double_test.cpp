@@ -60,6 +60,8 @@ static std::vector<call> recorded(const fs::path& folder)
         if (tab == std::string::npos)
             continue; // a line still being written
         std::string text = line.substr(tab + 1);
+        if (text.compare(0, 12, "environment\t") == 0)
+            continue; // what the process's environment held, not a call
         std::replace(text.begin(), text.end(), '\t', ' ');
         calls.push_back({std::stoul(line.substr(0, tab)), text});
     }
