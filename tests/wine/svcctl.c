@@ -2,6 +2,9 @@
  *   svcctl query NAME           prints "state=S accepted=A win32=W specific=X"
  *   svcctl control NAME CODE    sends the control code, prints "ok ..." with the
  *                               status the service reported, or "failed=ERROR"
+ *   svcctl stoptime NAME        sends the stop control and polls the status until
+ *                               the service has stopped; prints "stopped_us=N", the
+ *                               microseconds from the request to the stopped state
  */
 #include <windows.h>
 #include <stdio.h>
@@ -12,6 +15,30 @@ static void print_status(const SERVICE_STATUS *s)
 {
     printf("state=%lu accepted=%lu win32=%lu specific=%lu\n", s->dwCurrentState,
            s->dwControlsAccepted, s->dwWin32ExitCode, s->dwServiceSpecificExitCode);
+}
+
+static int stop_time(SC_HANDLE service)
+{
+    LARGE_INTEGER frequency, began, now;
+    SERVICE_STATUS status;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&began);
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+        printf("failed=%lu\n", GetLastError());
+        return 1;
+    }
+    for (;;) {
+        QueryPerformanceCounter(&now);
+        if (now.QuadPart - began.QuadPart > 60 * frequency.QuadPart) {
+            printf("timeout\n");
+            return 1;
+        }
+        if (QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED)
+            break;
+        Sleep(0);
+    }
+    printf("stopped_us=%lld\n", (now.QuadPart - began.QuadPart) * 1000000 / frequency.QuadPart);
+    return 0;
 }
 
 int main(int argc, char **argv)
@@ -50,6 +77,8 @@ int main(int argc, char **argv)
             printf("failed=%lu\n", GetLastError());
             rc = 1;
         }
+    } else if (strcmp(argv[1], "stoptime") == 0) {
+        rc = stop_time(service);
     } else {
         rc = 2;
     }
