@@ -16,6 +16,7 @@
 //   output      start() writes "double: standard output" to the standard output
 //               handle and "double: standard error" to the standard error handle,
 //               then returns
+//   slowdestroy plays block, and DestroyJavaVM takes 1.5 s, then records "destroyed"
 //   createfail  JNI_CreateJavaVM returns -1 and leaves the VM and the env null
 //   slowcreate  JNI_CreateJavaVM waits until a file "jvm-go" exists in the
 //               DLL's folder (polling, 60 s deadline; on timeout as createfail),
@@ -34,6 +35,7 @@
 //                    then for each option i: option<i>=<optionString> extraInfo<i>=<null|set>
 //   timeout jvm-go                           slowcreate gave up waiting
 //   DestroyJavaVM
+//   destroyed                                slowdestroy's DestroyJavaVM has finished
 //   AttachCurrentThread args=<null|set>
 //   DetachCurrentThread
 //   FindClass <name>
@@ -173,7 +175,7 @@ static void run_start()
         // process had when the VM library was loaded.
         write_standard_handle(STD_OUTPUT_HANDLE, "double: standard output\r\n");
         write_standard_handle(STD_ERROR_HANDLE, "double: standard error\r\n");
-    } else if (playing("block")) {
+    } else if (playing("block") || playing("slowdestroy")) {
         std::unique_lock<std::mutex> hold(g_stop_lock);
         g_stop_called.wait(hold, [] { return g_stopped; });
     }
@@ -275,6 +277,11 @@ static void JNICALL release_string_utf_chars(JNIEnv*, jstring, const char*)
 static jint JNICALL destroy_java_vm(JavaVM*)
 {
     record_call({"DestroyJavaVM"});
+    if (playing("slowdestroy")) {
+        // As a VM whose application's last threads take a while to end.
+        Sleep(1500);
+        record({"destroyed"});
+    }
     return JNI_OK;
 }
 
@@ -415,7 +422,7 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void
     if (playing("slowcreate"))
         strcpy(g_variant, wait_for_go_file() ? "block" : "createfail");
     bool known = false;
-    for (const char* variant : {"block", "return", "throw", "nostart", "nostop", "noclass", "noattach", "output"})
+    for (const char* variant : {"block", "return", "throw", "nostart", "nostop", "noclass", "noattach", "output", "slowdestroy"})
         known = known || playing(variant);
     if (!known)
         return JNI_ERR;

@@ -282,3 +282,13 @@ def test_what_the_vm_writes_to_standard_output_and_error_is_kept(service_for):
         assert (folder / name).read_bytes() == (b"double: standard output\r\n"
                                                 b"double: standard error\r\n"), name
     assert (folder / "zrsvc-log.1.txt").exists()
+
+
+def test_the_process_waits_for_the_vm_to_be_destroyed_after_reporting_stopped(service_for):
+    service = service_for("slowdestroy")
+    service.start()
+    service.wait_status("running with the VM", state=RUNNING, accepted=ACCEPT_STOP | ACCEPT_SHUTDOWN)
+    service.stop()
+    service.wait_status("stopped", state=STOPPED, win32=0)
+    wait_for(lambda: not service.process_alive(), what="the service process to end")
+    assert [event[0] for event in service.events()][-2:] == ["DestroyJavaVM", "destroyed"]
