@@ -132,27 +132,29 @@ static bool clear_exception(JNIEnv* env, const char* prefix)
     return true;
 }
 
-// The service class, or null after logging that it is missing.
-static jclass find_service_class(JNIEnv* env)
+enum call_outcome { CALL_RETURNED, CALL_THREW, CALL_NO_CLASS, CALL_NO_METHOD };
+
+// Calls the service class's static method name "()V" through env. A missing
+// class or method is logged (the method's with missing_line), an exception
+// the method ends with is logged behind exception_prefix; every exception is
+// cleared.
+static call_outcome call_service_method(JNIEnv* env, const char* name, const char* missing_line,
+                                        const char* exception_prefix)
 {
     jclass service = env->FindClass(SERVICE_CLASS);
     if (service == nullptr) {
         log_line(NO_SERVICE_CLASS);
         clear_exception(env, "Lookup ended with an exception: ");
+        return CALL_NO_CLASS;
     }
-    return service;
-}
-
-// The static method name "()V" of the service class, or null after logging
-// the missing line.
-static jmethodID find_method(JNIEnv* env, jclass service, const char* name, const char* missing)
-{
     jmethodID method = env->GetStaticMethodID(service, name, "()V");
     if (method == nullptr) {
-        log_line(missing);
+        log_line(missing_line);
         clear_exception(env, "Lookup ended with an exception: ");
+        return CALL_NO_METHOD;
     }
-    return method;
+    env->CallStaticVoidMethod(service, method);
+    return clear_exception(env, exception_prefix) ? CALL_THREW : CALL_RETURNED;
 }
 
 int invoke_start()
@@ -162,28 +164,30 @@ int invoke_start()
         log_line("Cannot invoke start(): no JVM exists");
         return START_NO_JVM;
     }
-    jclass service = find_service_class(env);
-    if (service == nullptr)
+    switch (call_service_method(env, "start", "Cannot find start() method", "start() ended with an exception: ")) {
+    case CALL_NO_CLASS:
         return START_NO_CLASS;
-    jmethodID start = find_method(env, service, "start", "Cannot find start() method");
-    if (start == nullptr)
+    case CALL_NO_METHOD:
         return START_NO_METHOD;
-    env->CallStaticVoidMethod(service, start);
-    return clear_exception(env, "start() ended with an exception: ") ? START_THREW : START_RETURNED;
+    case CALL_THREW:
+        return START_THREW;
+    default:
+        return START_RETURNED;
+    }
 }
 
-// Calls stop() through the environment of the attached calling thread.
+// Calls stop() through the environment of the attached calling thread; an
+// exception it ends with is logged, and counts as a return.
 static int call_stop(JNIEnv* env)
 {
-    jclass service = find_service_class(env);
-    if (service == nullptr)
+    switch (call_service_method(env, "stop", "Cannot find stop() method", "stop() ended with an exception: ")) {
+    case CALL_NO_CLASS:
         return STOP_NO_CLASS;
-    jmethodID stop = find_method(env, service, "stop", "Cannot find stop() method");
-    if (stop == nullptr)
+    case CALL_NO_METHOD:
         return STOP_NO_METHOD;
-    env->CallStaticVoidMethod(service, stop);
-    clear_exception(env, "stop() ended with an exception: ");
-    return STOP_RETURNED;
+    default:
+        return STOP_RETURNED;
+    }
 }
 
 int invoke_stop()

@@ -242,19 +242,6 @@ def test_other_controls_are_ignored_and_not_advertised(service_for, code):
     service.wait_status("stopped", state=STOPPED)
 
 
-def test_decoy_vm_libraries_beside_the_program_and_in_the_instance_are_never_loaded(service_for):
-    service = service_for("return")
-    decoys = [service.layout.exe.parent, service.folder]
-    for folder in decoys:
-        (folder / "jvm.dll").write_bytes((service.server / "jvm.dll").read_bytes())
-    service.start()
-    service.wait_status("stopped", state=STOPPED)
-    wait_for(lambda: not service.process_alive(), what="the service process to end")
-    assert [c for c in service.calls() if c[1] == "load"]
-    for folder in decoys:
-        assert not (folder / "jvm-calls.txt").exists()
-
-
 def test_twenty_start_stop_cycles_leave_complete_logs(service_for):
     service = service_for("block")
     for cycle in range(20):

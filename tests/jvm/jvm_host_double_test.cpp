@@ -346,23 +346,3 @@ TEST(JvmDouble, DecoysAreNeverLoaded)
     for (const fs::path& folder : decoys)
         EXPECT_FALSE(fs::exists(folder / "jvm-calls.txt")) << folder;
 }
-
-// The variant the service tests use to hold the service in its start-up.
-TEST(JvmDouble, SlowCreationWaitsForTheGoFile)
-{
-    fs::path scratch = enter_scratch();
-    fs::path home = java_home(scratch, "slowcreate");
-    fs::path server = server_folder(home);
-    service_run run;
-    start_service(run, home);
-    ASSERT_TRUE(eventually([&] { return recorded(server).size() == 2; }));
-    EXPECT_EQ(-1, run.s.created);
-
-    write_text(server / "jvm-go", "");
-    ASSERT_TRUE(eventually([&] { return has_call(server, "CallStaticVoidMethodV start") || start_over(run); }));
-    EXPECT_EQ(1, run.s.created);
-    EXPECT_EQ(STOP_RETURNED, stop_from_another_thread().result);
-    ASSERT_TRUE(start_ended(run.s));
-    finish(run.s);
-    expect_proper_use(recorded(server));
-}
