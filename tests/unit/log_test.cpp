@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -99,4 +101,32 @@ TEST_F(LogCapture, EchoShowsEveryLineOnTheConsoleAsWell)
     EXPECT_NE(std::string::npos, console.find(" - Invoking main\n"));
     EXPECT_EQ(std::string::npos, console.find("not shown"));
     EXPECT_EQ((std::vector<std::string>{"Invoking main", "not shown"}), messages());
+}
+
+// Three hours east of UTC, with no daylight saving time: a zone that is this
+// machine's only if the test says so.
+TEST_F(LogCapture, TimestampsAreLocalTime)
+{
+    const char* saved = getenv("TZ");
+    std::string previous = saved != nullptr ? saved : "";
+    putenv(const_cast<char*>("TZ=ZRT-3"));
+    tzset();
+    time_t before = time(nullptr);
+    log_line("now");
+    time_t after = time(nullptr);
+    static std::string restore;
+    restore = "TZ=" + previous;
+    putenv(const_cast<char*>(restore.c_str()));
+    tzset();
+
+    std::string stamp = lines().at(0).substr(0, 19);
+    bool matched = false;
+    for (time_t t = before; t <= after; ++t) {
+        time_t shifted = t + 3 * 3600;
+        struct tm utc = *gmtime(&shifted);
+        char expected[32];
+        strftime(expected, sizeof expected, "%Y-%m-%d %H:%M:%S", &utc);
+        matched = matched || stamp == expected;
+    }
+    EXPECT_TRUE(matched) << stamp;
 }
