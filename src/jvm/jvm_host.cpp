@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 
 typedef jint(JNICALL* create_vm_function)(JavaVM** vm, void** env, void* args);
@@ -33,12 +34,6 @@ static void log_parts(std::initializer_list<const char*> parts)
 {
     char line[LONG_TEXT_CAPACITY] = "";
     append_pieces(line, sizeof line, parts);
-    // A Java text (an exception's message) may span lines; the log keeps
-    // one line per entry.
-    for (char* c = line; *c != '\0'; ++c) {
-        if (*c == '\r' || *c == '\n')
-            *c = ' ';
-    }
     log_line(line);
 }
 
@@ -108,24 +103,83 @@ bool create_jvm(const char* java_home, const char* class_path_option)
     return true;
 }
 
+// What printStackTrace writes for the exception: its text, its frames and its
+// causes. Null when that cannot be had; an exception may then be pending.
+static jstring stack_trace_text(JNIEnv* env, jthrowable thrown)
+{
+    jclass writer_class = env->FindClass("java/io/StringWriter");
+    jmethodID writer_init = writer_class ? env->GetMethodID(writer_class, "<init>", "()V") : nullptr;
+    jobject writer = writer_init ? env->NewObject(writer_class, writer_init) : nullptr;
+    jclass printer_class = writer ? env->FindClass("java/io/PrintWriter") : nullptr;
+    jmethodID printer_init = printer_class ? env->GetMethodID(printer_class, "<init>", "(Ljava/io/Writer;)V") : nullptr;
+    jobject printer = printer_init ? env->NewObject(printer_class, printer_init, writer) : nullptr;
+    jmethodID print = printer ? env->GetMethodID(env->GetObjectClass(thrown), "printStackTrace",
+                                                 "(Ljava/io/PrintWriter;)V")
+                              : nullptr;
+    if (print == nullptr)
+        return nullptr;
+    env->CallVoidMethod(thrown, print, printer);
+    jmethodID to_string = env->ExceptionCheck() ? nullptr
+                                                : env->GetMethodID(writer_class, "toString", "()Ljava/lang/String;");
+    jobject text = to_string ? env->CallObjectMethod(writer, to_string) : nullptr;
+    return env->ExceptionCheck() ? nullptr : static_cast<jstring>(text);
+}
+
+// The exception's toString(), or null; an exception may then be pending.
+static jstring short_text(JNIEnv* env, jthrowable thrown)
+{
+    jmethodID to_string = env->GetMethodID(env->GetObjectClass(thrown), "toString", "()Ljava/lang/String;");
+    jobject text = to_string ? env->CallObjectMethod(thrown, to_string) : nullptr;
+    return env->ExceptionCheck() ? nullptr : static_cast<jstring>(text);
+}
+
+enum { MOST_TRACE_LINES = 60 };
+
+// Logs a Java text line by line, the first behind the prefix; at most
+// MOST_TRACE_LINES lines, then how many more there were.
+static void log_java_lines(const char* prefix, const char* text)
+{
+    char line[LONG_TEXT_CAPACITY];
+    int count = 0;
+    for (const char* at = text; *at != '\0';) {
+        const char* end = strchr(at, '\n');
+        size_t length = end != nullptr ? static_cast<size_t>(end - at) : strlen(at);
+        if (length > 0 && at[length - 1] == '\r')
+            --length;
+        if (length > 0 && ++count <= MOST_TRACE_LINES) {
+            // A line that does not fit is logged empty, as the log does.
+            if (length >= sizeof line)
+                length = 0;
+            memcpy(line, at, length);
+            line[length] = '\0';
+            log_parts({count == 1 ? prefix : "", line});
+        }
+        at = end != nullptr ? end + 1 : at + strlen(at);
+    }
+    if (count > MOST_TRACE_LINES)
+        log_number("... lines of the trace left out: ", count - MOST_TRACE_LINES);
+}
+
 // Clears the exception pending on the thread of env, if any, and logs the
-// prefix followed by the exception's toString(). Everything the description
-// itself raises is cleared as well. Returns true when one was pending.
+// prefix followed by the exception's stack trace (or, when that cannot be
+// had, its toString()). Everything the description itself raises is cleared
+// as well. Returns true when one was pending.
 static bool clear_exception(JNIEnv* env, const char* prefix)
 {
     jthrowable thrown = env->ExceptionOccurred();
     if (thrown == nullptr)
         return false;
     env->ExceptionClear();
-    jmethodID to_string = env->GetMethodID(env->GetObjectClass(thrown), "toString", "()Ljava/lang/String;");
-    jstring text = nullptr;
-    if (to_string != nullptr)
-        text = static_cast<jstring>(env->CallObjectMethod(thrown, to_string));
+    jstring text = stack_trace_text(env, thrown);
+    if (text == nullptr) {
+        env->ExceptionClear();
+        text = short_text(env, thrown);
+    }
     const char* chars = nullptr;
-    if (!env->ExceptionCheck() && text != nullptr)
+    if (text != nullptr)
         chars = env->GetStringUTFChars(text, nullptr);
     env->ExceptionClear();
-    log_parts({prefix, chars != nullptr ? chars : "(its text is not available)"});
+    log_java_lines(prefix, chars != nullptr ? chars : "(its text is not available)");
     if (chars != nullptr)
         env->ReleaseStringUTFChars(text, chars);
     // The local references go with the thread's detachment or the VM's end.

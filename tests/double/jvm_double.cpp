@@ -86,7 +86,9 @@ static int g_service_class, g_throwable_class;
 static fake_method g_start{"start"}, g_stop{"stop"}, g_to_string{"toString"};
 
 // The exception pending on a thread; its string is the throwable itself.
-static thread_local fake_throwable t_thrown;
+// Each throw makes a new one (never freed), so a reference the host holds
+// keeps its text when a later call throws again, as in a real VM.
+static thread_local fake_throwable* t_thrown = nullptr;
 static thread_local bool t_pending = false;
 
 static std::string in_folder(const char* name)
@@ -121,7 +123,8 @@ static void record_call(std::initializer_list<std::string> fields)
 
 static void throw_java(const std::string& text)
 {
-    snprintf(t_thrown.text, sizeof t_thrown.text, "%s", text.c_str());
+    t_thrown = new fake_throwable;
+    snprintf(t_thrown->text, sizeof t_thrown->text, "%s", text.c_str());
     t_pending = true;
 }
 
@@ -216,7 +219,7 @@ static void JNICALL call_static_void_method_v(JNIEnv*, jclass, jmethodID id, va_
 static jthrowable JNICALL exception_occurred(JNIEnv*)
 {
     record({"ExceptionOccurred"});
-    return t_pending ? as<_jthrowable>(&t_thrown) : nullptr;
+    return t_pending ? as<_jthrowable>(t_thrown) : nullptr;
 }
 
 static jboolean JNICALL exception_check(JNIEnv*)

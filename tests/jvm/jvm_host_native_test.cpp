@@ -162,9 +162,18 @@ TEST(JvmHost, MissingClassIsReportedAndItsExceptionCleared)
     EXPECT_EQ("", stop.stderr_text);
     finish(s);
 
+    // Each lookup's exception is logged with its trace, whose frames are the
+    // class loader's: only the lines naming the service class are compared.
     const std::string missing = "Cannot find main class qo/wyn/zr/NTService";
     const std::string why = "Lookup ended with an exception: java.lang.NoClassDefFoundError: qo/wyn/zr/NTService";
-    EXPECT_EQ((lines{missing, why, "Invoking stop()", missing, why}), logged(scratch));
+    const std::string cause = "Caused by: java.lang.ClassNotFoundException: qo.wyn.zr.NTService";
+    lines log = logged(scratch);
+    lines untraced;
+    for (const std::string& line : log) {
+        if (line.compare(0, 4, "\tat ") != 0)
+            untraced.push_back(line);
+    }
+    EXPECT_EQ((lines{missing, why, cause, "Invoking stop()", missing, why, cause}), untraced);
 }
 
 TEST(JvmHost, MissingStartIsReportedAndItsExceptionCleared)
@@ -218,8 +227,10 @@ TEST(JvmHost, ExceptionsOfStartAndStopAreLoggedAndCleared)
     EXPECT_EQ("", stop.stderr_text);
     finish(s);
     EXPECT_EQ((lines{"start() ended with an exception: java.lang.IllegalStateException: boom",
+                     "\tat qo.wyn.zr.NTService.start(NTService.java:6)",
                      "Invoking stop()",
-                     "stop() ended with an exception: java.lang.IllegalStateException: refused"}),
+                     "stop() ended with an exception: java.lang.IllegalStateException: refused",
+                     "\tat qo.wyn.zr.NTService.stop(NTService.java:10)"}),
               logged(scratch));
 }
 
