@@ -23,7 +23,7 @@ JAVA_HOME = Path(os.environ.get("ZR_BENCH_JAVA_HOME", "/usr/lib/jvm/java-17-open
 RUNS = int(os.environ.get("ZR_BENCH_RUNS", "30"))
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 os.environ.setdefault("ZRSVC_BUILD", str(WINDOWS))
-from conftest import Layout, Wine, make_layout, wait_for, winpath  # noqa: E402
+from conftest import Wine, make_layout, wait_for, winpath  # noqa: E402
 
 SVCCTL = WINDOWS / "tests" / "svcctl.exe"
 MINIMAL_SERVICE = WINDOWS / "tests" / "minimal_service.exe"

@@ -7,7 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-const char SERVICE_NAME_PREFIX[] = "ZR - ";
+// The SCM service name and display name: "ZR - " and the instance name.
+static const char SERVICE_NAME_PREFIX[] = "ZR - ";
 
 // Quote, executable path, " -service ", service name, quote, terminator.
 enum { COMMAND_LINE_CAPACITY = 1 + (PATH_CAPACITY - 2) + 12 + (SERVICE_NAME_CAPACITY - 1) + 1 + 1 };
@@ -21,9 +22,9 @@ static void compose_service_name(char* name, const char* instance_name)
     bounded_append(name, SERVICE_NAME_CAPACITY, instance_name);
 }
 
-static void print_install_usage()
+void print_usage(const char* option)
 {
-    printf("Usage: zrsvc -install name\n\tWhere name is the name of folder in the 'work' folder.\n\n");
+    printf("Usage: zrsvc %s name\n\tWhere name is the name of folder in the 'work' folder.\n\n", option);
 }
 
 // Returns 0, or -1 when the executable's path cannot be read.
@@ -43,7 +44,7 @@ void install_service(const char* instance_name)
 {
     // An empty name would register "ZR - ", a service that can never run.
     if (instance_name == nullptr || instance_name[0] == '\0') {
-        print_install_usage();
+        print_usage("-install");
         return;
     }
     char service_name[SERVICE_NAME_CAPACITY];
@@ -73,7 +74,7 @@ void install_service(const char* instance_name)
 void uninstall_service(const char* instance_name)
 {
     if (instance_name == nullptr) {
-        printf("Usage: zrsvc -uninstall name\n\tWhere name is the name of folder in the 'work' folder.\n\n");
+        print_usage("-uninstall");
         return;
     }
     char service_name[SERVICE_NAME_CAPACITY];

@@ -2,8 +2,9 @@
 // Service Control Manager. Every outcome is printed on standard output.
 #pragma once
 
-// "ZR - " followed by the instance name: the SCM service name and display name.
-extern const char SERVICE_NAME_PREFIX[];
+// Prints the usage text of the command that takes an instance name, such as
+// "-install": "Usage: zrsvc -install name" and what the name is.
+void print_usage(const char* option);
 
 void install_service(const char* instance_name);
 void uninstall_service(const char* instance_name);

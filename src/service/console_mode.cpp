@@ -4,9 +4,9 @@
 #include "log/log.h"
 #include "platform/os_console.h"
 #include "platform/os_process.h"
+#include "registration/registration.h"
 #include "service/application.h"
 
-#include <cstdio>
 #include <thread>
 
 static int g_start_result = START_RETURNED;
@@ -30,7 +30,7 @@ static void run_application()
 int run_console(const char* instance_name)
 {
     if (instance_name == nullptr || instance_name[0] == '\0') {
-        printf("Usage: zrsvc -console name\n\tWhere name is the name of folder in the 'work' folder.\n\n");
+        print_usage("-console");
         return 0;
     }
     // Before any other thread exists: on POSIX the stop signals are blocked
