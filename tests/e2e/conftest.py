@@ -42,6 +42,13 @@ def wait_for(predicate, timeout=30.0, interval=0.05, what="condition"):
         time.sleep(interval)
 
 
+def launch_failed(done):
+    """True when Wine could not start the program: exit status 1 with its own
+    message, or with no output at all (every program the tests run prints)."""
+    output = done.stdout + done.stderr
+    return done.returncode == 1 and (b"ShellExecuteEx failed" in output or output == b"")
+
+
 class Wine:
     def __init__(self, prefix, java_home):
         self.prefix = prefix
@@ -104,11 +111,19 @@ class Wine:
                 self.quiet("wine", "reg", "add", ENVIRONMENT_KEY, "/v", name, "/d", value, "/f")
 
     def run(self, exe, *args, env=None, timeout=60, cwd=None):
-        """Runs a Windows program; returns the completed process (bytes)."""
+        """Runs a Windows program; returns the completed process (bytes).
+
+        Under load Wine now and then fails to launch a program at all; that
+        launch, and only that, is tried again.
+        """
         full_env = dict(self.env)
         full_env.update(env or {})
-        return subprocess.run(["wine", str(exe), *args], env=full_env, cwd=cwd,
-                              stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
+        for _ in range(5):
+            done = subprocess.run(["wine", str(exe), *args], env=full_env, cwd=cwd,
+                                  stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
+            if not launch_failed(done):
+                return done
+        return done
 
     def sc(self, *args):
         """Runs sc.exe; returns (exit status, output with line ends made plain)."""

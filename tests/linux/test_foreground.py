@@ -1,71 +1,11 @@
 """The Linux build of zrsvc in the foreground (-console NAME) against the real
 OpenJDK 17, with the Java service classes the build compiles for the tests."""
-import os
-import shutil
 import signal
 import subprocess
-import time
-from pathlib import Path
 
 import pytest
 
-REPO = Path(__file__).resolve().parents[2]
-BUILD = Path(os.environ.get("ZRSVC_NATIVE_BUILD", REPO / "build" / "native"))
-CLASSES = BUILD / "tests" / "jvm" / "java"
-JAVA_HOME = Path(os.environ.get("ZR_TEST_JAVA_HOME", "/usr/lib/jvm/java-17-openjdk-amd64"))
-
-
-def wait_for(predicate, timeout=60.0, what="condition"):
-    deadline = time.monotonic() + timeout
-    while not predicate():
-        if time.monotonic() > deadline:
-            raise AssertionError(f"timed out after {timeout}s waiting for {what}")
-        time.sleep(0.05)
-
-
-class Instance:
-    def __init__(self, root, variant):
-        self.base = root / "app"
-        for folder in ("bin", "lib", "jdbc", "work/shop/log", "work/shop/conf"):
-            (self.base / folder).mkdir(parents=True, exist_ok=True)
-        shutil.copy(BUILD / "zrsvc", self.base / "bin" / "zrsvc")
-        self.folder = self.base / "work" / "shop"
-        if variant is not None:
-            subprocess.run([str(JAVA_HOME / "bin" / "jar"), "cf", str(self.base / "lib" / "app.jar"),
-                            "-C", str(CLASSES / variant), "."], check=True)
-
-    def start(self):
-        env = dict(os.environ, JAVA_HOME=str(JAVA_HOME))
-        env.pop("ZR_JAVA_HOME", None)
-        return subprocess.Popen([str(self.base / "bin" / "zrsvc"), "-console", "shop"], env=env,
-                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-
-    def run(self):
-        proc = self.start()
-        out, err = proc.communicate(timeout=120)
-        return proc.returncode, out.decode(), err.decode()
-
-    def log(self):
-        text = (self.folder / "log" / "zrsvc-log.txt").read_text()
-        return [line.split(" - ", 1)[1] for line in text.splitlines()]
-
-
-def preparation(instance):
-    base = f"{instance.base}/"
-    return [
-        "Started ZR NTService 1.0",
-        f"BASE PATH: '{base}'",
-        f"WORKING DIR PATH: '{base}work/shop'",
-        f"JAVA_HOME: '{JAVA_HOME}'",
-        f"Scaning folder '{base}bin' for JARs",
-        f"Scaning folder '{base}lib' for JARs",
-        "Adding entry to class path: 'app.jar'",
-        f"Scaning folder '{base}jdbc' for JARs",
-        f"JVM 'PATH={JAVA_HOME}/bin:{JAVA_HOME}/bin/server:{base}jdbc/dll'",
-        f"JVM '-Djava.class.path={base}lib/app.jar:conf'",
-        "Starting JVM",
-        "Invoking main",
-    ]
+from conftest import Instance, preparation, wait_for
 
 
 @pytest.mark.parametrize("stop_signal", [signal.SIGINT, signal.SIGTERM])

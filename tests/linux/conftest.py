@@ -1,0 +1,105 @@
+"""Foreground runs of the Linux zrsvc (-console NAME) on the real OpenJDK 17.
+
+An Instance is a base folder laid out as zrsvc expects it, with the Java
+service class of one variant of tests/java packed into lib/app.jar.
+"""
+import os
+import shutil
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+REPO = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get("ZRSVC_NATIVE_BUILD", REPO / "build" / "native"))
+CLASSES = BUILD / "tests" / "jvm" / "java"
+JAVA_HOME = Path(os.environ.get("ZR_TEST_JAVA_HOME", "/usr/lib/jvm/java-17-openjdk-amd64"))
+
+
+def wait_for(predicate, timeout=60.0, what="condition"):
+    """Polls predicate until it returns a true value; fails after timeout."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out after {timeout}s waiting for {what}")
+        time.sleep(0.05)
+
+
+class Instance:
+    def __init__(self, root, variant, name="shop", log=True):
+        self.base = root / "app"
+        self.name = name
+        self.folder = self.base / "work" / name
+        for folder in ("bin", "lib", "jdbc", "work/" + name + "/conf"):
+            (self.base / folder).mkdir(parents=True, exist_ok=True)
+        if log:
+            (self.folder / "log").mkdir()
+        self.exe = self.base / "bin" / "zrsvc"
+        shutil.copy(BUILD / "zrsvc", self.exe)
+        if variant is not None:
+            subprocess.run([str(JAVA_HOME / "bin" / "jar"), "cf", str(self.base / "lib" / "app.jar"),
+                            "-C", str(CLASSES / variant), "."], check=True)
+
+    def environment(self, extra=None):
+        env = dict(os.environ, JAVA_HOME=str(JAVA_HOME))
+        env.pop("ZR_JAVA_HOME", None)
+        env.update(extra or {})
+        return env
+
+    def start(self, env=None, **popen):
+        """Starts zrsvc -console NAME; stdout and stderr are pipes unless popen says otherwise."""
+        options = dict(stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        options.update(popen)
+        return subprocess.Popen([str(self.exe), "-console", self.name], env=self.environment(env),
+                                **options)
+
+    def run(self, env=None):
+        """Runs to the end: (exit status, standard output, standard error)."""
+        proc = self.start(env)
+        out, err = proc.communicate(timeout=120)
+        return proc.returncode, out.decode(), err.decode()
+
+    def log_file(self):
+        return self.folder / "log" / "zrsvc-log.txt"
+
+    def log(self):
+        """The messages of the instance log, without their timestamps."""
+        text = self.log_file().read_text()
+        return [line.split(" - ", 1)[1] for line in text.splitlines()]
+
+    def wait_file(self, name, proc=None):
+        """Waits until the application has left the file name in the instance folder."""
+        wait_for(lambda: (self.folder / name).exists() or (proc is not None and proc.poll() is not None),
+                 what=f"{name} in {self.folder}")
+        assert (self.folder / name).exists(), f"the run ended before {name} appeared"
+
+
+def preparation(instance):
+    """The lines a run with lib/app.jar logs up to start()."""
+    base = f"{instance.base}/"
+    return [
+        "Started ZR NTService 1.0",
+        f"BASE PATH: '{base}'",
+        f"WORKING DIR PATH: '{base}work/{instance.name}'",
+        f"JAVA_HOME: '{JAVA_HOME}'",
+        f"Scaning folder '{base}bin' for JARs",
+        f"Scaning folder '{base}lib' for JARs",
+        "Adding entry to class path: 'app.jar'",
+        f"Scaning folder '{base}jdbc' for JARs",
+        f"JVM 'PATH={JAVA_HOME}/bin:{JAVA_HOME}/bin/server:{base}jdbc/dll'",
+        f"JVM '-Djava.class.path={base}lib/app.jar:conf'",
+        "Starting JVM",
+        "Invoking main",
+    ]
+
+
+@pytest.fixture
+def instance(tmp_path):
+    """Makes an Instance of a variant in the test's own folder."""
+    def make(variant, **options):
+        return Instance(tmp_path, variant, **options)
+    return make
