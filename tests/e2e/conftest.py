@@ -30,7 +30,7 @@ def winpath(path):
     return "Z:" + str(path).replace("/", "\\")
 
 
-def wait_for(predicate, timeout=30.0, interval=0.05, what="condition"):
+def wait_for(predicate, timeout=30.0, what="condition"):
     """Polls predicate until it returns a true value; fails after timeout."""
     deadline = time.monotonic() + timeout
     while True:
@@ -39,7 +39,7 @@ def wait_for(predicate, timeout=30.0, interval=0.05, what="condition"):
             return value
         if time.monotonic() > deadline:
             raise AssertionError(f"timed out after {timeout}s waiting for {what}")
-        time.sleep(interval)
+        time.sleep(0.05)
 
 
 def launch_failed(done):
@@ -67,6 +67,7 @@ class Wine:
 
     def start(self, service_environment):
         self.service_environment = dict(service_environment)
+        self.quiet("wineserver", "-k")  # a session an earlier run left behind
         if not (self.prefix / "system.reg").exists():
             self.prefix.mkdir(parents=True, exist_ok=True)
             self.quiet("wineboot", "--init")
@@ -82,7 +83,7 @@ class Wine:
         wait_for(lambda: subprocess.run(["wine", "cmd", "/c", "exit", "0"], env=self.env,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL, timeout=60).returncode == 0,
-                 timeout=120, interval=0.5, what="the Wine session")
+                 timeout=120, what="the Wine session")
 
     def stop(self):
         if self.holder is not None:
@@ -130,14 +131,6 @@ class Wine:
         done = self.run("sc", *args)
         return done.returncode, done.stdout.decode("latin-1").replace("\r\n", "\n")
 
-    def service_state(self, name):
-        """The STATE word of `sc query`, such as RUNNING, or None."""
-        _, out = self.sc("query", name)
-        for line in out.splitlines():
-            if "STATE" in line and ":" in line:
-                return line.split()[-1]
-        return None
-
     def registration(self, service_name):
         """The values of a service's registry key as {name: text}, {} when absent."""
         done = self.run("reg", "query", SERVICES_KEY + service_name)
@@ -156,8 +149,7 @@ def wine(tmp_path_factory):
     # The Java home every service of the session sees holds the test-double VM.
     java_home = tmp_path_factory.mktemp("jdk")
     (java_home / "bin" / "server").mkdir(parents=True)
-    if DOUBLE_DLL.exists():
-        shutil.copy(DOUBLE_DLL, java_home / "bin" / "server" / "jvm.dll")
+    shutil.copy(DOUBLE_DLL, java_home / "bin" / "server" / "jvm.dll")
     session = Wine(BUILD / "e2e-prefix", java_home)
     session.start({"ZR_JAVA_HOME": winpath(java_home)})
     yield session
@@ -176,11 +168,10 @@ class Layout:
         path.mkdir(parents=True, exist_ok=True)
         return path
 
-    def instance(self, name, log=True):
+    def instance(self, name):
         path = self.folder(Path("work") / name)
-        if log:
-            (path / "log").mkdir(exist_ok=True)
-        (path / "conf").mkdir(exist_ok=True)
+        for folder in ("log", "conf"):
+            (path / folder).mkdir(exist_ok=True)
         return path
 
     def log_file(self, name):
@@ -192,13 +183,9 @@ class Layout:
         return [line.split(" - ", 1)[1] for line in text.split("\r\n") if line]
 
 
-def make_layout(base):
-    bin_folder = base / "bin"
-    bin_folder.mkdir(parents=True)
-    shutil.copy(ZRSVC_EXE, bin_folder / "zrsvc.exe")
-    return Layout(base)
-
-
 @pytest.fixture
 def layout(tmp_path):
-    return make_layout(tmp_path / "app")
+    base = tmp_path / "app"
+    (base / "bin").mkdir(parents=True)
+    shutil.copy(ZRSVC_EXE, base / "bin" / "zrsvc.exe")
+    return Layout(base)

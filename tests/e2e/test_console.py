@@ -1,24 +1,22 @@
-"""The foreground mode (-console NAME) under Wine, with the test-double VM of
-the session's Java home, and the previous run's log kept at each start."""
+"""The foreground mode (-console NAME) under Wine, and where the VM library is
+loaded from."""
+import shutil
 import uuid
 
 import pytest
 
-from conftest import winpath
+from conftest import DOUBLE_DLL, winpath
+
+NO_ENTRY_DLL = DOUBLE_DLL.parents[1] / "libno_entry.dll"
 
 
 @pytest.fixture
-def console_run(wine, layout):
-    instance = "c" + uuid.uuid4().hex[:8]
-    layout.instance(instance)
-    server = wine.java_home / "bin" / "server"
-
-    def run(variant):
-        (server / "jvm-script.txt").write_text(variant + "\n")
-        (server / "jvm-calls.txt").unlink(missing_ok=True)
-        return wine.run(layout.exe, "-console", instance)
-    run.instance = instance
-    return run
+def shop(wine, layout):
+    name = "c" + uuid.uuid4().hex[:8]
+    layout.instance(name)
+    (wine.java_home / "bin" / "server" / "jvm-script.txt").write_text("return\n")
+    (wine.java_home / "bin" / "server" / "jvm-calls.txt").unlink(missing_ok=True)
+    return name
 
 
 def messages(console_bytes):
@@ -27,44 +25,44 @@ def messages(console_bytes):
     return [line.split(" - ", 1)[1] for line in lines if " - " in line]
 
 
-def test_foreground_run_shows_the_log_on_the_console_and_ends_with_the_application(wine, layout,
-                                                                                    console_run):
-    done = console_run("return")
+def test_foreground_run_shows_the_log_on_the_console_and_ends_with_the_application(wine, layout, shop):
+    done = wine.run(layout.exe, "-console", shop)
     assert done.returncode == 0
-    log_path = f"{winpath(layout.base)}\\work\\{console_run.instance}\\log\\zrsvc-log.txt"
+    log_path = f"{winpath(layout.base)}\\work\\{shop}\\log\\zrsvc-log.txt"
     assert done.stdout.startswith(f"LOG FILE: '{log_path}'\r\n".encode())
     shown = messages(done.stdout)
-    assert shown == layout.log_lines(console_run.instance)
+    assert shown == layout.log_lines(shop)
     assert shown[0] == "Started ZR NTService 1.0"
     assert shown[-2:] == ["Starting JVM", "Invoking main"]
 
 
-@pytest.mark.parametrize("variant, status, line", [
-    ("noclass", 1, "Cannot find main class qo/wyn/zr/NTService"),
-    ("nostart", 2, "Cannot find start() method"),
-    ("throw", 3, "start() ended with an exception: java.lang.IllegalStateException: boom"),
-    ("createfail", 255, "Terminated with exit code -1."),
+@pytest.mark.parametrize("library, failure", [
+    (None, "LoadLibraryEx('{dll}') failed: 126"),
+    (NO_ENTRY_DLL, "GetProcAddress('{dll}', 'JNI_CreateJavaVM') failed: 127"),
 ])
-def test_application_failures_end_with_their_own_status(layout, console_run, variant, status, line):
-    done = console_run(variant)
-    assert done.returncode == status
-    assert line in layout.log_lines(console_run.instance)
+def test_a_vm_library_that_cannot_be_used_ends_the_process(wine, layout, shop, tmp_path, library, failure):
+    server = tmp_path / "jdk" / "bin" / "server"
+    server.mkdir(parents=True)
+    if library is not None:
+        shutil.copy(library, server / "jvm.dll")
+    with wine.unix_environment_only():
+        done = wine.run(layout.exe, "-console", shop, env={"ZR_JAVA_HOME": winpath(tmp_path / "jdk")})
+    assert done.returncode == 255
+    assert messages(done.stdout)[-3:] == [failure.format(dll=winpath(server / "jvm.dll")), "Create JVM failed!",
+                                          "Terminated with exit code -1."]
 
 
-def test_console_without_a_name_prints_its_usage(wine, layout):
-    done = wine.run(layout.exe, "-CONSOLE")
-    assert done.stdout == (b"Usage: zrsvc -console name\r\n"
-                           b"\tWhere name is the name of folder in the 'work' folder.\r\n\r\n")
+def test_the_vm_library_is_loaded_from_the_java_home_only(wine, layout, shop):
+    """Copies of the double where a library loaded by its bare name would come
+    from: the executable's folder, the current directory (the instance
+    folder) and a folder of the new PATH."""
+    decoys = [layout.base / "bin", layout.base / "work" / shop, layout.folder("jdbc/dll")]
+    for folder in decoys:
+        shutil.copy(DOUBLE_DLL, folder / "jvm.dll")
+        (folder / "jvm-script.txt").write_text("return\n")
+    done = wine.run(layout.exe, "-console", shop)
     assert done.returncode == 0
-
-
-def test_each_start_keeps_the_previous_log(layout, console_run):
-    console_run("return")
-    console_run("noclass")
-    folder = layout.log_file(console_run.instance).parent
-    previous = (folder / "zrsvc-log.1.txt").read_bytes().decode("latin-1").split("\r\n")
-    assert previous[-2].endswith(" - Invoking main")
-    current = layout.log_lines(console_run.instance)
-    assert current[0] == "Started ZR NTService 1.0"
-    assert "Cannot find main class qo/wyn/zr/NTService" in current
-    assert current.count("Started ZR NTService 1.0") == 1
+    server = wine.java_home / "bin" / "server"
+    assert (server / "jvm-calls.txt").read_text().split("\n")[0].endswith(f"\tload\t{winpath(server)}\\jvm.dll")
+    for folder in decoys:
+        assert not (folder / "jvm-calls.txt").exists(), folder

@@ -1,52 +1,66 @@
-"""The entry: greeting, option words, usage texts, exit status, log lines."""
+"""The entry and the registration commands: console texts, exit status and
+what Wine's Service Control Manager holds afterwards."""
+import calendar
 import re
 import time
+import uuid
 
 import pytest
 
+from conftest import winpath
+
 GREETING = b"This is a 'ZR' service program, refer to documentation how to install and use it.\r\n\r\n"
-INSTALL_USAGE = b"Usage: zrsvc -install name\r\n\tWhere name is the name of folder in the 'work' folder.\r\n\r\n"
-UNINSTALL_USAGE = b"Usage: zrsvc -uninstall name\r\n\tWhere name is the name of folder in the 'work' folder.\r\n\r\n"
-LOG_LINE = re.compile(rb"^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) - (.*)$")
 
 
-@pytest.mark.parametrize("args", [[], ["install"], ["-inst"], ["-installx"], ["--service"], ["/install"]])
-def test_greeting_for_missing_or_unknown_command(wine, layout, args):
-    done = wine.run(layout.exe, *args)
-    assert done.stdout == GREETING
-    assert done.returncode == 0
+def usage(option):
+    return (f"Usage: zrsvc {option} name\r\n"
+            "\tWhere name is the name of folder in the 'work' folder.\r\n\r\n").encode()
 
 
-@pytest.mark.parametrize("word", ["-install", "-INSTALL", "-Install"])
-def test_install_word_in_any_case_without_name_prints_usage(wine, layout, word):
-    done = wine.run(layout.exe, word)
-    assert done.stdout == INSTALL_USAGE
-    assert done.returncode == 0
-
-
-def test_uninstall_without_name_prints_usage(wine, layout):
-    done = wine.run(layout.exe, "-UnInstall")
-    assert done.stdout == UNINSTALL_USAGE
-    assert done.returncode == 0
-
-
-@pytest.mark.parametrize("args", [["-service"], ["-SERVICE", "ZR - "], ["-service", ""]])
-def test_invalid_service_name_is_logged_on_console_and_ends_with_minus_one(wine, layout, args):
+@pytest.mark.parametrize("args, stdout, status", [
+    ([], GREETING, 0),
+    (["install"], GREETING, 0),
+    (["-installx"], GREETING, 0),
+    (["-INSTALL"], usage("-install"), 0),
+    (["-Install", ""], usage("-install"), 0),
+    (["-UnInstall"], usage("-uninstall"), 0),
+    (["-CONSOLE"], usage("-console"), 0),
+    (["-uninstall", "nothere", "extra"], b"Uninstalling service 'ZR - nothere' ...\r\nOpenService failed (1060)\r\n", 0),
+    (["-uninstall", ""], b"Uninstalling service 'ZR - ' ...\r\nOpenService failed (1060)\r\n", 0),
+    (["-install", "n" * 195], b"Installing service '' ...\r\nCreateService failed (123)\r\n", 0),
+    (["-service"], None, 255),
+    (["-SERVICE", "ZR - "], None, 255),
+], ids=lambda value: repr(value)[:40])
+def test_console_texts_and_exit_status(wine, layout, args, stdout, status):
+    # Three hours east of UTC: log timestamps must follow the time zone.
     before = time.time()
-    done = wine.run(layout.exe, *args)
+    done = wine.run(layout.exe, *args, env={"TZ": "ZRT-3"})
     after = time.time()
-    assert done.returncode == 255  # -1 as the Linux side sees it
-    lines = done.stdout.split(b"\r\n")
-    assert lines[-1] == b""
-    messages = [LOG_LINE.match(line) for line in lines[:-1]]
-    assert all(messages), done.stdout
-    assert [m.group(2) for m in messages] == [b"Invalid service name", b"Terminated with exit code -1."]
-    # The timestamp is this machine's local time.
-    stamp = time.mktime(time.strptime(messages[0].group(1).decode(), "%Y-%m-%d %H:%M:%S"))
-    assert int(before) - 1 <= stamp <= after + 1
+    assert done.returncode == status
+    if stdout is None:  # an invalid service name, logged on the console
+        stamp = rb"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) - "
+        logged = re.fullmatch(stamp + rb"Invalid service name\r\n" + stamp + rb"Terminated with exit code -1.\r\n",
+                              done.stdout)
+        assert logged, done.stdout
+        shown = calendar.timegm(time.strptime(logged.group(1).decode(), "%Y-%m-%d %H:%M:%S")) - 3 * 3600
+        assert int(before) - 1 <= shown <= after + 1
+    else:
+        assert done.stdout == stdout
 
 
-def test_arguments_after_the_second_are_ignored(wine, layout):
-    done = wine.run(layout.exe, "-uninstall", "nothere", "extra", "words")
-    assert done.stdout == b"Uninstalling service 'ZR - nothere' ...\r\nOpenService failed (1060)\r\n"
+def test_install_registers_the_service_and_uninstall_removes_it(wine, layout):
+    name = "t" + uuid.uuid4().hex[:8] + " east wing"
+    service = "ZR - " + name
+    done = wine.run(layout.exe, "-install", name)
+    assert done.stdout == f"Installing service '{service}' ...\r\nService installed successfully.\r\n".encode()
+    values = wine.registration(service)
+    assert values["ImagePath"] == f'"{winpath(layout.exe)}" -service "{service}"'
+    assert values["DisplayName"] == service
+    assert (int(values["Type"], 16), int(values["Start"], 16), int(values["ErrorControl"], 16)) == (0x10, 3, 1)
+    assert "STOPPED" in wine.sc("query", service)[1]
+    assert wine.run(layout.exe, "-install", name).stdout.endswith(b"CreateService failed (1073)\r\n")
+
+    done = wine.run(layout.exe, "-uninstall", name)
+    assert done.stdout == f"Uninstalling service '{service}' ...\r\nService uninstalled successfully.\r\n".encode()
     assert done.returncode == 0
+    assert wine.registration(service) == {}

@@ -1,9 +1,9 @@
-"""-service from a console: the instance environment, its log, the Java home,
-the PATH assignment and the class path, up to the dispatcher's refusal.
+"""The instance layout under Wine: the log, the Java home, the PATH assignment
+and the class path, as -service and -console prepare them.
 
-Started from a console, a run that reaches the dispatcher waits for Wine's
-service pipe (10 s) before it fails with 1063, so those runs are started all
-at once by one fixture and the tests look at their results.
+Most runs use -console with the session's test-double VM playing "return";
+-service is used only where it differs (started from a console, it fails at
+the dispatcher after Wine's wait of about 10 s).
 """
 import os
 import re
@@ -13,20 +13,17 @@ import uuid
 
 import pytest
 
-from conftest import ZRSVC_EXE, make_layout, winpath
+from conftest import ZRSVC_EXE, winpath
 
-JDK = "C:\\jdk"
 LOG_LINE = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d - (.*)")
-TERMINATED = ["Terminated with exit code -1."]
-END = ["StartServiceCtrlDispatcher() failed: 1063"] + TERMINATED
+TERMINATED = "Terminated with exit code -1."
 NO_FOLDER = "_opendir() failed: No such file or directory"
-INVALID_JAVA_HOME = "Invalid ZR_JAVA_HOME or JAVA_HOME environment variable !"
 PREFIX_LENGTH = len("-Djava.class.path=")
 
 
-def parse_console(done):
-    """(the LOG FILE path or None, the messages of the log lines) of standard output."""
-    text = done.stdout.decode("latin-1")
+def parse_console(stdout):
+    """(the LOG FILE path or None, the messages of the log lines) of a run's standard output."""
+    text = stdout.decode("latin-1")
     assert text == "" or text.endswith("\r\n"), text
     lines = text.split("\r\n")[:-1]
     log_file = None
@@ -37,53 +34,48 @@ def parse_console(done):
     return log_file, [m.group(1) for m in matches]
 
 
-class Instance:
-    """An instance folder in a layout, how zrsvc is started for it, and the texts its log shows."""
-
-    def __init__(self, layout, name="shop", log=True, env=None, service_name=None):
-        self.layout = layout
-        self.name = name
-        self.folder = layout.instance(name, log=log)
-        self.base = winpath(layout.base) + "\\"
-        self.env = {"ZR_JAVA_HOME": JDK} if env is None else env
-        self.args = ["-service", service_name or "ZR - " + name]
-        self.done = None
-
-    def run(self, wine):
-        self.done = wine.run(self.layout.exe, *self.args, env=self.env)
-        return self.done
-
-    def messages(self):
-        return self.layout.log_lines(self.name)
-
-    def opening(self, java_home=JDK):
-        return ["Started ZR NTService 1.0",
-                f"BASE PATH: '{self.base}'",
-                f"WORKING DIR PATH: '{self.base}work\\{self.name}'",
-                f"JAVA_HOME: '{java_home}'"]
-
-    def scan(self, folder, *jars):
-        return ([f"Scaning folder '{self.base}{folder}' for JARs"]
-                + [f"Adding entry to class path: '{jar}'" for jar in jars])
-
-    def path_assignment(self, java_home=JDK):
-        return f"JVM 'PATH={java_home}\\bin;{java_home}\\bin\\server;{self.base}jdbc\\dll'"
-
-    def class_path(self, *entries):
-        return "JVM '-Djava.class.path=" + "".join(f"{self.base}{e};" for e in entries) + "conf'"
-
-
 def make_files(folder, *names):
     folder.mkdir(parents=True, exist_ok=True)
     for name in names:
         (folder / name).write_bytes(b"PK")
 
 
-def instance_name_for(layout, folder_length):
-    """An instance name that makes the instance folder path folder_length characters long."""
-    length = folder_length - len(winpath(layout.base) + "\\work\\")
-    assert 1 <= length <= 255, "the test's base folder is too long or too short"
-    return "i" * length
+class Shop:
+    """The instance "shop" (or another name) of a layout, run with -console."""
+
+    def __init__(self, wine, layout, name="shop"):
+        self.wine, self.layout, self.name = wine, layout, name
+        self.base = winpath(layout.base) + "\\"
+        layout.instance(name)
+        (wine.java_home / "bin" / "server" / "jvm-script.txt").write_text("return\n")
+
+    def run(self, env=None):
+        """(exit status, LOG FILE path, messages) of one run."""
+        if env is None:
+            done = self.wine.run(self.layout.exe, "-console", self.name)
+        else:
+            with self.wine.unix_environment_only():
+                done = self.wine.run(self.layout.exe, "-console", self.name, env=env)
+        return (done.returncode, *parse_console(done.stdout))
+
+    def java_home(self):
+        return winpath(self.wine.java_home)
+
+    def opening(self, java_home=None):
+        return ["Started ZR NTService 1.0", f"BASE PATH: '{self.base}'",
+                f"WORKING DIR PATH: '{self.base}work\\{self.name}'",
+                f"JAVA_HOME: '{java_home or self.java_home()}'"]
+
+    def scan(self, folder, *jars):
+        return ([f"Scaning folder '{self.base}{folder}' for JARs"]
+                + [f"Adding entry to class path: '{jar}'" for jar in jars])
+
+    def path_assignment(self, java_home=None):
+        home = java_home or self.java_home()
+        return f"JVM 'PATH={home}\\bin;{home}\\bin\\server;{self.base}jdbc\\dll'"
+
+    def class_path(self, *entries):
+        return "JVM '-Djava.class.path=" + "".join(f"{self.base}{e};" for e in entries) + "conf'"
 
 
 def fill_with_jars(folder, entries_length):
@@ -91,237 +83,108 @@ def fill_with_jars(folder, entries_length):
     overhead = len(winpath(folder)) + 2
     count = -(-entries_length // (overhead + 199))
     share, extra = divmod(entries_length, count)
-    names = [f"{i:03d}.jar" + "x" * (share - overhead + (i < extra) - 7) for i in range(count)]
-    make_files(folder, *names)
-    assert sum(overhead + len(name) for name in names) == entries_length
+    make_files(folder, *[f"{i:03d}.jar" + "x" * (share - overhead + (i < extra) - 7) for i in range(count)])
 
 
-# Runs that reach the dispatcher: each prepares a layout of its own.
-
-def good_run(layout):
+def test_service_from_a_console_prepares_the_instance_then_fails_at_the_dispatcher(wine, layout):
     make_files(layout.base / "bin", "boot.jar")
     make_files(layout.base / "lib", "app.jar")
     make_files(layout.base / "jdbc", "driver.jar")
-    shop = Instance(layout)
-    layout.log_file("shop").write_bytes(b"2000-01-01 00:00:00 - an older run\r\n" * 50)
-    return shop
+    shop = Shop(wine, layout)
+    layout.log_file("shop").write_bytes(b"2000-01-01 00:00:00 - an older run\r\n")
+    other = Shop(wine, layout, "other")
+    runs = [subprocess.Popen(["wine", str(layout.exe), "-service", name], env=wine.env, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            for name in ("ZR - shop", "abcdeother")]
+    outputs = [run.communicate(timeout=180)[0] for run in runs]
+    assert [run.returncode for run in runs] == [255, 255]
+    log_path = winpath(layout.log_file("shop"))
+    assert outputs[0] == f"LOG FILE: '{log_path}'\r\n".encode()
+    raw = layout.log_file("shop").read_bytes()
+    assert raw.count(b"\n") == raw.count(b"\r\n")
+    # The first five characters of the service name are dropped, whatever they are.
+    end = ["StartServiceCtrlDispatcher() failed: 1063", TERMINATED]
+    assert layout.log_lines("shop") == (
+        shop.opening() + shop.scan("bin", "boot.jar") + shop.scan("lib", "app.jar") + shop.scan("jdbc", "driver.jar")
+        + [shop.path_assignment(), shop.class_path("bin\\boot.jar", "lib\\app.jar", "jdbc\\driver.jar")] + end)
+    assert layout.log_lines("other")[:4] + layout.log_lines("other")[-2:] == other.opening() + end
+    assert (layout.log_file("shop").parent / "zrsvc-log.1.txt").read_bytes().endswith(b"an older run\r\n")
 
 
-JARS_TAKEN = ["a.JAR", "a.jar.bak", "my.jarfile", ".hidden.jar", "file-link.jar"]
-
-
-def jar_selection(layout):
+def test_class_path_takes_every_non_directory_whose_name_contains_dot_jar(wine, layout):
     bin_folder = layout.base / "bin"
+    taken = ["a.JAR", "a.jar.bak", "my.jarfile", ".hidden.jar", "file-link.jar"]
     make_files(bin_folder, "a.JAR", "a.jar.bak", "my.jarfile", ".hidden.jar", "b.txt", "jar")
     make_files(bin_folder / "lib.jar")
     make_files(bin_folder / "sub", "deep.jar")
     os.symlink(bin_folder / "sub", bin_folder / "dir-link.jar")
     os.symlink(bin_folder / "b.txt", bin_folder / "file-link.jar")
-    return Instance(layout)
-
-
-def file_in_place_of_lib(layout):
-    make_files(layout.base / "bin", "a.jar", "b.txt")
     (layout.base / "lib").write_bytes(b"not a folder")
     make_files(layout.base / "jdbc", "x.JAR")
-    return Instance(layout)
+    shop = Shop(wine, layout)
+    status, _, messages = shop.run()
+    assert status == 0
+    scanned = messages[4:messages.index(shop.scan("jdbc")[0]) + 2]
+    assert scanned[0] == shop.scan("bin")[0]
+    assert sorted(scanned[1:6]) == sorted(shop.scan("bin", *taken)[1:])
+    assert scanned[6:] == shop.scan("lib") + [NO_FOLDER] + shop.scan("jdbc", "x.JAR")
+    option = re.fullmatch(r"JVM '-Djava\.class\.path=(.*)'", messages[scanned.__len__() + 5]).group(1)
+    assert sorted(option.split(";")) == sorted([f"{shop.base}bin\\{n}" for n in taken] + [f"{shop.base}jdbc\\x.JAR",
+                                                                                        "conf"])
 
 
-def no_jar_folders(layout):
-    make_files(layout.base / "bin", "a.jar")
-    return Instance(layout)
-
-
-def class_path_of_9999_characters(layout):
-    fill_with_jars(layout.base / "bin", 9999 - PREFIX_LENGTH - len("conf"))
-    return Instance(layout)
-
-
-JAVA_HOMES = [
-    ({"ZR_JAVA_HOME": '"C:\\Program Files\\Java\\jdk\\"'}, "C:\\Program Files\\Java\\jdk"),
-    ({"JAVA_HOME": "C:\\jdk\\\\"}, "C:\\jdk\\"),
-    ({"JAVA_HOME": '"C:\\jdk'}, '"C:\\jdk'),
-    ({"JAVA_HOME": 'C:\\"jdk"\\'}, 'C:\\"jdk"'),
-    ({"JAVA_HOME": "C:/jdk/"}, "C:/jdk/"),
-    ({"JAVA_HOME": "abc"}, "abc"),
-    ({"ZR_JAVA_HOME": '"\\"'}, ""),
-    ({"ZR_JAVA_HOME": "C:\\zr", "JAVA_HOME": "C:\\java"}, "C:\\zr"),
-    ({"zr_java_home": "C:\\any case"}, "C:\\any case"),
-]
-
-RUNS = {
-    "good": good_run,
-    "jar selection": jar_selection,
-    "file in place of lib": file_in_place_of_lib,
-    "no jar folders": no_jar_folders,
-    "no log folder": lambda layout: Instance(layout, log=False),
-    "one-character instance": lambda layout: Instance(layout, "x", service_name="ZR - x"),
-    "other prefix": lambda layout: Instance(layout, service_name="abcdeshop"),
-    "class path of 9999": class_path_of_9999_characters,
-    **{f"log path {n}": lambda layout, n=n: Instance(layout, instance_name_for(layout, n))
-       for n in (241, 242, 259)},
-    **{f"java home {i}": lambda layout, v=variables: Instance(layout, env=v)
-       for i, (variables, _) in enumerate(JAVA_HOMES)},
-}
-
-
-@pytest.fixture(scope="module")
-def runs(wine, tmp_path_factory):
-    instances = {key: prepare(make_layout(tmp_path_factory.mktemp("run") / "app"))
-                 for key, prepare in RUNS.items()}
-    with wine.unix_environment_only():
-        started = {key: subprocess.Popen(["wine", str(i.layout.exe), *i.args], env=dict(wine.env, **i.env),
-                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                         stderr=subprocess.PIPE)
-                   for key, i in instances.items()}
-        for key, process in started.items():
-            stdout, stderr = process.communicate(timeout=180)
-            instances[key].done = subprocess.CompletedProcess(process.args, process.returncode, stdout, stderr)
-    return instances
-
-
-def test_good_run_logs_every_step_into_a_fresh_log_and_fails_to_reach_the_dispatcher(runs):
-    shop = runs["good"]
-    log_file = shop.layout.log_file("shop")
-    assert shop.done.returncode == 255  # -1
-    assert shop.done.stdout.decode("latin-1") == f"LOG FILE: '{winpath(log_file)}'\r\n"
-    raw = log_file.read_bytes()
-    assert raw.count(b"\n") == raw.count(b"\r\n")
-    assert b"older run" not in raw
-    assert shop.messages() == (
-        shop.opening()
-        + shop.scan("bin", "boot.jar") + shop.scan("lib", "app.jar") + shop.scan("jdbc", "driver.jar")
-        + [shop.path_assignment(), shop.class_path("bin\\boot.jar", "lib\\app.jar", "jdbc\\driver.jar")]
-        + END)
-
-
-def test_jar_selection_takes_every_non_directory_whose_name_contains_dot_jar(runs):
-    shop = runs["jar selection"]
-    messages = shop.messages()
-    added = [m for m in messages if m.startswith("Adding entry")]
-    assert sorted(added) == sorted(f"Adding entry to class path: '{name}'" for name in JARS_TAKEN)
-    option = re.fullmatch(r"JVM '-Djava\.class\.path=(.*)'", messages[-3]).group(1)
-    assert sorted(option.split(";")) == sorted([f"{shop.base}bin\\{name}" for name in JARS_TAKEN] + ["conf"])
-    assert messages[-2:] == END
-
-
-def test_a_missing_folder_or_a_file_in_its_place_costs_one_line_and_the_scan_goes_on(runs):
-    shop = runs["file in place of lib"]
-    assert shop.messages()[4:] == (shop.scan("bin", "a.jar") + shop.scan("lib") + [NO_FOLDER]
-                                   + shop.scan("jdbc", "x.JAR")
-                                   + [shop.path_assignment(), shop.class_path("bin\\a.jar", "jdbc\\x.JAR")]
-                                   + END)
-    shop = runs["no jar folders"]
-    assert shop.messages()[4:] == (shop.scan("bin", "a.jar") + shop.scan("lib") + [NO_FOLDER]
-                                   + shop.scan("jdbc") + [NO_FOLDER]
-                                   + [shop.path_assignment(), shop.class_path("bin\\a.jar")] + END)
-
-
-@pytest.mark.parametrize("index", range(len(JAVA_HOMES)), ids=[str(v) for v, _ in JAVA_HOMES])
-def test_java_home_is_taken_and_normalised(runs, index):
-    shop = runs[f"java home {index}"]
-    java_home = JAVA_HOMES[index][1]
-    messages = shop.messages()
-    assert messages[:4] == shop.opening(java_home)
-    assert messages[-4:] == [shop.path_assignment(java_home), shop.class_path()] + END
-
-
-def test_without_log_folder_the_lines_stay_on_the_console(runs):
-    shop = runs["no log folder"]
-    log_file, messages = parse_console(shop.done)
-    assert shop.done.returncode == 255
-    assert log_file == winpath(shop.layout.log_file("shop"))
-    assert messages[:4] == shop.opening()
-    assert messages[-4:] == [shop.path_assignment(), shop.class_path()] + END
-    assert not (shop.folder / "log").exists()
-
-
-@pytest.mark.parametrize("key", ["one-character instance", "other prefix"])
-def test_instance_name_is_the_service_name_without_its_first_five_characters(runs, key):
-    instance = runs[key]
-    assert instance.messages()[:4] == instance.opening()
-    assert instance.messages()[-2:] == END
-
-
-def test_log_file_path_of_259_characters_is_used(runs):
-    instance = runs["log path 241"]
-    assert len(parse_console(instance.done)[0]) == 259
-    assert instance.messages()[-2:] == END
-
-
-@pytest.mark.parametrize("key", ["log path 242", "log path 259"])
-def test_log_file_path_that_does_not_fit_leaves_logging_on_the_console(runs, key):
-    instance = runs[key]
-    log_file, messages = parse_console(instance.done)
-    assert instance.done.returncode == 255
-    assert log_file == ""
-    assert messages[:4] == instance.opening()
-    assert messages[-2:] == END
-    assert list((instance.folder / "log").iterdir()) == []
-
-
-def test_class_path_of_9999_characters_reaches_the_dispatcher(runs):
-    shop = runs["class path of 9999"]
-    # "JVM '%s'" with a 9999-character option does not fit the message buffer: the line is empty.
-    assert shop.messages()[-6:] == (shop.scan("jdbc") + [NO_FOLDER, shop.path_assignment(), ""] + END)
-
-
-# Runs that end before the dispatcher.
-
-@pytest.mark.parametrize("variables, message", [
-    ({}, "Neither ZR_JAVA_HOME nor JAVA_HOME environment variable was set !"),
-    ({"JAVA_HOME": '""'}, INVALID_JAVA_HOME),
-    ({"ZR_JAVA_HOME": "ab", "JAVA_HOME": "C:\\jdk"}, INVALID_JAVA_HOME),
-    ({"ZR_JAVA_HOME": "", "JAVA_HOME": "C:\\jdk"}, INVALID_JAVA_HOME),
+@pytest.mark.parametrize("variables, java_home, message", [
+    ({"ZR_JAVA_HOME": "C:\\zr", "JAVA_HOME": "C:\\java"}, "C:\\zr", None),
+    ({"zr_java_home": '"C:\\Program Files\\jdk\\"'}, "C:\\Program Files\\jdk", None),
+    ({}, None, "Neither ZR_JAVA_HOME nor JAVA_HOME environment variable was set !"),
+    ({"JAVA_HOME": '""'}, None, "Invalid ZR_JAVA_HOME or JAVA_HOME environment variable !"),
+    ({"ZR_JAVA_HOME": "ab", "JAVA_HOME": "C:\\jdk"}, None, "Invalid ZR_JAVA_HOME or JAVA_HOME environment variable !"),
 ])
-def test_missing_or_unusable_java_home_ends_the_process(wine, layout, variables, message):
-    shop = Instance(layout, env=variables)
-    with wine.unix_environment_only():
-        shop.run(wine)
-    assert shop.done.returncode == 255
-    assert shop.messages() == shop.opening()[:3] + [message] + TERMINATED
+def test_java_home_comes_from_zr_java_home_else_java_home(wine, layout, variables, java_home, message):
+    shop = Shop(wine, layout)
+    status, _, messages = shop.run(env=variables)
+    assert status == 255
+    if message is not None:
+        assert messages == shop.opening()[:3] + [message, TERMINATED]
+    else:
+        library = f"{java_home}\\bin\\server\\jvm.dll"
+        assert messages[:4] == shop.opening(java_home)
+        assert messages[-6:] == [shop.path_assignment(java_home), shop.class_path(), "Starting JVM",
+                                 f"LoadLibraryEx('{library}') failed: 126", "Create JVM failed!", TERMINATED]
 
 
-@pytest.mark.parametrize("work_folder, code", [(False, 3), (True, 2)])
-def test_missing_instance_folder_ends_the_process_on_the_console(wine, layout, work_folder, code):
-    if work_folder:
-        layout.folder("work")
-    done = wine.run(layout.exe, "-service", "ZR - nowhere")
-    base = winpath(layout.base) + "\\"
+@pytest.mark.parametrize("folder_length, log_file_used", [(241, True), (242, False)])
+def test_log_file_path_must_fit_259_characters(wine, layout, folder_length, log_file_used):
+    shop = Shop(wine, layout, "i" * (folder_length - len(winpath(layout.base) + "\\work\\")))
+    status, log_file, messages = shop.run()
+    assert status == 0
+    assert messages[:4] == shop.opening()
+    assert log_file == (f"{shop.base}work\\{shop.name}\\log\\zrsvc-log.txt" if log_file_used else "")
+    assert len(list((layout.base / "work" / shop.name / "log").iterdir())) == (1 if log_file_used else 0)
+
+
+@pytest.mark.parametrize("case, last_lines", [
+    ("instance folder too long", ["Instance folder path too long for instance '{name}': more than 259 characters"]),
+    ("no instance folder", ["WORKING DIR PATH: '{base}work\\nowhere'", "Cannot change working dir: 2"]),
+    ("no room for conf", ["Class path too long: no room for its last entry 'conf' within 9999 characters",
+                          "build_paths() failed: -1"]),
+    ("class path too long", ["Class path too long while scanning '{base}lib': more than 9999 characters"]),
+])
+def test_preparation_that_cannot_go_on_ends_the_process(wine, layout, case, last_lines):
+    shop = Shop(wine, layout)
+    name = "shop"
+    if case == "instance folder too long":
+        name = "i" * (260 - len(winpath(layout.base) + "\\work\\"))
+    elif case == "no instance folder":
+        name = "nowhere"
+    elif case == "no room for conf":
+        fill_with_jars(layout.base / "bin", 9999 - PREFIX_LENGTH)
+    else:
+        fill_with_jars(layout.base / "lib", 10000 - PREFIX_LENGTH)
+    done = wine.run(layout.exe, "-console", name)
     assert done.returncode == 255
-    assert parse_console(done) == (f"{base}work\\nowhere\\log\\zrsvc-log.txt",
-                                   ["Started ZR NTService 1.0", f"BASE PATH: '{base}'",
-                                    f"WORKING DIR PATH: '{base}work\\nowhere'",
-                                    f"Cannot change working dir: {code}"] + TERMINATED)
-
-
-def test_instance_folder_path_that_does_not_fit_ends_the_process(wine, layout):
-    name = instance_name_for(layout, 260)
-    done = wine.run(layout.exe, "-service", "ZR - " + name)
-    assert done.returncode == 255
-    assert parse_console(done) == (None, [
-        f"Instance folder path too long for instance '{name}': more than 259 characters"] + TERMINATED)
-
-
-def test_class_path_without_room_for_conf_fails_build_paths(wine, layout):
-    fill_with_jars(layout.base / "bin", 9999 - PREFIX_LENGTH)
-    shop = Instance(layout)
-    shop.run(wine)
-    assert shop.done.returncode == 255
-    assert shop.messages()[-3:] == [
-        "Class path too long: no room for its last entry 'conf' within 9999 characters",
-        "build_paths() failed: -1"] + TERMINATED
-
-
-def test_class_path_too_long_ends_the_process_naming_the_folder(wine, layout):
-    fill_with_jars(layout.base / "lib", 10000 - PREFIX_LENGTH)
-    shop = Instance(layout)
-    shop.run(wine)
-    assert shop.done.returncode == 255
-    messages = shop.messages()
-    assert messages[-2:] == [f"Class path too long while scanning '{shop.base}lib': more than 9999 characters"
-                             ] + TERMINATED
-    assert not any(m.startswith("JVM") or "jdbc" in m for m in messages)
+    expected = [line.format(name=name, base=shop.base) for line in last_lines] + [TERMINATED]
+    assert parse_console(done.stdout)[1][-len(expected):] == expected
 
 
 def test_executable_at_a_drive_root_ends_with_the_termination_line_only(wine):
@@ -329,8 +192,8 @@ def test_executable_at_a_drive_root_ends_with_the_termination_line_only(wine):
     at_root = wine.prefix / "drive_c" / name
     shutil.copy(ZRSVC_EXE, at_root)
     try:
-        done = wine.run("C:\\" + name, "-service", "ZR - shop")
+        done = wine.run("C:\\" + name, "-console", "shop")
     finally:
         at_root.unlink()
     assert done.returncode == 255
-    assert parse_console(done) == (None, TERMINATED)
+    assert parse_console(done.stdout) == (None, [TERMINATED])

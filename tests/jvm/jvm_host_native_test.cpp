@@ -1,300 +1,189 @@
-// The JVM host with the real VM of the JDK. A process can host one VM only,
-// so every test runs in a process of its own (one ctest test each). The Java
-// service classes of tests/java leave files in the current directory, which
-// is the test's scratch folder.
-#include "jvm_test_support.h"
+// The JVM host with the real VM of the JDK: how it reports a VM library it
+// cannot use and a Java service class that does not keep the contract. A
+// process can host one VM only, so every case runs in a process of its own
+// (one ctest test each).
+#include "jvm/jvm_host.h"
+#include "log/log.h"
+#include "platform/os_process.h"
 
+#include <gtest/gtest.h>
 #include <jni.h>
-#include <dlfcn.h>
 
+#include <dlfcn.h>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
 typedef std::vector<std::string> lines;
 
-static std::string class_path(const std::string& folder)
+// A fresh folder named after the running test, made the current directory,
+// with the log sink pointed at its "zrsvc-log.txt".
+static fs::path enter_scratch()
 {
-    return "-Djava.class.path=" + folder;
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    for (char& c : name)
+        c = c == '/' ? '.' : c;
+    fs::path folder = fs::path(ZR_TEST_SCRATCH) / name;
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    fs::current_path(folder);
+    log_to_file(os_open_text_for_writing((folder / "zrsvc-log.txt").string().c_str()));
+    return folder;
 }
 
-static std::string variant(const char* name)
+// The messages logged into the scratch folder's log, without timestamps and
+// without the stack-trace frames that are not the service class's own (those
+// of the class loader vary).
+static lines logged(const fs::path& scratch)
 {
-    return class_path(std::string(ZR_TEST_CLASSES) + "/" + name);
+    lines messages;
+    std::ifstream in(scratch / "zrsvc-log.txt");
+    for (std::string line; std::getline(in, line);) {
+        EXPECT_EQ(" - ", line.substr(19, 3)) << line;
+        std::string message = line.substr(22);
+        if (message.compare(0, 4, "\tat ") != 0 || message.compare(0, 14, "\tat qo.wyn.zr.") == 0)
+            messages.push_back(message);
+    }
+    return messages;
 }
 
-// The VM of this process as the VM library itself reports it; null when the
-// library is not loaded or holds no VM.
-static JavaVM* created_vm()
-{
-    void* library = dlopen(ZR_TEST_JAVA_HOME "/lib/server/libjvm.so", RTLD_NOW | RTLD_NOLOAD);
-    if (library == nullptr)
-        return nullptr;
-    typedef jint (*created_vms)(JavaVM**, jsize, jsize*);
-    auto list = reinterpret_cast<created_vms>(dlsym(library, "JNI_GetCreatedJavaVMs"));
-    JavaVM* vm = nullptr;
-    jsize count = 0;
-    if (list == nullptr || list(&vm, 1, &count) != JNI_OK || count != 1)
-        vm = nullptr;
-    dlclose(library);
-    return vm;
-}
-
+// The JNIEnv of the calling thread if it is attached to the process's VM.
 static JNIEnv* env_of_this_thread()
 {
+    void* library = dlopen(ZR_TEST_JAVA_HOME "/lib/server/libjvm.so", RTLD_NOW | RTLD_NOLOAD);
+    typedef jint (*created_vms)(JavaVM**, jsize, jsize*);
+    auto list = library ? reinterpret_cast<created_vms>(dlsym(library, "JNI_GetCreatedJavaVMs")) : nullptr;
+    JavaVM* vm = nullptr;
+    jsize count = 0;
     JNIEnv* env = nullptr;
-    if (created_vm()->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_2) != JNI_OK)
-        return nullptr;
+    if (list != nullptr && list(&vm, 1, &count) == JNI_OK && count == 1)
+        vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_2);
     return env;
 }
 
-// What a thread of its own saw around invoke_stop: whether it was attached
-// before and after, and what the VM printed on stderr meanwhile (an exception
-// still pending when a thread detaches is printed there).
-struct stop_outcome {
-    int result = 1;
-    bool attached_before = true;
-    bool attached_after = true;
-    std::string stderr_text;
+struct library_case {
+    const char* name;
+    const char* setup;    // "missing", "not ELF", "no entry point", "relative", "too long"
+    std::string expected; // the one line logged; {lib} stands for the library's path
 };
 
-static stop_outcome stop_from_another_thread()
+static void PrintTo(const library_case& c, std::ostream* out)
 {
-    stop_outcome outcome;
-    testing::internal::CaptureStderr();
-    std::thread([&outcome] {
-        outcome.attached_before = env_of_this_thread() != nullptr;
-        outcome.result = invoke_stop();
-        outcome.attached_after = env_of_this_thread() != nullptr;
-    }).join();
-    outcome.stderr_text = testing::internal::GetCapturedStderr();
-    return outcome;
+    *out << c.name;
 }
 
-// Notes on the service thread whether start() left an exception pending.
-static void note_pending_exception(service_thread& s, std::atomic<int>& pending)
-{
-    s.after_start = [&pending] { pending = env_of_this_thread()->ExceptionCheck() ? 1 : 0; };
-}
+class JvmLibrary : public testing::TestWithParam<library_case> {};
 
-TEST(JvmHost, CreatesTheVmWithTheClassPathAndDestroysIt)
+TEST_P(JvmLibrary, UnusableLibraryIsReportedAndNoVmCreated)
 {
-    fs::path scratch = enter_scratch(ZR_TEST_SCRATCH);
-    service_thread s;
-    start_service_thread(s, ZR_TEST_JAVA_HOME, variant("returning"));
-    ASSERT_TRUE(start_ended(s));
-    ASSERT_EQ(1, s.created);
-    EXPECT_TRUE(jvm_exists());
-    EXPECT_EQ(START_RETURNED, s.start_result);
-    // Java knows the creating thread as its "main" thread.
-    EXPECT_EQ("main", read_text(scratch / "start-ran"));
-
-    finish(s);
+    fs::path scratch = enter_scratch();
+    const library_case& c = GetParam();
+    std::string home = (scratch / "jdk").string();
+    std::string library = home + "/lib/server/libjvm.so";
+    fs::create_directories(fs::path(library).parent_path());
+    if (std::string(c.setup) == "not ELF")
+        std::ofstream(library) << std::string(100, 'x');
+    if (std::string(c.setup) == "no entry point")
+        fs::copy_file(ZR_TEST_NO_ENTRY_LIBRARY, library);
+    if (std::string(c.setup) == "missing")
+        fs::remove(library);
+    if (std::string(c.setup) == "relative")
+        home = "jdk";
+    if (std::string(c.setup) == "too long") // "/lib/server/libjvm.so" has 21 characters; a path holds 259
+        home = "/" + std::string(238, 'j');
+    EXPECT_FALSE(create_jvm(home.c_str(), "-Djava.class.path=conf"));
     EXPECT_FALSE(jvm_exists());
-    EXPECT_EQ(nullptr, created_vm());
-    EXPECT_EQ(lines{}, logged(scratch));
-}
-
-TEST(JvmHost, CreationFailsOnAnOptionTheVmDoesNotRecognise)
-{
-    fs::path scratch = enter_scratch(ZR_TEST_SCRATCH);
-    service_thread s;
-    testing::internal::CaptureStderr();
-    start_service_thread(s, ZR_TEST_JAVA_HOME, "java.class.path=" ZR_TEST_CLASSES "/returning");
-    ASSERT_TRUE(start_ended(s));
-    std::string vm_says = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(0, s.created);
-    EXPECT_FALSE(jvm_exists());
-    EXPECT_NE(std::string::npos, vm_says.find("Unrecognized option: java.class.path=")) << vm_says;
-    finish(s);
-    EXPECT_EQ(lines{"JNI_CreateJavaVM failed: -1"}, logged(scratch));
-}
-
-TEST(JvmHost, StopFromAnotherThreadEndsTheBlockingStart)
-{
-    fs::path scratch = enter_scratch(ZR_TEST_SCRATCH);
-    service_thread s;
-    start_service_thread(s, ZR_TEST_JAVA_HOME, variant("blocking"));
-    ASSERT_TRUE(eventually([&] { return fs::exists(scratch / "started") || s.created == 0; }));
-    ASSERT_EQ(1, s.created);
-    EXPECT_FALSE(s.start_returned);
-
-    stop_outcome stop = stop_from_another_thread();
-    EXPECT_EQ(STOP_RETURNED, stop.result);
-    EXPECT_FALSE(stop.attached_before);
-    EXPECT_FALSE(stop.attached_after);
-    ASSERT_TRUE(start_ended(s));
-    EXPECT_EQ(START_RETURNED, s.start_result);
-    // stop() ran on the stopping thread, attached for the call.
-    std::string stopper = read_text(scratch / "stop-called");
-    EXPECT_NE("", stopper);
-    EXPECT_NE("main", stopper);
-
-    finish(s);
-    EXPECT_FALSE(jvm_exists());
-    EXPECT_EQ(lines{"Invoking stop()"}, logged(scratch));
-}
-
-TEST(JvmHost, DestructionWaitsForTheApplicationsNonDaemonThreads)
-{
-    fs::path scratch = enter_scratch(ZR_TEST_SCRATCH);
-    service_thread s;
-    start_service_thread(s, ZR_TEST_JAVA_HOME, variant("lingering"));
-    ASSERT_TRUE(start_ended(s));
-    EXPECT_EQ(START_RETURNED, s.start_result);
-    finish(s);
-    // The thread start() left behind ends half a second later.
-    EXPECT_EQ("done", read_text(scratch / "lingerer-done"));
-    EXPECT_EQ(nullptr, created_vm());
-}
-
-TEST(JvmHost, MissingClassIsReportedAndItsExceptionCleared)
-{
-    fs::path scratch = enter_scratch(ZR_TEST_SCRATCH);
-    fs::create_directory(scratch / "empty");
-    service_thread s;
-    std::atomic<int> pending{-1};
-    note_pending_exception(s, pending);
-    start_service_thread(s, ZR_TEST_JAVA_HOME, class_path((scratch / "empty").string()));
-    ASSERT_TRUE(start_ended(s));
-    EXPECT_EQ(START_NO_CLASS, s.start_result);
-    EXPECT_EQ(0, pending);
-
-    stop_outcome stop = stop_from_another_thread();
-    EXPECT_EQ(STOP_NO_CLASS, stop.result);
-    EXPECT_FALSE(stop.attached_after);
-    EXPECT_EQ("", stop.stderr_text);
-    finish(s);
-
-    // Each lookup's exception is logged with its trace, whose frames are the
-    // class loader's: only the lines naming the service class are compared.
-    const std::string missing = "Cannot find main class qo/wyn/zr/NTService";
-    const std::string why = "Lookup ended with an exception: java.lang.NoClassDefFoundError: qo/wyn/zr/NTService";
-    const std::string cause = "Caused by: java.lang.ClassNotFoundException: qo.wyn.zr.NTService";
-    lines log = logged(scratch);
-    lines untraced;
-    for (const std::string& line : log) {
-        if (line.compare(0, 4, "\tat ") != 0)
-            untraced.push_back(line);
+    std::string expected = c.expected;
+    for (auto [token, value] : {std::pair<std::string, std::string>{"{lib}", library}, {"{home}", home}}) {
+        for (size_t at; (at = expected.find(token)) != std::string::npos;)
+            expected.replace(at, token.size(), value);
     }
-    EXPECT_EQ((lines{missing, why, cause, "Invoking stop()", missing, why, cause}), untraced);
+    EXPECT_EQ(lines{expected}, logged(scratch));
 }
 
-TEST(JvmHost, MissingStartIsReportedAndItsExceptionCleared)
+INSTANTIATE_TEST_SUITE_P(Cases, JvmLibrary, testing::Values(
+    library_case{"Missing", "missing",
+                 "dlopen('{lib}') failed: {lib}: cannot open shared object file: No such file or directory"},
+    library_case{"NotElf", "not ELF", "dlopen('{lib}') failed: {lib}: invalid ELF header"},
+    library_case{"NoEntryPoint", "no entry point",
+                 "dlsym('{lib}', 'JNI_CreateJavaVM') failed: {lib}: undefined symbol: JNI_CreateJavaVM"},
+    library_case{"Relative", "relative",
+                 "Java home '{home}' is not an absolute path: the VM library is not loaded from it"},
+    library_case{"TooLong", "too long",
+                 "Java home '{home}' is too long: its VM library path exceeds 259 characters"}),
+    [](const testing::TestParamInfo<library_case>& info) { return std::string(info.param.name); });
+
+struct class_case {
+    const char* variant; // a class folder of tests/java, or "" for none
+    int start_result;
+    int stop_result;
+    lines expected;      // the log, trace frames left out
+};
+
+static void PrintTo(const class_case& c, std::ostream* out)
 {
-    fs::path scratch = enter_scratch(ZR_TEST_SCRATCH);
-    service_thread s;
-    std::atomic<int> pending{-1};
-    note_pending_exception(s, pending);
-    start_service_thread(s, ZR_TEST_JAVA_HOME, variant("nostart"));
-    ASSERT_TRUE(start_ended(s));
-    EXPECT_EQ(START_NO_METHOD, s.start_result);
-    EXPECT_EQ(0, pending);
-    finish(s);
-    EXPECT_EQ((lines{"Cannot find start() method",
-                     "Lookup ended with an exception: java.lang.NoSuchMethodError: static Lqo/wyn/zr/NTService;.start()V"}),
-              logged(scratch));
+    *out << c.variant;
 }
 
-TEST(JvmHost, MissingStopIsReportedAndTheThreadDetached)
+class ServiceClass : public testing::TestWithParam<class_case> {};
+
+// start() on the creating thread, then stop() from a thread of its own: each
+// failure is logged once, no exception is left pending (the VM would print it
+// on standard error when the stopping thread detaches), and the stopping
+// thread is detached again.
+TEST_P(ServiceClass, FailuresAreLoggedAndTheirExceptionsCleared)
 {
-    fs::path scratch = enter_scratch(ZR_TEST_SCRATCH);
-    service_thread s;
-    start_service_thread(s, ZR_TEST_JAVA_HOME, variant("nostop"));
-    ASSERT_TRUE(start_ended(s));
-    EXPECT_EQ(START_RETURNED, s.start_result);
-
-    stop_outcome stop = stop_from_another_thread();
-    EXPECT_EQ(STOP_NO_METHOD, stop.result);
-    EXPECT_FALSE(stop.attached_after);
-    EXPECT_EQ("", stop.stderr_text);
-    finish(s);
-    EXPECT_EQ((lines{"Invoking stop()", "Cannot find stop() method",
-                     "Lookup ended with an exception: java.lang.NoSuchMethodError: static Lqo/wyn/zr/NTService;.stop()V"}),
-              logged(scratch));
-}
-
-TEST(JvmHost, ExceptionsOfStartAndStopAreLoggedAndCleared)
-{
-    fs::path scratch = enter_scratch(ZR_TEST_SCRATCH);
-    service_thread s;
-    std::atomic<int> pending{-1};
-    note_pending_exception(s, pending);
-    start_service_thread(s, ZR_TEST_JAVA_HOME, variant("throwing"));
-    ASSERT_TRUE(start_ended(s));
-    EXPECT_EQ(START_THREW, s.start_result);
-    EXPECT_EQ(0, pending);
-
-    stop_outcome stop = stop_from_another_thread();
-    EXPECT_EQ(STOP_RETURNED, stop.result);
-    EXPECT_FALSE(stop.attached_after);
-    EXPECT_EQ("", stop.stderr_text);
-    finish(s);
-    EXPECT_EQ((lines{"start() ended with an exception: java.lang.IllegalStateException: boom",
-                     "\tat qo.wyn.zr.NTService.start(NTService.java:6)",
-                     "Invoking stop()",
-                     "stop() ended with an exception: java.lang.IllegalStateException: refused",
-                     "\tat qo.wyn.zr.NTService.stop(NTService.java:10)"}),
-              logged(scratch));
-}
-
-TEST(JvmHost, WithoutVmNothingIsTouched)
-{
-    fs::path scratch = enter_scratch(ZR_TEST_SCRATCH);
-    EXPECT_EQ(STOP_NO_ATTACH, invoke_stop());
-    EXPECT_EQ(START_NO_JVM, invoke_start());
-    destroy_jvm();
+    fs::path scratch = enter_scratch();
+    const class_case& c = GetParam();
+    std::string option = "-Djava.class.path=" + (*c.variant ? std::string(ZR_TEST_CLASSES "/") + c.variant : "none");
+    int start_result = 1;
+    bool pending = true;
+    std::thread service([&] {
+        ASSERT_TRUE(create_jvm(ZR_TEST_JAVA_HOME, option.c_str()));
+        start_result = invoke_start();
+        pending = env_of_this_thread()->ExceptionCheck();
+        int stop_result = 1;
+        bool attached_after = true;
+        testing::internal::CaptureStderr();
+        std::thread([&] {
+            stop_result = invoke_stop();
+            attached_after = env_of_this_thread() != nullptr;
+        }).join();
+        EXPECT_EQ("", testing::internal::GetCapturedStderr());
+        EXPECT_EQ(c.stop_result, stop_result);
+        EXPECT_FALSE(attached_after);
+        destroy_jvm();
+    });
+    service.join();
+    EXPECT_EQ(c.start_result, start_result);
+    EXPECT_FALSE(pending);
     EXPECT_FALSE(jvm_exists());
-    EXPECT_EQ(nullptr, created_vm());
-    EXPECT_EQ((lines{"Invoking stop()", "Cannot invoke stop(): no JVM exists",
-                     "Cannot invoke start(): no JVM exists"}),
-              logged(scratch));
+    EXPECT_EQ(c.expected, logged(scratch));
 }
 
-// Creation with a Java home whose VM library is unusable: false, and one line.
-static lines create_with_home(const fs::path& scratch, const std::string& home)
-{
-    EXPECT_FALSE(create_jvm(home.c_str(), variant("returning").c_str()));
-    EXPECT_FALSE(jvm_exists());
-    return logged(scratch);
-}
+static const char NO_CLASS[] = "Cannot find main class qo/wyn/zr/NTService";
+static const char NO_CLASS_WHY[] =
+    "Lookup ended with an exception: java.lang.NoClassDefFoundError: qo/wyn/zr/NTService";
+static const char NO_CLASS_CAUSE[] = "Caused by: java.lang.ClassNotFoundException: qo.wyn.zr.NTService";
+static const char NO_METHOD_WHY[] = "Lookup ended with an exception: java.lang.NoSuchMethodError: static "
+                                    "Lqo/wyn/zr/NTService;.";
 
-TEST(JvmLibrary, MissingLibraryIsReported)
-{
-    fs::path scratch = enter_scratch(ZR_TEST_SCRATCH);
-    std::string library = (scratch / "jdk/lib/server/libjvm.so").string();
-    EXPECT_EQ(lines{"dlopen('" + library + "') failed: " + library +
-                    ": cannot open shared object file: No such file or directory"},
-              create_with_home(scratch, (scratch / "jdk").string()));
-}
-
-TEST(JvmLibrary, BrokenLibraryIsReported)
-{
-    fs::path scratch = enter_scratch(ZR_TEST_SCRATCH);
-    fs::create_directories(scratch / "jdk/lib/server");
-    std::string library = (scratch / "jdk/lib/server/libjvm.so").string();
-    write_text(library, std::string(100, 'x'));
-    EXPECT_EQ(lines{"dlopen('" + library + "') failed: " + library + ": invalid ELF header"},
-              create_with_home(scratch, (scratch / "jdk").string()));
-}
-
-TEST(JvmLibrary, LibraryWithoutEntryPointIsReported)
-{
-    fs::path scratch = enter_scratch(ZR_TEST_SCRATCH);
-    fs::create_directories(scratch / "jdk/lib/server");
-    std::string library = (scratch / "jdk/lib/server/libjvm.so").string();
-    fs::copy_file(ZR_TEST_NO_ENTRY_LIBRARY, library);
-    EXPECT_EQ(lines{"dlsym('" + library + "', 'JNI_CreateJavaVM') failed: " + library +
-                    ": undefined symbol: JNI_CreateJavaVM"},
-              create_with_home(scratch, (scratch / "jdk").string()));
-}
-
-TEST(JvmLibrary, LibraryPathMustFitIntoAPath)
-{
-    fs::path scratch = enter_scratch(ZR_TEST_SCRATCH);
-    // "/lib/server/libjvm.so" has 21 characters; a path holds 259.
-    std::string fits = "/" + std::string(237, 'j');
-    std::string too_long = fits + "j";
-    lines log = create_with_home(scratch, fits);
-    ASSERT_EQ(1u, log.size());
-    EXPECT_EQ(0u, log[0].find("dlopen('" + fits + "/lib/server/libjvm.so') failed: ")) << log[0];
-    log = create_with_home(scratch, too_long);
-    ASSERT_EQ(2u, log.size());
-    EXPECT_EQ("Java home '" + too_long + "' is too long: its VM library path exceeds 259 characters", log[1]);
-}
+INSTANTIATE_TEST_SUITE_P(Cases, ServiceClass, testing::Values(
+    class_case{"", START_NO_CLASS, STOP_NO_CLASS,
+               {NO_CLASS, NO_CLASS_WHY, NO_CLASS_CAUSE, "Invoking stop()", NO_CLASS, NO_CLASS_WHY, NO_CLASS_CAUSE}},
+    class_case{"nostart", START_NO_METHOD, STOP_RETURNED,
+               {"Cannot find start() method", std::string(NO_METHOD_WHY) + "start()V", "Invoking stop()"}},
+    class_case{"nostop", START_RETURNED, STOP_NO_METHOD,
+               {"Invoking stop()", "Cannot find stop() method", std::string(NO_METHOD_WHY) + "stop()V"}},
+    class_case{"throwing", START_THREW, STOP_RETURNED,
+               {"start() ended with an exception: java.lang.IllegalStateException: boom",
+                "\tat qo.wyn.zr.NTService.start(NTService.java:6)", "Invoking stop()",
+                "stop() ended with an exception: java.lang.IllegalStateException: refused",
+                "\tat qo.wyn.zr.NTService.stop(NTService.java:10)"}}),
+    [](const testing::TestParamInfo<class_case>& info) {
+        return *info.param.variant ? std::string(info.param.variant) : std::string("noclass");
+    });

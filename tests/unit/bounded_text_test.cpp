@@ -5,95 +5,62 @@
 #include <cstring>
 #include <string>
 
-TEST(BoundedAppend, FillsTheBufferExactly)
+// One append or copy into a buffer of 10 bytes that holds "abc" at first.
+struct bounded_case {
+    const char* name;
+    bool copy;
+    const char* source; // null: no source; "@2": the buffer's own text from its third byte
+    int result;
+    const char* text;   // the buffer's text afterwards
+};
+
+static const bounded_case CASES[] = {
+    {"append fills the buffer exactly", false, "defghi", 0, "abcdefghi"},
+    {"append one character too many empties it", false, "defghij", RANGE_ERROR, ""},
+    {"append without source empties it", false, nullptr, INVALID_ARGUMENT, ""},
+    {"append of its own text empties it", false, "@2", RANGE_ERROR, ""},
+    {"copy replaces the text", true, "123456789", 0, "123456789"},
+    {"copy one character too many empties it", true, "1234567890", RANGE_ERROR, ""},
+    {"copy without source empties it", true, nullptr, INVALID_ARGUMENT, ""},
+    {"copy of its own text empties it", true, "@2", RANGE_ERROR, ""},
+};
+
+class BoundedText : public testing::TestWithParam<bounded_case> {};
+
+TEST_P(BoundedText, FitsWholeOrEmptiesTheBuffer)
 {
+    const bounded_case& c = GetParam();
     char buffer[10] = "abc";
-    EXPECT_EQ(0, bounded_append(buffer, sizeof buffer, "defghi"));
-    EXPECT_STREQ("abcdefghi", buffer);
+    const char* source = c.source != nullptr && strcmp(c.source, "@2") == 0 ? buffer + 2 : c.source;
+    int result = c.copy ? bounded_copy(buffer, sizeof buffer, source) : bounded_append(buffer, sizeof buffer, source);
+    EXPECT_EQ(c.result, result);
+    EXPECT_STREQ(c.text, buffer);
 }
 
-TEST(BoundedAppend, OneCharacterTooManyEmptiesTheBuffer)
-{
-    char buffer[10] = "abc";
-    EXPECT_EQ(RANGE_ERROR, bounded_append(buffer, sizeof buffer, "defghij"));
-    EXPECT_STREQ("", buffer);
-    // What follows a failure works on the emptied buffer.
-    EXPECT_EQ(0, bounded_append(buffer, sizeof buffer, "xyz"));
-    EXPECT_STREQ("xyz", buffer);
-}
+INSTANTIATE_TEST_SUITE_P(Cases, BoundedText, testing::ValuesIn(CASES),
+                         [](const testing::TestParamInfo<bounded_case>& info) {
+                             std::string name = info.param.name;
+                             for (char& ch : name)
+                                 ch = isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                             return name;
+                         });
 
-TEST(BoundedAppend, ServiceNameTakesInstanceNamesUpTo194Characters)
-{
-    char name[SERVICE_NAME_CAPACITY] = "ZR - ";
-    EXPECT_EQ(0, bounded_append(name, sizeof name, std::string(194, 'n').c_str()));
-    EXPECT_EQ(199u, strlen(name));
-
-    char longer[SERVICE_NAME_CAPACITY] = "ZR - ";
-    EXPECT_EQ(RANGE_ERROR, bounded_append(longer, sizeof longer, std::string(195, 'n').c_str()));
-    EXPECT_STREQ("", longer);
-}
-
-TEST(BoundedAppend, RefusesMissingDestinationAndZeroCapacityWithoutTouching)
+TEST(BoundedAppend, RefusesWhatItCannotWriteWithoutTouchingIt)
 {
     char buffer[4] = "ab";
     EXPECT_EQ(INVALID_ARGUMENT, bounded_append(nullptr, 4, "x"));
     EXPECT_EQ(INVALID_ARGUMENT, bounded_append(buffer, 0, "x"));
     EXPECT_STREQ("ab", buffer);
+    char unterminated[4] = {'a', 'b', 'c', 'd'};
+    EXPECT_EQ(INVALID_ARGUMENT, bounded_append(unterminated, sizeof unterminated, "x"));
+    EXPECT_EQ('\0', unterminated[0]);
 }
 
-TEST(BoundedAppend, MissingSourceEmptiesTheBuffer)
+TEST(AppendPieces, StopsAtTheFirstPieceThatDoesNotFit)
 {
-    char buffer[4] = "ab";
-    EXPECT_EQ(INVALID_ARGUMENT, bounded_append(buffer, sizeof buffer, nullptr));
+    char buffer[8] = "";
+    EXPECT_EQ(RANGE_ERROR, append_pieces(buffer, sizeof buffer, {"abc", "defgh", "x"}));
     EXPECT_STREQ("", buffer);
-}
-
-TEST(BoundedAppend, UnterminatedDestinationIsEmptied)
-{
-    char buffer[4] = {'a', 'b', 'c', 'd'};
-    EXPECT_EQ(INVALID_ARGUMENT, bounded_append(buffer, sizeof buffer, "x"));
-    EXPECT_EQ('\0', buffer[0]);
-}
-
-TEST(BoundedAppend, SourceInsideTheDestinationIsRefused)
-{
-    char buffer[16] = "abcdef";
-    EXPECT_EQ(RANGE_ERROR, bounded_append(buffer, sizeof buffer, buffer + 2));
-    EXPECT_STREQ("", buffer);
-    // Only the capacity counts: text behind it is a separate source.
-    char pair[8] = "ab\0\0\0\0\0";
-    char* tail = pair + 4;
-    tail[0] = 'z';
-    tail[1] = '\0';
-    EXPECT_EQ(0, bounded_append(pair, 4, tail));
-    EXPECT_STREQ("abz", pair);
-}
-
-TEST(BoundedCopy, ReplacesTheTextAndFollowsTheSameRules)
-{
-    char buffer[6] = "old";
-    EXPECT_EQ(0, bounded_copy(buffer, sizeof buffer, "12345"));
-    EXPECT_STREQ("12345", buffer);
-    EXPECT_EQ(RANGE_ERROR, bounded_copy(buffer, sizeof buffer, "123456"));
-    EXPECT_STREQ("", buffer);
-    strcpy(buffer, "abc");
-    EXPECT_EQ(INVALID_ARGUMENT, bounded_copy(buffer, sizeof buffer, nullptr));
-    EXPECT_STREQ("", buffer);
-    strcpy(buffer, "abc");
-    EXPECT_EQ(RANGE_ERROR, bounded_copy(buffer, sizeof buffer, buffer + 1));
-    EXPECT_STREQ("", buffer);
-    EXPECT_EQ(INVALID_ARGUMENT, bounded_copy(nullptr, 6, "x"));
-}
-
-TEST(TextMatching, IgnoresAsciiCaseOnly)
-{
-    EXPECT_TRUE(text_equal_nocase("-INSTALL", "-install"));
-    EXPECT_TRUE(text_equal_nocase("-Install", "-install"));
-    EXPECT_FALSE(text_equal_nocase("-inst", "-install"));
-    EXPECT_FALSE(text_equal_nocase("-installx", "-install"));
-    EXPECT_TRUE(text_contains_nocase("a.JAR", ".jar"));
-    EXPECT_TRUE(text_contains_nocase("my.jarfile", ".jar"));
-    EXPECT_TRUE(text_contains_nocase("a.jar.bak", ".jar"));
-    EXPECT_FALSE(text_contains_nocase("a.ja", ".jar"));
-    EXPECT_FALSE(text_contains_nocase("ajar", ".jar"));
+    EXPECT_EQ(0, append_pieces(buffer, sizeof buffer, {"abc", "defg"}));
+    EXPECT_STREQ("abcdefg", buffer);
 }
