@@ -74,19 +74,11 @@ def measure_process(argv, cwd, env, reached):
 
 
 def logged_class_path(log):
-    """The class path zrsvc gave the VM, read back from its log: the JARs in
-    the order it added them, then the instance folder's conf."""
-    entries, folder = [], None
-    for line in log.read_text().splitlines():
-        scanned = re.search(r" - Scaning folder '(.*)' for JARs$", line)
-        added = re.search(r" - Adding entry to class path: '(.*)'$", line)
-        if scanned:
-            folder = scanned.group(1)
-        elif added:
-            entries.append(os.path.join(folder, added.group(1)))
-    if not entries:
-        raise RuntimeError(f"no class path entries in {log}")
-    return os.pathsep.join(entries + ["conf"])
+    """The class path zrsvc gave the VM, as its log shows the VM's option."""
+    found = re.search(r" - JVM '-Djava\.class\.path=(.*)'$", log.read_text(), re.MULTILINE)
+    if found is None:
+        raise RuntimeError(f"no class path option in {log}")
+    return found.group(1)
 
 
 def bench_real_vm(root):
