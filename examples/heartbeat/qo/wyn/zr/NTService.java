@@ -4,7 +4,7 @@ import java.io.FileWriter;
 import java.io.IOException;
 import java.io.PrintWriter;
 import java.time.LocalTime;
-import java.time.temporal.ChronoUnit;
+import java.time.format.DateTimeFormatter;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.TimeUnit;
 
@@ -15,6 +15,8 @@ import java.util.concurrent.TimeUnit;
  */
 public final class NTService {
     private static final CountDownLatch stopped = new CountDownLatch(1);
+    // A fixed width: LocalTime's own text drops ":00" when the seconds are zero.
+    private static final DateTimeFormatter TIME = DateTimeFormatter.ofPattern("HH:mm:ss");
 
     private NTService() {
     }
@@ -23,7 +25,7 @@ public final class NTService {
         System.out.println("heartbeat: started");
         try (PrintWriter file = new PrintWriter(new FileWriter("heartbeat.txt", false), true)) {
             for (int beat = 1; !stopped.await(1, TimeUnit.SECONDS); beat++) {
-                String line = "heartbeat " + beat + " at " + LocalTime.now().truncatedTo(ChronoUnit.SECONDS);
+                String line = "heartbeat " + beat + " at " + LocalTime.now().format(TIME);
                 System.out.println(line);
                 file.println(line);
             }
