@@ -43,24 +43,33 @@ TEST(NormaliseJavaHome, TakesOffEnclosingQuotesOnceThenOneTrailingSeparator)
     EXPECT_EQ("", normalised("\"\\\""));
 }
 
-TEST(ComposePathAssignment, NamesJavaBinJavaServerAndJdbcDll)
+// PATH with the Java home's bin and server and the base directory's dll.
+static std::string composed(bool keeps_inherited, const std::string& java_home, const char* inherited)
 {
-    ASSERT_EQ(0, compose_path_assignment(native("C:\\jdk").c_str(), native("C:\\app\\").c_str()));
-    EXPECT_EQ(native("PATH=C:\\jdk\\bin;C:\\jdk\\bin\\server;C:\\app\\jdbc\\dll"), g_path_assignment);
-
-    ASSERT_EQ(0, compose_path_assignment("", native("C:\\app\\").c_str()));
-    EXPECT_EQ(native("PATH=\\bin;\\bin\\server;C:\\app\\jdbc\\dll"), g_path_assignment);
+    os_search_variable variable = {"PATH", keeps_inherited,
+        {{OS_BELOW_JAVA_HOME, "bin"}, {OS_BELOW_JAVA_HOME, "server"}, {OS_BELOW_BASE, "dll"}, {}}};
+    char text[LONG_TEXT_CAPACITY];
+    int result = compose_search_assignment(text, variable, native(java_home).c_str(),
+                                           native("C:\\app\\").c_str(), inherited);
+    return result == 0 ? text : "-1 " + std::string(text);
 }
 
-TEST(ComposePathAssignment, FillsTheBufferExactlyOrFailsEmpty)
+TEST(ComposeSearchAssignment, NamesTheFoldersInOrderThenWhatWasInheritedIfKept)
 {
-    // "PATH=", "\bin;", "\bin\server;" and "jdbc\dll" are 30 characters, the
-    // Java home comes twice: 30 + 2 * 4981 + 7 = 9999 characters fit.
-    std::string home(4981, 'j');
-    ASSERT_EQ(0, compose_path_assignment(home.c_str(), native("C:\\app\\").c_str()));
-    EXPECT_EQ(LONG_TEXT_CAPACITY - 1u, strlen(g_path_assignment));
-    EXPECT_EQ(-1, compose_path_assignment(home.c_str(), native("C:\\apps\\").c_str()));
-    EXPECT_STREQ("", g_path_assignment);
+    EXPECT_EQ(native("PATH=C:\\jdk\\bin;C:\\jdk\\server;C:\\app\\dll"), composed(false, "C:\\jdk", "X"));
+    EXPECT_EQ(native("PATH=\\bin;\\server;C:\\app\\dll"), composed(false, "", nullptr));
+    EXPECT_EQ(native("PATH=C:\\jdk\\bin;C:\\jdk\\server;C:\\app\\dll;X;Y"),
+              composed(true, "C:\\jdk", native("X;Y").c_str()));
+    EXPECT_EQ(native("PATH=C:\\jdk\\bin;C:\\jdk\\server;C:\\app\\dll"), composed(true, "C:\\jdk", ""));
+}
+
+TEST(ComposeSearchAssignment, FillsTheBufferExactlyOrFailsEmpty)
+{
+    // "PATH=", "\bin;", "\server;", "C:\app\dll" and ";" are 29 characters,
+    // the Java home comes twice: 29 + 2 * 4984 + 2 = 9999 characters fit.
+    std::string home(4984, 'j');
+    EXPECT_EQ(LONG_TEXT_CAPACITY - 1u, composed(true, home, "XY").size());
+    EXPECT_EQ("-1 ", composed(true, home, "XYZ"));
 }
 
 // A folder of its own below the temporary folder, removed after the test.

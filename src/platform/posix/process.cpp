@@ -7,6 +7,16 @@
 const char OS_PATH_SEPARATOR = '/';
 const char OS_CLASS_PATH_SEPARATOR = ':';
 
+// PATH only leads to programs here: the application keeps finding the
+// system's, with the Java installation's tools first. The VM builds
+// java.library.path from LD_LIBRARY_PATH as it is when the VM is created, so
+// System.loadLibrary finds the drivers' native libraries in jdbc/dll.
+const os_search_variable OS_SEARCH_VARIABLES[OS_SEARCH_VARIABLE_LIMIT + 1] = {
+    {"PATH", true, {{OS_BELOW_JAVA_HOME, "bin"}, {}}},
+    {"LD_LIBRARY_PATH", true, {{OS_BELOW_BASE, "jdbc/dll"}, {}}},
+    {},
+};
+
 void os_process_init()
 {
     setvbuf(stdout, nullptr, _IONBF, 0);
