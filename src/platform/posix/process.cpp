@@ -1,7 +1,9 @@
 #include "platform/os_process.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 
 const char OS_PATH_SEPARATOR = '/';
@@ -17,9 +19,28 @@ const os_search_variable OS_SEARCH_VARIABLES[OS_SEARCH_VARIABLE_LIMIT + 1] = {
     {},
 };
 
+// A standard descriptor that is not open would be taken by the next file the
+// process opens, the log file say, and everything written to standard output
+// or error would land in it.
+static void open_missing_std_descriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        // The lowest free descriptor: fd itself.
+        if (open("/dev/null", O_RDWR) < 0)
+            fprintf(stderr, "open('/dev/null') failed: %d\n", errno);
+    }
+}
+
 void os_process_init()
 {
+    open_missing_std_descriptors();
     setvbuf(stdout, nullptr, _IONBF, 0);
+    // Once the reader of standard output has gone, a console write fails
+    // instead of ending the process. The VM installs a handler of its own
+    // that does the same; its children start with the default again.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 unsigned long os_last_error()
