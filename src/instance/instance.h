@@ -20,7 +20,8 @@ extern char g_class_path_option[LONG_TEXT_CAPACITY];
 // folder the current directory, takes the Java home from ZR_JAVA_HOME or
 // JAVA_HOME and composes the search assignments and the class-path option.
 // Returns 0, or -1 (logged) when a search assignment or the class-path
-// option's frame does not fit. Conditions it cannot go on from end the process (terminate).
+// option's frame does not fit. Conditions it cannot go on from end the
+// process (terminate).
 int build_paths(const char* instance_name);
 
 // Sends the process's standard output and error, the VM's and the
