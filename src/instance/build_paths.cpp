@@ -9,7 +9,7 @@
 #include <cstring>
 
 const char* g_java_home = nullptr;
-char g_path_assignment[LONG_TEXT_CAPACITY];
+char g_search_assignments[OS_SEARCH_VARIABLE_LIMIT][LONG_TEXT_CAPACITY];
 char g_class_path_option[LONG_TEXT_CAPACITY];
 
 static const char VERSION_TEXT[] = "ZR NTService 1.0";
@@ -133,16 +133,41 @@ static void resolve_java_home()
     log_format("JAVA_HOME: '%s'", g_java_home);
 }
 
-int compose_path_assignment(const char* java_home, const char* base_directory)
+int compose_search_assignment(char* assignment, const os_search_variable& variable, const char* java_home,
+                              const char* base_directory, const char* inherited)
 {
-    const char* separator = path_separator();
+    // Entries of a search variable are separated as those of the class path.
     const char* list_separator = class_path_separator();
-    g_path_assignment[0] = '\0';
-    int error = append_pieces(g_path_assignment, LONG_TEXT_CAPACITY,
-                              {"PATH=", java_home, separator, "bin", list_separator,
-                               java_home, separator, "bin", separator, "server", list_separator,
-                               base_directory, "jdbc", separator, "dll"});
+    assignment[0] = '\0';
+    int error = append_pieces(assignment, LONG_TEXT_CAPACITY, {variable.name, "="});
+    for (const os_search_folder* folder = variable.folders; error == 0 && folder->path != nullptr; ++folder) {
+        const char* separator = folder == variable.folders ? "" : list_separator;
+        if (folder->root == OS_BELOW_JAVA_HOME)
+            error = append_pieces(assignment, LONG_TEXT_CAPACITY,
+                                  {separator, java_home, path_separator(), folder->path});
+        else
+            error = append_pieces(assignment, LONG_TEXT_CAPACITY, {separator, base_directory, folder->path});
+    }
+    // No separator before an empty value: an empty entry stands for the
+    // current directory, the instance folder, which the application writes to.
+    if (error == 0 && variable.keeps_inherited && inherited != nullptr && inherited[0] != '\0')
+        error = append_pieces(assignment, LONG_TEXT_CAPACITY, {list_separator, inherited});
     return error == 0 ? 0 : -1;
+}
+
+// Composes the assignment of each of the platform's search variables from the
+// value it inherited. Returns 0, or -1 (logged) when one does not fit.
+static int compose_search_assignments(const char* base)
+{
+    for (int i = 0; OS_SEARCH_VARIABLES[i].name != nullptr; ++i) {
+        const os_search_variable& variable = OS_SEARCH_VARIABLES[i];
+        if (compose_search_assignment(g_search_assignments[i], variable, g_java_home, base,
+                                      os_getenv(variable.name)) != 0) {
+            log_format("%s too long: with the instance's folders it exceeds 9999 characters", variable.name);
+            return -1;
+        }
+    }
+    return 0;
 }
 
 int build_paths(const char* instance_name)
@@ -161,7 +186,7 @@ int build_paths(const char* instance_name)
         terminate(-1);
     }
     resolve_java_home();
-    if (compose_path_assignment(g_java_home, base) != 0)
+    if (compose_search_assignments(base) != 0)
         return -1;
 
     g_class_path_option[0] = '\0';

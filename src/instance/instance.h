@@ -1,22 +1,27 @@
 // The environment of a service instance: its base directory and instance
-// folder, its log file and working directory, its Java installation, the PATH
-// assignment and the Java class path.
+// folder, its log file and working directory, its Java installation, the
+// assignments of the variables along which programs and native libraries are
+// looked for, and the Java class path.
 #pragma once
+#include "platform/os_process.h"
 #include "text/bounded_text.h"
 
 // Left behind by build_paths for the rest of the process: the Java home (null
-// before), the PATH assignment ("PATH=" and the variable's new value) and the
-// class-path option ("-Djava.class.path=" and the class path).
+// before), the search assignments (for each of OS_SEARCH_VARIABLES, in its
+// order, "NAME=" and the variable's new value; those past the last variable
+// stay empty) and the class-path option ("-Djava.class.path=" and the class
+// path).
 extern const char* g_java_home;
-extern char g_path_assignment[LONG_TEXT_CAPACITY];
+extern char g_search_assignments[OS_SEARCH_VARIABLE_LIMIT][LONG_TEXT_CAPACITY];
 extern char g_class_path_option[LONG_TEXT_CAPACITY];
 
 // Prepares the instance: finds the base directory above the executable's
 // folder, opens the instance's log file and logs there, makes the instance
 // folder the current directory, takes the Java home from ZR_JAVA_HOME or
-// JAVA_HOME and composes the PATH assignment and the class-path option.
-// Returns 0, or -1 when the PATH assignment or the class-path option's frame
-// does not fit. Conditions it cannot go on from end the process (terminate).
+// JAVA_HOME and composes the search assignments and the class-path option.
+// Returns 0, or -1 (logged) when a search assignment or the class-path
+// option's frame does not fit. Conditions it cannot go on from end the
+// process (terminate).
 int build_paths(const char* instance_name);
 
 // Sends the process's standard output and error, the VM's and the
@@ -35,7 +40,10 @@ int scan_jar_folder(const char* base_directory, const char* folder_name);
 // path separator. In place.
 void normalise_java_home(char* java_home);
 
-// Composes the PATH assignment from the Java home's bin and bin/server folders
-// and the base directory's jdbc/dll folder. Returns 0, or -1 when it does not
-// fit.
-int compose_path_assignment(const char* java_home, const char* base_directory);
+// Composes the assignment of a search variable into assignment (capacity
+// LONG_TEXT_CAPACITY): its folders, in order, below the Java home or the base
+// directory (which ends with its separator), then, for a variable that keeps
+// what it inherited, that value unless it is empty or null. Returns 0, or -1
+// (assignment emptied) when it does not fit.
+int compose_search_assignment(char* assignment, const os_search_variable& variable, const char* java_home,
+                              const char* base_directory, const char* inherited);

@@ -21,5 +21,9 @@ int os_watch_stop_requests(void (*on_stop)());
 
 // Puts the watch of os_watch_stop_requests before any a library loaded since
 // (the VM, whose own Ctrl+C handling would end the process at once) has set
-// up, so that on_stop is called first.
+// up, so that on_stop is called first. Called on the thread that created the
+// VM, right after creating it: on POSIX the stop signals then get a handler
+// that passes them on to the watch, and this thread, whose signal mask the
+// application's threads and their child processes inherit, stops blocking
+// them, so that children start with the default dispositions and mask.
 void os_put_stop_watch_first();

@@ -11,8 +11,34 @@ extern const char OS_CLASS_PATH_SEPARATOR;
 
 // Prepares the process before anything else runs: standard output becomes
 // unbuffered, and the current directory is taken out of the search for
-// libraries loaded by name.
+// libraries loaded by name. On POSIX, standard descriptors that are not open
+// are opened on /dev/null (so that no file the process opens takes their
+// place), and a write to a pipe without a reader fails instead of ending the
+// process.
 void os_process_init();
+
+// The environment variables along which programs and native libraries are
+// looked for, and the folders an instance puts on them for its VM and
+// application: each folder is a path below the Java home or below the base
+// directory. A variable either holds exactly its folders, or gets them in
+// front of the value it inherited.
+enum os_folder_root { OS_BELOW_JAVA_HOME, OS_BELOW_BASE };
+
+struct os_search_folder {
+    os_folder_root root;
+    const char* path; // null after the last folder
+};
+
+enum { OS_SEARCH_VARIABLE_LIMIT = 2, OS_SEARCH_FOLDER_LIMIT = 3 };
+
+struct os_search_variable {
+    const char* name; // null after the last variable
+    bool keeps_inherited;
+    os_search_folder folders[OS_SEARCH_FOLDER_LIMIT + 1];
+};
+
+// The platform's search variables, in the order they are set.
+extern const os_search_variable OS_SEARCH_VARIABLES[OS_SEARCH_VARIABLE_LIMIT + 1];
 
 // The operating system's error code of the last failed call of this thread.
 unsigned long os_last_error();

@@ -69,7 +69,7 @@ int application_exit_code(int start_result)
 }
 
 // Sets the variable named before the first '=' of assignment to the rest,
-// replacing its whole value.
+// replacing its whole value. An empty assignment sets nothing.
 static void apply_assignment(const char* assignment)
 {
     const char* equals = strchr(assignment, '=');
@@ -91,9 +91,13 @@ void prepare_instance(const char* instance_name)
         log_format("build_paths() failed: %d", result);
         terminate(-1);
     }
-    log_format("JVM '%s'", g_path_assignment);
+    for (const char* assignment : g_search_assignments) {
+        if (assignment[0] != '\0')
+            log_format("JVM '%s'", assignment);
+    }
     log_format("JVM '%s'", g_class_path_option);
-    apply_assignment(g_path_assignment);
+    for (const char* assignment : g_search_assignments)
+        apply_assignment(assignment);
 }
 
 void create_jvm_or_terminate()

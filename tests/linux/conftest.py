@@ -80,7 +80,7 @@ class Instance:
 
 def preparation(instance):
     """The lines a run with lib/app.jar logs up to start()."""
-    base = f"{instance.base}/"
+    base, env = f"{instance.base}/", instance.environment()
     return [
         "Started ZR NTService 1.0",
         f"BASE PATH: '{base}'",
@@ -90,7 +90,8 @@ def preparation(instance):
         f"Scaning folder '{base}lib' for JARs",
         "Adding entry to class path: 'app.jar'",
         f"Scaning folder '{base}jdbc' for JARs",
-        f"JVM 'PATH={JAVA_HOME}/bin:{JAVA_HOME}/bin/server:{base}jdbc/dll'",
+        f"JVM 'PATH={JAVA_HOME}/bin:{env['PATH']}'",
+        f"JVM 'LD_LIBRARY_PATH={':'.join(filter(None, [base + 'jdbc/dll', env.get('LD_LIBRARY_PATH')]))}'",
         f"JVM '-Djava.class.path={base}lib/app.jar:conf'",
         "Starting JVM",
         "Invoking main",

@@ -30,6 +30,37 @@ TEST(NormaliseJavaHome, TakesOffEnclosingQuotesOnceThenOneTrailingSeparator)
     }
 }
 
+// A text written with Windows separators, in this platform's separators.
+static std::string native(std::string text)
+{
+    for (char& c : text)
+        c = c == '\\' ? OS_PATH_SEPARATOR : c == ';' ? OS_CLASS_PATH_SEPARATOR : c;
+    return text;
+}
+
+// PATH with the Java home's bin and server and the base directory's dll;
+// "-1 " and the emptied text when it does not fit.
+static std::string composed(bool keeps_inherited, const std::string& java_home, const char* inherited)
+{
+    os_search_variable variable = {"PATH", keeps_inherited,
+        {{OS_BELOW_JAVA_HOME, "bin"}, {OS_BELOW_JAVA_HOME, "server"}, {OS_BELOW_BASE, "dll"}, {}}};
+    char text[LONG_TEXT_CAPACITY];
+    int result = compose_search_assignment(text, variable, native(java_home).c_str(),
+                                           native("C:\\app\\").c_str(), inherited);
+    return result == 0 ? text : "-1 " + std::string(text);
+}
+
+TEST(ComposeSearchAssignment, NamesTheFoldersInOrderThenWhatWasInheritedIfKept)
+{
+    EXPECT_EQ(native("PATH=C:\\jdk\\bin;C:\\jdk\\server;C:\\app\\dll"), composed(false, "C:\\jdk", "X"));
+    EXPECT_EQ(native("PATH=\\bin;\\server;C:\\app\\dll"), composed(false, "", nullptr));
+    EXPECT_EQ(native("PATH=C:\\jdk\\bin;C:\\jdk\\server;C:\\app\\dll;X"), composed(true, "C:\\jdk", "X"));
+    EXPECT_EQ(native("PATH=C:\\jdk\\bin;C:\\jdk\\server;C:\\app\\dll"), composed(true, "C:\\jdk", ""));
+    // 29 characters around the Java home, which comes twice: 29 + 2 * 4984 + 2 = 9999 fit.
+    EXPECT_EQ(LONG_TEXT_CAPACITY - 1u, composed(true, std::string(4984, 'j'), "XY").size());
+    EXPECT_EQ("-1 ", composed(true, std::string(4984, 'j'), "XYZ"));
+}
+
 // The listing of a folder of its own below the temporary folder: every entry
 // with its type, and the paths it refuses as "no such file or directory".
 TEST(DirListing, ListsEveryEntryWithItsTypeAndRefusesWhatIsNoFolder)

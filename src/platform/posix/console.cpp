@@ -1,5 +1,6 @@
 #include "platform/os_console.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -28,8 +29,12 @@ int os_replace_file(const char* from, const char* to)
     return errno == ENOENT ? 1 : -1;
 }
 
+// Set before any other thread exists, only read afterwards.
 static void (*g_on_stop)() = nullptr;
 static sigset_t g_stop_signals;
+// Read by the signal handler, on any thread: lock-free, so safe there.
+static std::atomic<pthread_t> g_waiter;
+static_assert(std::atomic<pthread_t>::is_always_lock_free, "a signal handler reads the waiting thread");
 
 static void* wait_for_signals(void*)
 {
@@ -41,8 +46,34 @@ static void* wait_for_signals(void*)
     return nullptr;
 }
 
-// The VM leaves alone the signals that are ignored when it starts.
-void os_put_stop_watch_first() {}
+// Runs on a thread that does not block the stop signals and hands the signal
+// to the waiting thread, which blocks them and takes it with sigwait.
+static void forward_to_waiter(int signal_number)
+{
+    int saved = errno;
+    pthread_kill(g_waiter.load(), signal_number);
+    errno = saved;
+}
+
+// Once the VM exists: it has left the stop signals alone, as they were
+// ignored when it was created. A child process inherits the signal mask of
+// the thread that starts it, and an ignored disposition across exec, but not
+// a handler: with a handler in place and the signals unblocked on this thread
+// (the VM's main thread, whose mask the application's threads inherit), the
+// application's children start with the default dispositions and mask, as
+// under the java launcher. sigaction and pthread_sigmask cannot fail with
+// these arguments.
+void os_put_stop_watch_first()
+{
+    struct sigaction action = {};
+    action.sa_handler = forward_to_waiter;
+    action.sa_mask = g_stop_signals;
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    pthread_sigmask(SIG_UNBLOCK, &g_stop_signals, nullptr);
+}
 
 int os_watch_stop_requests(void (*on_stop)())
 {
@@ -52,9 +83,10 @@ int os_watch_stop_requests(void (*on_stop)())
     sigaddset(&g_stop_signals, SIGTERM);
     sigaddset(&g_stop_signals, SIGHUP);
     // Blocked here, the signals stay blocked in every thread created later,
-    // the VM's included, and reach only the waiting thread. Ignored as well,
-    // so that the VM installs no handlers of its own for them; a blocked
-    // signal that is ignored still waits for sigwait.
+    // and a stop request waits for sigwait while the VM is being created.
+    // Ignored as well, so that the VM installs no handlers of its own for
+    // them (they would end the process) and leaves them blocked in its
+    // threads; a blocked signal that is ignored still waits for sigwait.
     int error = pthread_sigmask(SIG_BLOCK, &g_stop_signals, nullptr);
     if (error != 0) {
         errno = error;
@@ -69,6 +101,7 @@ int os_watch_stop_requests(void (*on_stop)())
         errno = error;
         return -1;
     }
+    g_waiter.store(waiter);
     pthread_detach(waiter);
     return 0;
 }

@@ -1,15 +1,46 @@
 #include "platform/os_process.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 
 const char OS_PATH_SEPARATOR = '/';
 const char OS_CLASS_PATH_SEPARATOR = ':';
 
+// PATH only leads to programs here: the application keeps finding the
+// system's, with the Java installation's tools first. The VM builds
+// java.library.path from LD_LIBRARY_PATH as it is when the VM is created, so
+// System.loadLibrary finds the drivers' native libraries in jdbc/dll.
+const os_search_variable OS_SEARCH_VARIABLES[OS_SEARCH_VARIABLE_LIMIT + 1] = {
+    {"PATH", true, {{OS_BELOW_JAVA_HOME, "bin"}, {}}},
+    {"LD_LIBRARY_PATH", true, {{OS_BELOW_BASE, "jdbc/dll"}, {}}},
+    {},
+};
+
+// A standard descriptor that is not open would be taken by the next file the
+// process opens, the log file say, and everything written to standard output
+// or error would land in it.
+static void open_missing_std_descriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        // The lowest free descriptor: fd itself.
+        if (open("/dev/null", O_RDWR) < 0)
+            fprintf(stderr, "open('/dev/null') failed: %d\n", errno);
+    }
+}
+
 void os_process_init()
 {
+    open_missing_std_descriptors();
     setvbuf(stdout, nullptr, _IONBF, 0);
+    // Once the reader of standard output has gone, a console write fails
+    // instead of ending the process. The VM installs a handler of its own
+    // that does the same; its children start with the default again.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 unsigned long os_last_error()

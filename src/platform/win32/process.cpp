@@ -7,6 +7,14 @@
 const char OS_PATH_SEPARATOR = '\\';
 const char OS_CLASS_PATH_SEPARATOR = ';';
 
+// Windows looks for the VM's DLLs and the drivers' native libraries along
+// PATH: it holds exactly the Java home's bin and bin\server and jdbc\dll.
+const os_search_variable OS_SEARCH_VARIABLES[OS_SEARCH_VARIABLE_LIMIT + 1] = {
+    {"PATH", false,
+     {{OS_BELOW_JAVA_HOME, "bin"}, {OS_BELOW_JAVA_HOME, "bin\\server"}, {OS_BELOW_BASE, "jdbc\\dll"}, {}}},
+    {},
+};
+
 void os_process_init()
 {
     // msvcrt buffers standard output when it is a file or a pipe; the

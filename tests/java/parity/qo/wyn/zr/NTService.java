@@ -1,0 +1,25 @@
+package qo.wyn.zr;
+
+import java.nio.file.*;
+import java.util.concurrent.*;
+
+// start() writes to "checks" a line "name value" for what an application may count on under java: ls started
+// by name, System.loadLibrary finding libno_entry.so in jdbc/dll, the signals blocked and ignored in a child,
+// the status of a child ended by destroy() (-1: still running). Then it runs until stop().
+public class NTService {
+    private static final CountDownLatch stopped = new CountDownLatch(1);
+
+    public static void start() throws Exception {
+        String seen = "ls " + new ProcessBuilder("ls").start().waitFor() + "\n";
+        System.loadLibrary("no_entry");
+        Process grep = new ProcessBuilder("grep", "-E", "^Sig(Blk|Ign)", "/proc/self/status").start();
+        seen += "library loaded\n" + new String(grep.getInputStream().readAllBytes()).replace(":\t", " ");
+        Process sleep = new ProcessBuilder("sleep", "60").start();
+        sleep.destroy();
+        seen += "destroyed " + (sleep.waitFor(30, TimeUnit.SECONDS) ? sleep.exitValue() : -1) + "\n";
+        Files.writeString(Path.of("checks"), seen);
+        stopped.await();
+    }
+
+    public static void stop() { stopped.countDown(); }
+}

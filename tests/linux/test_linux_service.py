@@ -1,0 +1,59 @@
+"""An application hosted by zrsvc -console on Linux finds what it would find under the java launcher, and
+examples/systemd/zrsvc@.service runs it as systemd would."""
+import os
+import shlex
+import signal
+import subprocess
+
+import pytest
+
+from conftest import BUILD, JAVA_HOME, REPO, Instance, preparation
+
+# The bits of SIGHUP, SIGINT, SIGPIPE and SIGTERM in the signal masks of /proc/PID/status.
+STOP_AND_PIPE = sum(1 << (s - 1) for s in (signal.SIGHUP, signal.SIGINT, signal.SIGPIPE, signal.SIGTERM))
+SYSTEMD_PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin"
+
+
+def test_application_starts_programs_loads_libraries_ends_children_and_dumps_threads(tmp_path):
+    instance = Instance(tmp_path, "parity")
+    (instance.base / "jdbc" / "dll").symlink_to(BUILD / "tests" / "jvm")  # holds libno_entry.so
+    proc = instance.start()
+    instance.wait_file("checks", proc)
+    checks = dict(line.split(" ", 1) for line in (instance.folder / "checks").read_text().splitlines())
+    assert (checks["ls"], checks["library"], checks["destroyed"]) == ("0", "loaded", "143")
+    assert all(int(checks[mask], 16) & STOP_AND_PIPE == 0 for mask in ("SigBlk", "SigIgn"))
+    dump = subprocess.run([JAVA_HOME / "bin/jcmd", str(proc.pid), "Thread.print"], capture_output=True, text=True)
+    assert '"main"' in dump.stdout, dump
+    proc.send_signal(signal.SIGTERM)
+    assert proc.wait(timeout=60) == 0
+
+
+@pytest.mark.parametrize("closed", [True, False], ids=["closed", "pipe without reader"])
+def test_standard_output_closed_or_without_reader_leaves_the_run_and_its_log_whole(tmp_path, closed):
+    instance = Instance(tmp_path, "returning")
+    reader, writer = os.pipe()
+    os.close(reader)
+    proc = instance.start(stdout=writer, preexec_fn=(lambda: os.close(1)) if closed else None)
+    os.close(writer)
+    assert proc.wait(timeout=120) == 0 and instance.log() == preparation(instance)
+
+
+@pytest.mark.parametrize("variant, status, outcome", [("blocking", 0, "inactive"), ("throwing", 3, "restarted")])
+def test_systemd_unit_runs_the_instance_stops_it_and_counts_its_failures(tmp_path, variant, status, outcome):
+    instance = Instance(tmp_path, variant)
+    unit = {}  # each setting's values, %i and the installed base folder made the test's
+    for line in (REPO / "examples" / "systemd" / "zrsvc@.service").read_text().splitlines():
+        key, _, v = line.partition("=")
+        unit.setdefault(key, []).append(v.replace("%i", instance.name).replace("/opt/zrsvc/", f"{instance.base}/"))
+    env = dict([("PATH", SYSTEMD_PATH)] + [a.split("=", 1) for v in unit["Environment"] for a in shlex.split(v)])
+    proc = subprocess.Popen(shlex.split(unit["ExecStart"][0]), env=env, cwd=unit["WorkingDirectory"][0],
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    if status == 0:  # the application runs until systemd stops the unit
+        instance.wait_file("started", proc)
+        proc.send_signal(signal.Signals[unit["KillSignal"][0]])
+    journal, _ = proc.communicate(timeout=int(unit["TimeoutStopSec"][0]))
+    assert proc.returncode == status
+    success = status == 0 or str(status) in " ".join(unit.get("SuccessExitStatus", [])).split()
+    assert ("inactive" if success else "restarted" if unit["Restart"] == ["on-failure"] else "failed") == outcome
+    assert f"JVM 'PATH={env['JAVA_HOME']}/bin:{SYSTEMD_PATH}'" in instance.log()
+    assert all(f" - {line}" in journal.decode() for line in instance.log())
