@@ -291,7 +291,8 @@ TEST(JvmDouble, MissingLibraryIsReported)
     fs::path scratch = enter_scratch();
     fs::path home = scratch / "jdk";
     fs::create_directories(home / "bin");
-    EXPECT_FALSE(create_jvm(home.string().c_str(), "-Djava.class.path=C:\\app\\conf"));
+    const char* option = "-Djava.class.path=C:\\app\\conf";
+    EXPECT_FALSE(create_jvm(home.string().c_str(), &option, 1));
     EXPECT_FALSE(jvm_exists());
     EXPECT_EQ(lines{"LoadLibraryEx('" + (server_folder(home) / "jvm.dll").string() + "') failed: 126"},
               logged(scratch));
@@ -303,7 +304,8 @@ TEST(JvmDouble, LibraryWithoutEntryPointIsReported)
     fs::path home = scratch / "jdk";
     fs::create_directories(server_folder(home));
     fs::copy_file(from_build_tree(ZR_TEST_NO_ENTRY_LIBRARY), server_folder(home) / "jvm.dll");
-    EXPECT_FALSE(create_jvm(home.string().c_str(), "-Djava.class.path=C:\\app\\conf"));
+    const char* option = "-Djava.class.path=C:\\app\\conf";
+    EXPECT_FALSE(create_jvm(home.string().c_str(), &option, 1));
     EXPECT_FALSE(jvm_exists());
     EXPECT_EQ(lines{"GetProcAddress('" + (server_folder(home) / "jvm.dll").string() +
                     "', 'JNI_CreateJavaVM') failed: 127"},

@@ -96,7 +96,8 @@ inline void start_service_thread(service_thread& s, const std::string& java_home
     s.thread = std::thread([&s, java_home, option] {
         if (s.on_begin)
             s.on_begin();
-        s.created = create_jvm(java_home.c_str(), option.c_str()) ? 1 : 0;
+        const char* options[] = {option.c_str()};
+        s.created = create_jvm(java_home.c_str(), options, 1) ? 1 : 0;
         if (s.created == 1) {
             s.start_result = invoke_start();
             if (s.after_start)

@@ -63,6 +63,35 @@ FILE* os_open_text_for_writing(const char* path)
     return _fsopen(path, "w", _SH_DENYNO);
 }
 
+int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call)
+{
+    *length = 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *failed_call = "CreateFileA";
+        DWORD error = GetLastError();
+        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 1 : -1;
+    }
+    while (*length < capacity) {
+        size_t room = capacity - *length;
+        DWORD got = 0;
+        if (!ReadFile(file, buffer + *length, room > 0x40000000 ? 0x40000000 : static_cast<DWORD>(room), &got,
+                      nullptr)) {
+            DWORD error = GetLastError();
+            CloseHandle(file);
+            SetLastError(error);
+            *failed_call = "ReadFile";
+            return -1;
+        }
+        if (got == 0)
+            break;
+        *length += got;
+    }
+    CloseHandle(file);
+    return 0;
+}
+
 int os_local_time(time_t when, struct tm* result)
 {
     return localtime_s(result, &when) == 0 ? 0 : -1;
