@@ -286,13 +286,14 @@ TEST(JvmDouble, FailedCreationLeavesNoVm)
               logged(scratch));
 }
 
+static const char* const CONF_OPTION[] = {"-Djava.class.path=C:\\app\\conf"};
+
 TEST(JvmDouble, MissingLibraryIsReported)
 {
     fs::path scratch = enter_scratch();
     fs::path home = scratch / "jdk";
     fs::create_directories(home / "bin");
-    const char* option = "-Djava.class.path=C:\\app\\conf";
-    EXPECT_FALSE(create_jvm(home.string().c_str(), &option, 1));
+    EXPECT_FALSE(create_jvm(home.string().c_str(), CONF_OPTION, 1));
     EXPECT_FALSE(jvm_exists());
     EXPECT_EQ(lines{"LoadLibraryEx('" + (server_folder(home) / "jvm.dll").string() + "') failed: 126"},
               logged(scratch));
@@ -304,8 +305,7 @@ TEST(JvmDouble, LibraryWithoutEntryPointIsReported)
     fs::path home = scratch / "jdk";
     fs::create_directories(server_folder(home));
     fs::copy_file(from_build_tree(ZR_TEST_NO_ENTRY_LIBRARY), server_folder(home) / "jvm.dll");
-    const char* option = "-Djava.class.path=C:\\app\\conf";
-    EXPECT_FALSE(create_jvm(home.string().c_str(), &option, 1));
+    EXPECT_FALSE(create_jvm(home.string().c_str(), CONF_OPTION, 1));
     EXPECT_FALSE(jvm_exists());
     EXPECT_EQ(lines{"GetProcAddress('" + (server_folder(home) / "jvm.dll").string() +
                     "', 'JNI_CreateJavaVM') failed: 127"},
