@@ -15,8 +15,8 @@ int g_jvm_option_count = 0;
 // it. One byte more than the limit, to tell a file beyond it.
 static char g_options_text[JVM_OPTIONS_FILE_MOST + 1];
 
-// Ways of setting the class path that launchers know; through JNI only the
-// first sets it, the others would fail as unknown options.
+// The ways of setting the class path that the launchers know. The VM itself
+// knows only the first; whoever writes another means the class path as well.
 static const char* const CLASS_PATH_OPTIONS[] = {"-Djava.class.path", "-cp", "-classpath", "--class-path"};
 
 // True when the option is one of them, alone or followed by '=' or a blank.
@@ -24,12 +24,17 @@ static bool sets_class_path(const char* option)
 {
     for (const char* word : CLASS_PATH_OPTIONS) {
         size_t length = strlen(word);
+        if (strncmp(option, word, length) != 0)
+            continue;
         char next = option[length];
-        if (strncmp(option, word, length) == 0 && (next == '\0' || next == '=' || next == ' ' || next == '\t'))
+        if (next == '\0' || next == '=' || next == ' ' || next == '\t')
             return true;
     }
     return false;
 }
+
+// How much of a line beyond the limit its refusal shows.
+enum { SHOWN_OF_LONG_LINE = 40 };
 
 static bool is_blank(char c)
 {
@@ -52,7 +57,7 @@ static int take_line(const char* path, int number, char* line, size_t length)
     if (length > JVM_OPTION_LINE_MOST) {
         char reason[64];
         snprintf(reason, sizeof reason, "longer than %d characters (its start is shown)", JVM_OPTION_LINE_MOST);
-        refuse_line(path, number, line, 40, reason);
+        refuse_line(path, number, line, SHOWN_OF_LONG_LINE, reason);
         return -1;
     }
     size_t first = 0;

@@ -11,7 +11,8 @@ enum {
 
 // The options in the order the VM gets them: g_jvm_options[0] is the
 // class-path option, the file's options follow; g_jvm_option_count counts
-// them all. Set by read_jvm_options; only read afterwards.
+// them all. Set by read_jvm_options on the main thread before the thread
+// that creates the VM is started; only read afterwards.
 extern const char* g_jvm_options[1 + JVM_OPTIONS_MOST];
 extern int g_jvm_option_count;
 
