@@ -1,5 +1,6 @@
 #include "instance/instance.h"
 
+#include "instance/jvm_options.h"
 #include "instance/path_text.h"
 #include "log/log.h"
 #include "platform/os_console.h"
@@ -200,5 +201,7 @@ int build_paths(const char* instance_name)
         log_line("Class path too long: no room for its last entry 'conf' within 9999 characters");
         return -1;
     }
+    if (read_jvm_options(instance_folder, g_class_path_option) != 0)
+        terminate(-1);
     return 0;
 }

@@ -18,10 +18,11 @@ extern char g_class_path_option[LONG_TEXT_CAPACITY];
 // Prepares the instance: finds the base directory above the executable's
 // folder, opens the instance's log file and logs there, makes the instance
 // folder the current directory, takes the Java home from ZR_JAVA_HOME or
-// JAVA_HOME and composes the search assignments and the class-path option.
-// Returns 0, or -1 (logged) when a search assignment or the class-path
-// option's frame does not fit. Conditions it cannot go on from end the
-// process (terminate).
+// JAVA_HOME, composes the search assignments and the class-path option and
+// reads the VM's options (jvm_options.h). Returns 0, or -1 (logged) when a
+// search assignment or the class-path option's frame does not fit. Conditions
+// it cannot go on from (a refused conf/jvm.options among them) end the process
+// (terminate).
 int build_paths(const char* instance_name);
 
 // Sends the process's standard output and error, the VM's and the

@@ -79,17 +79,23 @@ static int bind_vm_library(const char* java_home)
     return 0;
 }
 
-bool create_jvm(const char* java_home, const char* class_path_option)
+bool create_jvm(const char* java_home, const char* const* options, int count)
 {
+    if (count < 0 || count > CREATE_JVM_MOST_OPTIONS) {
+        log_number("Too many JVM options: ", count);
+        return false;
+    }
     if (g_create_vm == nullptr && bind_vm_library(java_home) != 0)
         return false;
-    JavaVMOption option;
-    option.optionString = const_cast<char*>(class_path_option);
-    option.extraInfo = nullptr;
+    JavaVMOption vm_options[CREATE_JVM_MOST_OPTIONS];
+    for (int i = 0; i < count; ++i) {
+        vm_options[i].optionString = const_cast<char*>(options[i]);
+        vm_options[i].extraInfo = nullptr;
+    }
     JavaVMInitArgs args;
     args.version = JNI_VERSION_1_2;
-    args.nOptions = 1;
-    args.options = &option;
+    args.nOptions = count;
+    args.options = vm_options;
     args.ignoreUnrecognized = JNI_FALSE;
     JavaVM* vm = nullptr;
     JNIEnv* env = nullptr;

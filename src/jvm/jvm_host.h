@@ -19,13 +19,17 @@ enum {
     STOP_NO_METHOD = -3,
 };
 
+// The most options create_jvm passes to the VM.
+enum { CREATE_JVM_MOST_OPTIONS = 300 };
+
 // Loads the VM library of the Java home on the first call (by its full path,
-// never by its bare name) and creates the VM with the class-path option as
-// its only option. Runs on the thread that will call invoke_start. Returns
-// true when the VM exists afterwards; false after logging why not (the path
-// does not fit, the library or its entry point is missing, or the VM refused
-// to start).
-bool create_jvm(const char* java_home, const char* class_path_option);
+// never by its bare name) and creates the VM with the count options, in their
+// order (the class-path option first); unknown options make the creation
+// fail. Runs on the thread that will call invoke_start. Returns true when the
+// VM exists afterwards; false after logging why not (too many options, the
+// path does not fit, the library or its entry point is missing, or the VM
+// refused to start).
+bool create_jvm(const char* java_home, const char* const* options, int count);
 
 // Calls the service class's static start() on the thread that created the VM
 // and returns when it returns: START_RETURNED, START_THREW (start() ended with

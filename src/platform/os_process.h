@@ -70,6 +70,13 @@ int os_setenv(const char* name, const char* value);
 // other processes may still read and write it. Null when it cannot be opened.
 FILE* os_open_text_for_writing(const char* path);
 
+// Reads the file at path from its start into buffer, at most capacity bytes
+// (a file that fills the buffer may hold more), and sets *length to the
+// number read; no terminator is added. Other processes may write the file
+// meanwhile. Returns 0, 1 when there is no such file (nor its folder), or -1
+// with *failed_call naming the call that failed (os_last_error tells why).
+int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call);
+
 // Converts a time to the local time of the system's time-zone settings.
 // Returns 0, or -1 when it cannot be converted.
 int os_local_time(time_t when, struct tm* result);

@@ -1,6 +1,7 @@
 #include "service/application.h"
 
 #include "instance/instance.h"
+#include "instance/jvm_options.h"
 #include "jvm/jvm_host.h"
 #include "log/log.h"
 #include "platform/os_process.h"
@@ -96,6 +97,8 @@ void prepare_instance(const char* instance_name)
             log_format("JVM '%s'", assignment);
     }
     log_format("JVM '%s'", g_class_path_option);
+    for (int i = 1; i < g_jvm_option_count; ++i)
+        log_format("JVM '%s'", g_jvm_options[i]);
     for (const char* assignment : g_search_assignments)
         apply_assignment(assignment);
 }
@@ -103,7 +106,7 @@ void prepare_instance(const char* instance_name)
 void create_jvm_or_terminate()
 {
     log_line("Starting JVM");
-    if (!create_jvm(g_java_home, g_class_path_option)) {
+    if (!create_jvm(g_java_home, g_jvm_options, g_jvm_option_count)) {
         log_line("Create JVM failed!");
         terminate(-1);
     }

@@ -28,9 +28,9 @@ enum {
 };
 
 // Prepares the instance as both modes need it: builds its paths and texts,
-// logs the search assignments and the class-path option, and applies the
-// search assignments to the process. Ends the process when that cannot be
-// done.
+// logs the search assignments, the class-path option and the instance's other
+// VM options, and applies the search assignments to the process. Ends the
+// process when that cannot be done.
 void prepare_instance(const char* instance_name);
 
 // Creates the VM, logging that it does; a VM that cannot be created ends the

@@ -95,7 +95,8 @@ TEST_P(JvmLibrary, UnusableLibraryIsReportedAndNoVmCreated)
         home = "jdk";
     if (std::string(c.setup) == "too long") // "/lib/server/libjvm.so" has 21 characters; a path holds 259
         home = "/" + std::string(238, 'j');
-    EXPECT_FALSE(create_jvm(home.c_str(), "-Djava.class.path=conf"));
+    const char* option = "-Djava.class.path=conf";
+    EXPECT_FALSE(create_jvm(home.c_str(), &option, 1));
     EXPECT_FALSE(jvm_exists());
     std::string expected = c.expected;
     for (auto [token, value] : {std::pair<std::string, std::string>{"{lib}", library}, {"{home}", home}}) {
@@ -143,7 +144,8 @@ TEST_P(ServiceClass, FailuresAreLoggedAndTheirExceptionsCleared)
     int start_result = 1;
     bool pending = true;
     std::thread service([&] {
-        ASSERT_TRUE(create_jvm(ZR_TEST_JAVA_HOME, option.c_str()));
+        const char* options[] = {option.c_str()};
+        ASSERT_TRUE(create_jvm(ZR_TEST_JAVA_HOME, options, 1));
         start_result = invoke_start();
         pending = env_of_this_thread()->ExceptionCheck();
         int stop_result = 1;

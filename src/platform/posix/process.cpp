@@ -86,6 +86,33 @@ FILE* os_open_text_for_writing(const char* path)
     return fopen(path, "w");
 }
 
+int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call)
+{
+    *length = 0;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *failed_call = "open";
+        return (errno == ENOENT || errno == ENOTDIR) ? 1 : -1;
+    }
+    while (*length < capacity) {
+        ssize_t got = read(fd, buffer + *length, capacity - *length);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            int error = errno;
+            close(fd);
+            errno = error;
+            *failed_call = "read";
+            return -1;
+        }
+        if (got == 0)
+            break;
+        *length += static_cast<size_t>(got);
+    }
+    close(fd);
+    return 0;
+}
+
 int os_local_time(time_t when, struct tm* result)
 {
     return localtime_r(&when, result) != nullptr ? 0 : -1;

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <share.h>
 #include <cstdlib>
+#include <cstring>
 
 const char OS_PATH_SEPARATOR = '\\';
 const char OS_CLASS_PATH_SEPARATOR = ';';
@@ -69,6 +70,52 @@ int os_setenv(const char* name, const char* value)
 FILE* os_open_text_for_writing(const char* path)
 {
     return _fsopen(path, "w", _SH_DENYNO);
+}
+
+// Opens the file for reading, letting others read, write and delete it.
+// INVALID_HANDLE_VALUE on failure, with *failed_call naming the call.
+static HANDLE open_for_reading(const char* path, const char** failed_call)
+{
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    if (strlen(path) < MAX_PATH || path[1] != ':') {
+        *failed_call = "CreateFileA";
+        return CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    // The ANSI call stops at MAX_PATH; the wide one with a "\\?\" path does
+    // not, and a file below an instance folder near that limit may be longer.
+    wchar_t wide[4 + 1024] = L"\\\\?\\";
+    *failed_call = "MultiByteToWideChar";
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide + 4, 1024) == 0)
+        return INVALID_HANDLE_VALUE;
+    *failed_call = "CreateFileW";
+    return CreateFileW(wide, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call)
+{
+    *length = 0;
+    HANDLE file = open_for_reading(path, failed_call);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 1 : -1;
+    }
+    while (*length < capacity) {
+        size_t room = capacity - *length;
+        DWORD got = 0;
+        if (!ReadFile(file, buffer + *length, room > 0x40000000 ? 0x40000000 : static_cast<DWORD>(room), &got,
+                      nullptr)) {
+            DWORD error = GetLastError();
+            CloseHandle(file);
+            SetLastError(error);
+            *failed_call = "ReadFile";
+            return -1;
+        }
+        if (got == 0)
+            break;
+        *length += got;
+    }
+    CloseHandle(file);
+    return 0;
 }
 
 int os_local_time(time_t when, struct tm* result)

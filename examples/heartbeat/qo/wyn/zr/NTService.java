@@ -11,7 +11,8 @@ import java.util.concurrent.TimeUnit;
 /**
  * A sample application for zrsvc: start() writes a heartbeat line every
  * second, to System.out and to heartbeat.txt in the instance folder (the
- * working directory), until stop() is called from the host.
+ * working directory), until stop() is called from the host. At start it prints
+ * the system property heartbeat.greeting.
  */
 public final class NTService {
     private static final CountDownLatch stopped = new CountDownLatch(1);
@@ -23,6 +24,8 @@ public final class NTService {
 
     public static void start() throws IOException, InterruptedException {
         System.out.println("heartbeat: started");
+        // Set in the instance's conf/jvm.options.
+        System.out.println("heartbeat: greeting " + System.getProperty("heartbeat.greeting", "(not set)"));
         try (PrintWriter file = new PrintWriter(new FileWriter("heartbeat.txt", false), true)) {
             for (int beat = 1; !stopped.await(1, TimeUnit.SECONDS); beat++) {
                 String line = "heartbeat " + beat + " at " + LocalTime.now().format(TIME);

@@ -1,0 +1,46 @@
+"""conf/jvm.options of an instance, on the real OpenJDK 17."""
+import pytest
+
+from conftest import Instance, preparation
+
+CLASS_PATH = "refused: the class path comes from the instance's folders"
+
+
+def run_with(tmp_path, content, variant="options"):
+    instance = Instance(tmp_path, variant)
+    path = instance.folder / "conf" / "jvm.options"
+    path.mkdir() if content is None else path.write_bytes(content)
+    status, out, err = instance.run()
+    return instance, status, out + err, path
+
+
+def test_the_files_options_follow_the_class_path(tmp_path):
+    instance, status, _, _ = run_with(tmp_path, b"\xef\xbb\xbf# heap\r\n  -Xmx48m \r\n\r\n  #\n\t-Dzr.test=a b\t\n")
+    lines = preparation(instance)
+    at = lines.index("Starting JVM")
+    assert status == 0 and instance.log() == lines[:at] + ["JVM '-Xmx48m'", "JVM '-Dzr.test=a b'"] + lines[at:]
+    heap, value = (instance.folder / "options-seen").read_text().split(" ", 1)
+    assert 40 << 20 < int(heap) <= 48 << 20 and value == "a b"
+
+
+def test_an_option_the_vm_rejects_fails_the_creation_with_its_reason(tmp_path):
+    instance, status, output, _ = run_with(tmp_path, b"-Xnonsense\n")
+    assert status == 255 and instance.log()[-2:] == ["Create JVM failed!", "Terminated with exit code -1."]
+    assert "Unrecognized option: -Xnonsense" in output
+
+
+@pytest.mark.parametrize("content, line", [
+    (b"-Xmx64m\n-Djava.class.path=x\n", f"line 2: '-Djava.class.path=x' {CLASS_PATH}"),
+    (b"-classpath x\n", f"line 1: '-classpath x' {CLASS_PATH}"),
+    (b" --class-path=x", f"line 1: '--class-path=x' {CLASS_PATH}"),
+    (b"-D" + b"x" * 4094, f"line 1: '-D{'x' * 38}' refused: longer than 4095 characters (its start is shown)"),
+    (b"-Da\n" * 257, "line 257: '-Da' refused: more than 256 options"),
+    (b"#" * 65537, "refused: larger than 65536 bytes"),
+    (b"-Da\n-D\0b\n", "line 2: '-D' refused: it holds a zero byte"),
+    (None, ": 21"),
+])
+def test_a_refused_file_ends_the_process_before_the_vm(tmp_path, content, line):
+    instance, status, _, path = run_with(tmp_path, content, variant=None)
+    start = f"JVM options file '{path}' " if content else f"Cannot read the JVM options file: read('{path}') failed"
+    assert status == 255 and "Starting JVM" not in instance.log()
+    assert instance.log()[-2:] == [start + line, "Terminated with exit code -1."]
