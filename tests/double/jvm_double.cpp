@@ -21,6 +21,9 @@
 //   slowcreate  JNI_CreateJavaVM waits until a file "jvm-go" exists in the
 //               DLL's folder (polling, 60 s deadline; on timeout as createfail),
 //               then plays block
+//   hang        start() never returns; stop() returns at once
+//   slowstop    plays block, but stop() returns only once "jvm-go" exists (as slowcreate)
+//   exit N      start() calls the host's "exit" option hook with the number N
 // An unknown word plays createfail.
 //
 // RECORD: "jvm-calls.txt" in the DLL's folder. Every event appends one line,
@@ -74,6 +77,10 @@ static char g_variant[32];
 static std::mutex g_stop_lock;
 static std::condition_variable g_stop_called;
 static bool g_stopped = false;
+
+typedef void(JNICALL* exit_hook)(jint code);
+static exit_hook g_exit_hook = nullptr; // the host's "exit" option
+static int g_exit_code = 0;
 
 // Objects the host only passes back: classes, methods and exceptions.
 struct fake_method {
@@ -178,11 +185,15 @@ static void run_start()
         // process had when the VM library was loaded.
         write_standard_handle(STD_OUTPUT_HANDLE, "double: standard output\r\n");
         write_standard_handle(STD_ERROR_HANDLE, "double: standard error\r\n");
-    } else if (playing("block") || playing("slowdestroy")) {
+    } else if (playing("exit") && g_exit_hook != nullptr) {
+        g_exit_hook(g_exit_code);
+    } else if (playing("block") || playing("slowdestroy") || playing("hang") || playing("slowstop")) {
         std::unique_lock<std::mutex> hold(g_stop_lock);
         g_stop_called.wait(hold, [] { return g_stopped; });
     }
 }
+
+static bool wait_for_go_file();
 
 static void run_stop()
 {
@@ -190,9 +201,15 @@ static void run_stop()
         throw_java("java.lang.IllegalStateException: refused");
         return;
     }
-    std::lock_guard<std::mutex> hold(g_stop_lock);
-    g_stopped = true;
-    g_stop_called.notify_all();
+    if (playing("hang"))
+        return;
+    {
+        std::lock_guard<std::mutex> hold(g_stop_lock);
+        g_stopped = true;
+        g_stop_called.notify_all();
+    }
+    if (playing("slowstop"))
+        wait_for_go_file();
 }
 
 static void call_static_void(const char* function, jmethodID id)
@@ -381,7 +398,7 @@ static void read_script()
     if (script == nullptr)
         return;
     char word[sizeof g_variant];
-    if (fscanf(script, "%31s", word) == 1)
+    if (fscanf(script, "%31s %d", word, &g_exit_code) >= 1)
         strcpy(g_variant, word);
     fclose(script);
 }
@@ -425,8 +442,14 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void
     if (playing("slowcreate"))
         strcpy(g_variant, wait_for_go_file() ? "block" : "createfail");
     bool known = false;
-    for (const char* variant : {"block", "return", "throw", "nostart", "nostop", "noclass", "noattach", "output", "slowdestroy"})
+    for (const char* variant : {"block", "return", "throw", "nostart", "nostop", "noclass", "noattach", "output",
+                                "slowdestroy", "hang", "slowstop", "exit"})
         known = known || playing(variant);
+    const JavaVMInitArgs* init = static_cast<JavaVMInitArgs*>(args);
+    for (jint i = 0; i < init->nOptions; ++i) {
+        if (strcmp(init->options[i].optionString, "exit") == 0)
+            g_exit_hook = reinterpret_cast<exit_hook>(init->options[i].extraInfo);
+    }
     if (!known)
         return JNI_ERR;
     g_stopped = false;

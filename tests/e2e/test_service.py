@@ -137,10 +137,10 @@ def test_stop_request_calls_stop_on_another_thread_and_the_service_stops(service
     events = [c[1:] for c in calls if c[1] not in ("load", "environment")]
     create = events[0]
     assert create[0] == "JNI_CreateJavaVM"
-    assert "version=0x00010002" in create and "nOptions=1" in create
-    assert "ignoreUnrecognized=0" in create and "extraInfo0=null" in create
+    assert "version=0x00010002" in create and "nOptions=4" in create
+    assert "ignoreUnrecognized=0" in create and "extraInfo3=null" in create
     base = winpath(service.layout.base)
-    assert f"option0=-Djava.class.path={base}\\lib\\app.jar;conf" in create
+    assert f"option3=-Djava.class.path={base}\\lib\\app.jar;conf" in create
 
     # The VM finds the process's PATH replaced by exactly three folders.
     java_home = winpath(service.wine.java_home)

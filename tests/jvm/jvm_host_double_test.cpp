@@ -165,8 +165,8 @@ TEST(JvmDouble, CallsInOrderOnTheirThreads)
 
     std::vector<call> calls = recorded(server);
     EXPECT_EQ((lines{"load " + (server / "jvm.dll").string(),
-                     "JNI_CreateJavaVM version=0x00010002 nOptions=1 ignoreUnrecognized=0 option0=" + option +
-                         " extraInfo0=null",
+                     "JNI_CreateJavaVM version=0x00010002 nOptions=4 ignoreUnrecognized=0 option0=vfprintf extraInfo0=set"
+                     " option1=exit extraInfo1=set option2=abort extraInfo2=set option3=" + option + " extraInfo3=null",
                      "FindClass qo/wyn/zr/NTService", "GetStaticMethodID start ()V", "CallStaticVoidMethodV start",
                      "returned start", "ExceptionOccurred", "DestroyJavaVM"}),
               calls_of(calls, run.thread));
