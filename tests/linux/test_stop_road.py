@@ -35,8 +35,11 @@ EXITED = ["The application ended the process with exit code 7"]
 def test_misbehaving_application_ends_the_run_with_its_own_status(tmp_path, case, env, stops, status, last):
     instance = Instance(tmp_path, "misbehaving")
     proc = instance.start(dict(env, ZR_TEST_CASE=case))
-    for line, stop_signal in stops:
-        wait_for(lambda: instance.log_file().exists() and line in instance.log(), what=line)
-        proc.send_signal(stop_signal)
-    proc.communicate(timeout=120)
+    try:
+        for line, stop_signal in stops:
+            wait_for(lambda: instance.log_file().exists() and line in instance.log(), what=line)
+            proc.send_signal(stop_signal)
+        proc.communicate(timeout=120)
+    finally:
+        proc.kill()
     assert (proc.returncode, instance.log()[-len(last):]) == (status, last)
