@@ -46,9 +46,8 @@ static char g_vm_text[LONG_TEXT_CAPACITY];
 static char g_vm_line[LONG_TEXT_CAPACITY];
 static size_t g_vm_line_length = 0;
 
-// Logs the parts as one line, composed in a buffer of this call's own because
-// the control path must not use the log's shared message buffer. A line that
-// does not fit is logged empty, as log_format does.
+// Logs the parts as one line, composed in a buffer of this call's own. A line
+// that does not fit is logged empty, as log_format does.
 static void log_parts(std::initializer_list<const char*> parts)
 {
     char line[LONG_TEXT_CAPACITY] = "";
