@@ -32,7 +32,7 @@ static std::atomic<int> g_stop_timeout{0};
 // process ends without the normal road; null when nothing is to be told.
 static std::atomic<void (*)(int)> g_report_end{nullptr};
 
-enum { CLEANUP_SECONDS = 30, MOST_STOP_TIMEOUT = 86400 };
+enum { CLEANUP_SECONDS = 30, MOST_STOP_TIMEOUT = 86400, STOP_RETURN_GRACE_SECONDS = 3 };
 
 void on_application_end(void (*report)(int exit_code))
 {
@@ -122,11 +122,11 @@ int run_start()
 }
 
 // Waits until no thread is calling stop(): the VM must not be destroyed
-// under it. Says so when that takes more than a second.
+// under it. Says so when that takes more than a few seconds.
 static void wait_for_stop_to_return()
 {
     std::unique_lock<std::mutex> hold(g_life_lock);
-    if (g_life_changed.wait_for(hold, std::chrono::seconds(1), [] { return !g_stopping; }))
+    if (g_life_changed.wait_for(hold, std::chrono::seconds(STOP_RETURN_GRACE_SECONDS), [] { return !g_stopping; }))
         return;
     hold.unlock();
     log_line("Waiting for stop() to return before destroying the JVM");
