@@ -8,9 +8,12 @@
 #include <jni.h>
 
 #include <atomic>
+#include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <mutex>
 
 typedef jint(JNICALL* create_vm_function)(JavaVM** vm, void** env, void* args);
 
@@ -27,9 +30,24 @@ static std::atomic<JavaVM*> g_vm{nullptr};
 // The environment of the thread that created the VM; only that thread uses it.
 static JNIEnv* g_env = nullptr;
 
-// Logs the parts as one line, composed in a buffer of this call's own because
-// the control path must not use the log's shared message buffer. A line that
-// does not fit is logged empty, as log_format does.
+// Set before the creation; called by the VM's exit and abort hooks, on
+// whatever thread the VM ends the process from.
+static std::atomic<vm_exit_handler> g_exit_handler{nullptr};
+
+// True from the creation's successful return on, for the hooks to tell an
+// end during the creation from a later one.
+static std::atomic<bool> g_created{false};
+
+// The VM prints from any of its threads, a message often in several pieces;
+// the unfinished line waits in g_vm_line for its end. Guarded by
+// g_vm_text_lock, like the buffer each piece is formatted into.
+static std::mutex g_vm_text_lock;
+static char g_vm_text[LONG_TEXT_CAPACITY];
+static char g_vm_line[LONG_TEXT_CAPACITY];
+static size_t g_vm_line_length = 0;
+
+// Logs the parts as one line, composed in a buffer of this call's own. A line
+// that does not fit is logged empty, as log_format does.
 static void log_parts(std::initializer_list<const char*> parts)
 {
     char line[LONG_TEXT_CAPACITY] = "";
@@ -79,6 +97,105 @@ static int bind_vm_library(const char* java_home)
     return 0;
 }
 
+// Logs the unfinished line of the VM's output, if any. The caller holds
+// g_vm_text_lock.
+static void end_vm_line()
+{
+    if (g_vm_line_length == 0)
+        return;
+    g_vm_line[g_vm_line_length] = '\0';
+    g_vm_line_length = 0;
+    log_line(g_vm_line);
+}
+
+// Adds a piece of the VM's output: every line it ends becomes a log line
+// (empty ones are left out), and a line longer than a log line goes on in
+// the next. The caller holds g_vm_text_lock.
+static void take_vm_text(const char* text)
+{
+    for (; *text != '\0'; ++text) {
+        if (*text == '\n' || *text == '\r') {
+            end_vm_line();
+            continue;
+        }
+        if (g_vm_line_length == sizeof g_vm_line - 1)
+            end_vm_line();
+        g_vm_line[g_vm_line_length++] = *text;
+    }
+}
+
+static void flush_vm_text()
+{
+    std::lock_guard<std::mutex> hold(g_vm_text_lock);
+    end_vm_line();
+}
+
+// The VM's vfprintf hook: what the VM prints goes to standard error whole
+// and into the log. Returns the length of the text, or a negative number
+// when it cannot be formatted.
+static jint JNICALL print_vm_text(FILE*, const char* format, va_list arguments)
+{
+    std::lock_guard<std::mutex> hold(g_vm_text_lock);
+    va_list copy;
+    va_copy(copy, arguments);
+    int length = vsnprintf(g_vm_text, sizeof g_vm_text, format, copy);
+    va_end(copy);
+    // The stream is one of the VM's C runtime, which need not be this
+    // program's: standard error stands for both of the VM's streams.
+    vfprintf(stderr, format, arguments);
+    if (length < 0)
+        return length;
+    take_vm_text(g_vm_text);
+    if (length >= static_cast<int>(sizeof g_vm_text)) {
+        end_vm_line();
+        log_number("The VM's message above is cut short; its length: ", length);
+    }
+    return length;
+}
+
+// The VM's exit hook: the VM is about to end the process with code, for the
+// application called System.exit() or the VM gave up. Does not return.
+static void JNICALL vm_exits(jint code)
+{
+    flush_vm_text();
+    vm_exit_handler handler = g_exit_handler.load();
+    if (handler != nullptr)
+        handler(code, g_created.load());
+    exit(code);
+}
+
+// The VM's abort hook: the VM gives up during its creation (a heap too
+// small, say), or aborts later on a fatal error. The first goes to the exit
+// handler; after the second the VM ends the process its own way (with a
+// core dump where configured).
+static void JNICALL vm_aborts()
+{
+    flush_vm_text();
+    vm_exit_handler handler = g_exit_handler.load();
+    if (handler != nullptr && !g_created.load())
+        handler(1, false);
+    log_line("The Java VM aborted the process");
+}
+
+void on_vm_exit(vm_exit_handler handler)
+{
+    g_exit_handler.store(handler);
+}
+
+enum { HOOK_OPTIONS = 3 };
+
+// The VM's hooks as creation options. They come before every other option,
+// so that the VM's messages about those options reach the log as well.
+static void put_hook_options(JavaVMOption* options)
+{
+    options[0].optionString = const_cast<char*>("vfprintf");
+    options[0].extraInfo = reinterpret_cast<void*>(print_vm_text);
+    options[1].optionString = const_cast<char*>("exit");
+    options[1].extraInfo = reinterpret_cast<void*>(vm_exits);
+    options[2].optionString = const_cast<char*>("abort");
+    options[2].extraInfo = reinterpret_cast<void*>(vm_aborts);
+}
+
 bool create_jvm(const char* java_home, const char* const* options, int count)
 {
     if (count < 0 || count > CREATE_JVM_MOST_OPTIONS) {
@@ -87,25 +204,28 @@ bool create_jvm(const char* java_home, const char* const* options, int count)
     }
     if (g_create_vm == nullptr && bind_vm_library(java_home) != 0)
         return false;
-    JavaVMOption vm_options[CREATE_JVM_MOST_OPTIONS];
+    JavaVMOption vm_options[HOOK_OPTIONS + CREATE_JVM_MOST_OPTIONS];
+    put_hook_options(vm_options);
     for (int i = 0; i < count; ++i) {
-        vm_options[i].optionString = const_cast<char*>(options[i]);
-        vm_options[i].extraInfo = nullptr;
+        vm_options[HOOK_OPTIONS + i].optionString = const_cast<char*>(options[i]);
+        vm_options[HOOK_OPTIONS + i].extraInfo = nullptr;
     }
     JavaVMInitArgs args;
     args.version = JNI_VERSION_1_2;
-    args.nOptions = count;
+    args.nOptions = HOOK_OPTIONS + count;
     args.options = vm_options;
     args.ignoreUnrecognized = JNI_FALSE;
     JavaVM* vm = nullptr;
     JNIEnv* env = nullptr;
     jint result = g_create_vm(&vm, reinterpret_cast<void**>(&env), &args);
+    flush_vm_text();
     if (env == nullptr) {
         log_number("JNI_CreateJavaVM failed: ", result);
         return false;
     }
     g_env = env;
     g_vm.store(vm);
+    g_created.store(true);
     return true;
 }
 
@@ -280,6 +400,7 @@ void destroy_jvm()
         return;
     g_env = nullptr;
     jint result = vm->DestroyJavaVM();
+    flush_vm_text();
     if (result != JNI_OK)
         log_number("DestroyJavaVM failed: ", result);
 }

@@ -24,12 +24,24 @@ enum { CREATE_JVM_MOST_OPTIONS = 300 };
 
 // Loads the VM library of the Java home on the first call (by its full path,
 // never by its bare name) and creates the VM with the count options, in their
-// order (the class-path option first); unknown options make the creation
-// fail. Runs on the thread that will call invoke_start. Returns true when the
-// VM exists afterwards; false after logging why not (too many options, the
-// path does not fit, the library or its entry point is missing, or the VM
-// refused to start).
+// order (the class-path option first), after the VM's hooks: every line the
+// VM prints becomes a log line as well (and goes to standard error), and its
+// ends of the process go to the handler of on_vm_exit. Unknown options make
+// the creation fail. Runs on the thread that will call invoke_start. Returns
+// true when the VM exists afterwards; false after logging why not (too many
+// options, the path does not fit, the library or its entry point is missing,
+// or the VM refused to start).
 bool create_jvm(const char* java_home, const char* const* options, int count);
+
+// What happens when the VM ends the process itself: code is the exit code
+// (the application's System.exit(), or the VM's own), created is false while
+// the VM is being created. Runs on whatever thread the VM ends the process
+// from, and must end the process itself.
+typedef void (*vm_exit_handler)(int code, bool created);
+
+// Sets the handler, before create_jvm. Without one the process ends with the
+// VM's code.
+void on_vm_exit(vm_exit_handler handler);
 
 // Calls the service class's static start() on the thread that created the VM
 // and returns when it returns: START_RETURNED, START_THREW (start() ended with

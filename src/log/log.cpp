@@ -11,7 +11,6 @@
 static FILE* g_sink = nullptr;
 static std::mutex g_sink_lock; // a line, a switch and a close are one unit each
 static bool g_echo = false;
-static char g_message[LONG_TEXT_CAPACITY];
 
 void log_to_console()
 {
@@ -60,22 +59,26 @@ void log_line(const char* message)
         fprintf(stdout, "%s - %s\n", stamp, message);
 }
 
-static void keep_whole_or_empty(int length)
+// Each call formats into a buffer of its own, so that any thread may log at
+// any time: the VM calls its hooks on threads of its own, and a timeout
+// fires on a thread of its own.
+static void log_whole_or_empty(char* message, int length)
 {
     if (length < 0 || length >= LONG_TEXT_CAPACITY)
-        g_message[0] = '\0';
+        message[0] = '\0';
+    log_line(message);
 }
 
 void log_format(const char* format, const char* text)
 {
-    keep_whole_or_empty(snprintf(g_message, sizeof g_message, format, text));
-    log_line(g_message);
+    char message[LONG_TEXT_CAPACITY];
+    log_whole_or_empty(message, snprintf(message, sizeof message, format, text));
 }
 
 void log_format(const char* format, int value)
 {
-    keep_whole_or_empty(snprintf(g_message, sizeof g_message, format, value));
-    log_line(g_message);
+    char message[LONG_TEXT_CAPACITY];
+    log_whole_or_empty(message, snprintf(message, sizeof message, format, value));
 }
 
 static void close_log_file()
@@ -92,6 +95,12 @@ void terminate(int code)
     log_format("Terminated with exit code %d.", code);
     close_log_file();
     exit(code);
+}
+
+void end_process_now(int code)
+{
+    close_log_file();
+    _Exit(code);
 }
 
 void release_all()

@@ -20,16 +20,20 @@ bool log_sink_is_file();
 // Writes one line with the message. Nothing happens when there is no sink.
 void log_line(const char* message);
 
-// Formats one text or one number into the process-wide message buffer and
-// logs it. A message longer than 9999 characters is not cut: the line is
-// written with an empty message. Not for the control path, which logs fixed
-// texts only (the buffer is shared without a lock).
+// Formats one text or one number and logs it; safe from any thread. A
+// message longer than 9999 characters is not cut: the line is written with
+// an empty message.
 void log_format(const char* format, const char* text);
 void log_format(const char* format, int value);
 
 // The fatal exit: destroys the VM if one exists, logs the exit code, closes
 // the log file and ends the process through the standard exit.
 [[noreturn]] void terminate(int code);
+
+// Ends the process at once with code: closes the log file and exits without
+// destroying the VM, running the exit functions or waiting for any thread.
+// For the ends that must not wait for the application.
+[[noreturn]] void end_process_now(int code);
 
 // The clean-up after a normal stop: destroys the VM if one exists and closes
 // the log file.

@@ -1,14 +1,24 @@
 // The Java application's life as the service and the foreground mode share
-// it: a stop request (from the SCM or the console) and the end of start()
-// exclude each other, because once start() has returned the VM is about to be
-// destroyed and stop() must not run against it.
+// it: a stop request (from the SCM or the console) calls stop() on a thread
+// of its own, the end of start() never waits for it, and the VM is destroyed
+// only once no thread is calling stop() any more. Ends that must not wait
+// for the application (a stop timeout, the application's own exit, a clean-up
+// that does not finish) end the process at once.
 #pragma once
 
-// Takes a stop request: unless start() has returned or a stop is already
-// under way, runs announce when given (the SCM's stop-pending report), then
-// calls the application's stop() if start() is running; a request that comes
-// before start() keeps it from being called. Returns 1 when the request was
-// taken, 0 for a late or repeated one.
+// Results of request_stop.
+enum {
+    STOP_REQUEST_TAKEN = 1,    // the first request while start() runs or is still to come
+    STOP_REQUEST_LATE = 0,     // the first request, after start() has returned: nothing is done
+    STOP_REQUEST_REPEATED = 2, // any later request: nothing is done
+};
+
+// Takes a stop request: unless start() has returned or a stop came before,
+// runs announce when given (the SCM's stop-pending report), then calls the
+// application's stop() on a thread of its own if start() is running (a
+// request that comes before start() keeps it from being called), and starts
+// the stop timeout when one is set. Returns STOP_REQUEST_TAKEN, _LATE or
+// _REPEATED.
 int request_stop(void (*announce)());
 
 // Logs "Invoking main" and runs the application's start() on the thread that
@@ -16,23 +26,47 @@ int request_stop(void (*announce)());
 // result, START_RETURNED when start() was not called.
 int run_start();
 
+// The clean-up after start() has returned, on the thread that created the
+// VM: waits until no thread is calling stop() (logging it when that takes a
+// while), then destroys the VM and closes the log (release_all).
+void release_application();
+
+// Waits until start() has returned, then at most 30 seconds for
+// release_application to finish. When it does not, logs so and ends the
+// process with APPLICATION_CLEANUP_TIMEOUT.
+void wait_for_cleanup();
+
+// Sets how the mode reports the application's end (the service's stopped
+// report, given the exit code) when the process ends without the normal
+// road: a stop timeout or the application's own exit. Not set, nothing is
+// reported.
+void on_application_end(void (*report)(int exit_code));
+
 // What the end of start() means for the service's exit code and the
 // foreground process's exit status: 0 when start() returned normally, else
 // APPLICATION_NO_CLASS, APPLICATION_NO_START or APPLICATION_START_THREW.
 int application_exit_code(int start_result);
 
+// The service-specific exit codes and the foreground exit statuses.
 enum {
     APPLICATION_NO_CLASS = 1,
     APPLICATION_NO_START = 2,
     APPLICATION_START_THREW = 3,
+    APPLICATION_STOP_TIMEOUT = 4,    // start() had not returned when ZR_STOP_TIMEOUT ran out
+    APPLICATION_EXITED = 5,          // the application ended the process with a code other than 0
+    APPLICATION_STOPPED_AGAIN = 6,   // a second stop request in the foreground
+    APPLICATION_CLEANUP_TIMEOUT = 7, // the clean-up did not finish in time (process exit status only)
 };
 
 // Prepares the instance as both modes need it: builds its paths and texts,
-// logs the search assignments, the class-path option and the instance's other
-// VM options, and applies the search assignments to the process. Ends the
-// process when that cannot be done.
+// reads the stop timeout (ZR_STOP_TIMEOUT), logs the search assignments, the
+// class-path option and the instance's other VM options, and applies the
+// search assignments to the process. Ends the process when that cannot be
+// done.
 void prepare_instance(const char* instance_name);
 
-// Creates the VM, logging that it does; a VM that cannot be created ends the
-// process.
+// Creates the VM, logging that it does; a VM that cannot be created, or that
+// ends the process while being created, ends the process (-1). An end of the
+// process by the VM later on is logged with its exit code, reported
+// (on_application_end), and ends the process with 0 or APPLICATION_EXITED.
 void create_jvm_or_terminate();

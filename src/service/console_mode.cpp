@@ -11,9 +11,15 @@
 
 static int g_start_result = START_RETURNED;
 
+// The first request stops the application; a second one, while the first
+// is under way or the clean-up runs, ends the process at once, as Ctrl+C
+// pressed again does in any console program.
 static void stop_from_console()
 {
-    request_stop(nullptr);
+    if (request_stop(nullptr) != STOP_REQUEST_REPEATED)
+        return;
+    log_line("Stop requested again: the process ends without waiting for the application");
+    end_process_now(APPLICATION_STOPPED_AGAIN);
 }
 
 // The application's own thread: it creates the VM, runs start() and, being
@@ -24,7 +30,7 @@ static void run_application()
     // The VM may have put a console handler of its own before ours.
     os_put_stop_watch_first();
     g_start_result = run_start();
-    release_all();
+    release_application();
 }
 
 int run_console(const char* instance_name)
@@ -42,6 +48,7 @@ int run_console(const char* instance_name)
     log_echo_to_console(true);
     prepare_instance(instance_name);
     std::thread application(run_application);
+    wait_for_cleanup();
     application.join();
     return application_exit_code(g_start_result);
 }

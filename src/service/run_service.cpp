@@ -29,5 +29,5 @@ void run_service(const char* service_name)
     }
     // The dispatcher returns once the stopped report is out, while the
     // service thread may still be destroying the VM and closing the log.
-    wait_for_service_cleanup();
+    wait_for_cleanup();
 }

@@ -11,16 +11,14 @@ void run_service(const char* service_name);
 void service_main(int argc, char** argv);
 
 // The control handler, run on the main thread inside the dispatcher. A stop
-// or a system shutdown calls the Java application's stop(); every other
-// control is ignored.
+// or a system shutdown calls the Java application's stop() on a thread of
+// its own, so that the handler returns at once; every other control is
+// ignored.
 void control_handler(unsigned long control);
 
 // The -console command: runs the instance in the foreground until the
 // application ends or the user stops it with Ctrl+C. Returns the process's
-// exit status: 0, or the application's failure (application_exit_code).
+// exit status: 0, or the application's failure (application_exit_code); the
+// ends that do not wait for the application end the process with their own
+// status (application.h).
 int run_console(const char* instance_name);
-
-// Waits, at most 30 seconds, until service_main has destroyed the VM and
-// closed the log after its stopped report. Returns 0, or -1 (logged) when
-// the clean-up did not finish in time.
-int wait_for_service_cleanup();

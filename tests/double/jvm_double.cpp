@@ -13,6 +13,9 @@
 //   output      start() writes a line to each standard handle, then returns
 //   slowdestroy plays block; DestroyJavaVM takes 1.5 s, then records "destroyed"
 //   slowcreate  the creation waits for a file "jvm-go" beside it, then plays block
+//   hang        start() never returns; stop() returns at once
+//   slowstop    plays block, but stop() returns only once "jvm-go" exists
+//   exit N      start() calls the host's "exit" option hook with the number N
 #define _JNI_IMPLEMENTATION_
 #include <jni.h>
 #include <windows.h>
@@ -32,6 +35,10 @@ static std::string g_variant, g_service_name;
 static std::mutex g_stop_lock;
 static std::condition_variable g_stop_called;
 static bool g_stopped = false;
+
+typedef void(JNICALL* exit_hook)(jint code);
+static exit_hook g_exit_hook = nullptr; // the host's "exit" option
+static int g_exit_code = 0;
 
 // Objects the host only passes back. A throwable stands for its own text,
 // which is what its toString() returns; each throw makes a new one.
@@ -80,13 +87,18 @@ static void run_start()
         // As a VM does, whose C runtime writes to the process's standard handles.
         write_standard_handle(STD_OUTPUT_HANDLE, "double: standard output\r\n");
         write_standard_handle(STD_ERROR_HANDLE, "double: standard error\r\n");
-    } else if (g_variant == "block" || g_variant == "slowdestroy") {
+    } else if (g_variant == "exit" && g_exit_hook != nullptr) {
+        g_exit_hook(g_exit_code);
+    } else if (g_variant == "block" || g_variant == "slowdestroy" || g_variant == "hang" || g_variant == "slowstop") {
         std::unique_lock<std::mutex> hold(g_stop_lock);
         g_stop_called.wait(hold, [] { return g_stopped; });
     }
 }
 
-// Records the state the SCM shows for the scripted service, then lets start() return.
+static bool wait_for_go_file();
+
+// Records the state the SCM shows for the scripted service, then lets start()
+// return (hang: never).
 static void run_stop()
 {
     SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
@@ -96,9 +108,15 @@ static void run_stop()
         record({"status", std::to_string(status.dwCurrentState)});
     CloseServiceHandle(service);
     CloseServiceHandle(scm);
-    std::lock_guard<std::mutex> hold(g_stop_lock);
-    g_stopped = true;
-    g_stop_called.notify_all();
+    if (g_variant == "hang")
+        return;
+    {
+        std::lock_guard<std::mutex> hold(g_stop_lock);
+        g_stopped = true;
+        g_stop_called.notify_all();
+    }
+    if (g_variant == "slowstop")
+        wait_for_go_file();
 }
 
 // The functions the host uses; every other slot stays null, so that a host
@@ -178,12 +196,12 @@ static void read_script()
 {
     g_variant = "block";
     g_service_name.clear();
-    char word[32], name[256];
+    char line[256], word[32];
     if (FILE* script = fopen((g_folder + "jvm-script.txt").c_str(), "r")) {
-        if (fscanf(script, "%31s ", word) == 1)
+        if (fgets(line, sizeof line, script) != nullptr && sscanf(line, "%31s %d", word, &g_exit_code) >= 1)
             g_variant = word;
-        if (fgets(name, sizeof name, script) != nullptr)
-            g_service_name = std::string(name, strcspn(name, "\r\n"));
+        if (fgets(line, sizeof line, script) != nullptr)
+            g_service_name = std::string(line, strcspn(line, "\r\n"));
         fclose(script);
     }
 }
@@ -219,8 +237,12 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void
     read_script();
     if (g_variant == "slowcreate")
         g_variant = wait_for_go_file() ? "block" : "createfail";
-    if (std::string(" block return throw nostart noclass output slowdestroy ").find(" " + g_variant + " ") ==
-        std::string::npos)
+    for (jint i = 0; i < args->nOptions; ++i) {
+        if (strcmp(args->options[i].optionString, "exit") == 0)
+            g_exit_hook = reinterpret_cast<exit_hook>(args->options[i].extraInfo);
+    }
+    if (std::string(" block return throw nostart noclass output slowdestroy hang slowstop exit ")
+            .find(" " + g_variant + " ") == std::string::npos)
         return JNI_ERR;
     *vm = &g_vm;
     *env = &g_env;

@@ -110,8 +110,11 @@ def test_stop_request_reports_stop_pending_calls_stop_on_another_thread_and_the_
     assert [c[2] for c in calls if c[1] == "environment"] == [
         f"PATH={java_home}\\bin;{java_home}\\bin\\server;{base}\\jdbc\\dll"]
     creation = next(c for c in calls if c[1] == "JNI_CreateJavaVM")
-    assert creation[1:] == ("JNI_CreateJavaVM", "version=0x00010002", "nOptions=1", "ignoreUnrecognized=0",
-                            f"option0=-Djava.class.path={base}\\lib\\app.jar;conf", "extraInfo0=null")
+    # The VM's hooks come first, so that what the VM says about the options reaches the log.
+    assert creation[1:] == ("JNI_CreateJavaVM", "version=0x00010002", "nOptions=4", "ignoreUnrecognized=0",
+                            "option0=vfprintf", "extraInfo0=set", "option1=exit", "extraInfo1=set",
+                            "option2=abort", "extraInfo2=set",
+                            f"option3=-Djava.class.path={base}\\lib\\app.jar;conf", "extraInfo3=null")
 
     service_thread = creation[0]
     assert [c[1:3] for c in calls if c[0] == service_thread][3:7] == [

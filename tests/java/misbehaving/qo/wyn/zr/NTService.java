@@ -1,0 +1,35 @@
+package qo.wyn.zr;
+
+import java.util.concurrent.CountDownLatch;
+
+// Misbehaves as the environment variable ZR_TEST_CASE says; otherwise start()
+// runs until stop() releases it.
+public class NTService {
+    private static final String CASE = System.getenv("ZR_TEST_CASE");
+    private static final CountDownLatch released = new CountDownLatch(1);
+
+    public static void start() throws Exception {
+        switch (CASE) {
+            case "exit-in-start" -> System.exit(7);
+            case "linger" -> new Thread(NTService::forever).start();
+            default -> released.await();
+        }
+    }
+
+    public static void stop() {
+        switch (CASE) {
+            case "release-then-block" -> { released.countDown(); forever(); }
+            case "throw-in-stop" -> throw new IllegalStateException("refused");
+            case "exit-in-stop" -> System.exit(7);
+            case "ignore" -> { }
+            default -> released.countDown();
+        }
+    }
+
+    private static void forever() {
+        try {
+            new CountDownLatch(1).await();
+        } catch (InterruptedException e) {
+        }
+    }
+}
