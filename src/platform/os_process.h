@@ -18,8 +18,8 @@ void os_process_init();
 unsigned long os_last_error();
 
 // Writes the full path of the running executable into buffer. Returns the
-// number of characters written, 0 on failure (os_last_error tells why). A path
-// longer than the room is used as the operating system truncates it.
+// number of characters written, 0 on failure (os_last_error tells why), or -1
+// when the path does not fit (the buffer is then emptied).
 int os_module_path(char* buffer, unsigned capacity);
 
 // True when path is absolute: a drive and a backslash or a network path on
@@ -41,8 +41,12 @@ const char* os_getenv(const char* name);
 int os_setenv(const char* name, const char* value);
 
 // Opens a file for writing in text mode, creating or truncating it, so that
-// other processes may still read and write it. Null when it cannot be opened.
+// other processes may still read, write, rename and delete it (a later run
+// renames it while another program reads it). Null when it cannot be opened.
 FILE* os_open_text_for_writing(const char* path);
+
+// The same, but keeping what the file holds and writing at its end.
+FILE* os_open_text_for_appending(const char* path);
 
 // Converts a time to the local time of the system's time-zone settings.
 // Returns 0, or -1 when it cannot be converted.
