@@ -164,6 +164,8 @@ int build_paths(const char* instance_name)
     read_base_directory(base);
     char instance_folder[PATH_CAPACITY];
     compose_instance_folder(instance_folder, base, instance_name);
+    // Before anything of the instance is touched: another run may hold it.
+    claim_instance(instance_folder, instance_name);
     open_log_file(instance_folder);
 
     log_format("Started %s", VERSION_TEXT);

@@ -25,9 +25,11 @@ int build_paths(const char* instance_name);
 // in the instance folder; does nothing when the log is not a file.
 void capture_std_streams();
 
-// Adds every JAR file of the folder base_directory + folder_name (every entry
-// that is no directory and whose name contains ".jar" in any case) to the
-// class-path option. Returns 0, or -1 when the folder cannot be listed (logged).
+// Adds every JAR file of the folder base_directory + folder_name (every file
+// or link to a file whose name contains ".jar" in any case) to the class-path
+// option; such an entry that is no file to read (a FIFO, a dangling link) or
+// whose name holds the class path separator is skipped with a line that says
+// why. Returns 0, or -1 when the folder cannot be listed (logged).
 // A class path that outgrows its buffer ends the process (terminate).
 int scan_jar_folder(const char* base_directory, const char* folder_name);
 
@@ -39,3 +41,25 @@ void normalise_java_home(char* java_home);
 // and the base directory's jdbc/dll folder. Returns 0, or -1 when it does not
 // fit.
 int compose_path_assignment(const char* java_home, const char* base_directory);
+
+// Why the instance name is not one plain folder name below work: "." or "..",
+// one of \ / : * ? " < > |, a control character, a trailing blank or dot.
+// Null when it is one. The name must not be empty.
+const char* instance_name_fault(const char* name);
+
+// Returns 0 for a plain folder name; else prints "Invalid instance name
+// '<name>': <why>" on the console, control characters shown escaped, and
+// returns -1.
+int check_instance_name(const char* name);
+
+// Claims the instance folder for this process's life, through the lock file
+// zrsvc.lock in it. When another run holds
+// it, says so on the console ("Instance '<name>' is already running") and ends
+// the process with -1, having touched nothing; a run that is only cleaning up
+// after reporting its end is waited for first, at most 35 seconds. A missing
+// instance folder is left to the working directory's change to report.
+void claim_instance(const char* instance_folder, const char* instance_name);
+
+// Tells a run that starts while this one cleans up (destroys the VM, closes
+// the log) to wait for it: called once the application's start() returned.
+void mark_instance_closing();

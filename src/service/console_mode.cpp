@@ -1,5 +1,6 @@
 #include "service/service.h"
 
+#include "instance/instance.h"
 #include "jvm/jvm_host.h"
 #include "log/log.h"
 #include "platform/os_console.h"
@@ -24,6 +25,7 @@ static void run_application()
     // The VM may have put a console handler of its own before ours.
     os_put_stop_watch_first();
     g_start_result = run_start();
+    mark_instance_closing();
     release_all();
 }
 
@@ -33,6 +35,8 @@ int run_console(const char* instance_name)
         print_usage("-console");
         return 0;
     }
+    if (check_instance_name(instance_name) != 0)
+        return 1;
     // Before any other thread exists: on POSIX the stop signals are blocked
     // for every thread created from here on.
     if (os_watch_stop_requests(stop_from_console) != 0) {

@@ -3,7 +3,8 @@
 
 // The -service command: prepares the instance named by the service name and
 // hands the main thread to the SCM dispatcher. Returns once the service has
-// stopped and cleaned up; fatal conditions end the process with -1.
+// stopped and cleaned up; fatal conditions, an instance name that is refused
+// or an instance another run holds end the process with -1.
 void run_service(const char* service_name);
 
 // The service's main function, run by the SCM on a thread of its own; the
@@ -17,7 +18,8 @@ void control_handler(unsigned long control);
 
 // The -console command: runs the instance in the foreground until the
 // application ends or the user stops it with Ctrl+C. Returns the process's
-// exit status: 0, or the application's failure (application_exit_code).
+// exit status: 0, the application's failure (application_exit_code), or 1
+// for an instance name that is refused.
 int run_console(const char* instance_name);
 
 // Waits, at most 30 seconds, until service_main has destroyed the VM and

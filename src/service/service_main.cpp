@@ -1,5 +1,6 @@
 #include "service/service.h"
 
+#include "instance/instance.h"
 #include "jvm/jvm_host.h"
 #include "log/log.h"
 #include "platform/os_process.h"
@@ -72,7 +73,10 @@ void service_main(int argc, char** argv)
     create_jvm_or_terminate();
     report_status(OS_SERVICE_RUNNING, OS_ACCEPT_STOP | OS_ACCEPT_SHUTDOWN);
 
-    report_stopped(run_start());
+    int start_result = run_start();
+    // Before the stopped report, after which the SCM may start the next run.
+    mark_instance_closing();
+    report_stopped(start_result);
     release_all();
     signal_cleanup_done();
 }
