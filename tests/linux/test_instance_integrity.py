@@ -54,3 +54,11 @@ def test_class_path_entries_that_would_break_the_class_path_or_the_log(tmp_path,
     assert all(re.match(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d - ", entry) for entry in text.splitlines())
     assert line in instance.log()
     assert "Invoking main" in instance.log()
+
+
+def test_an_exception_text_longer_than_a_log_line_keeps_its_first_part(tmp_path):
+    instance = Instance(tmp_path, "longthrow")
+    assert instance.run()[0] == 3
+    line = next(m for m in instance.log() if m.startswith("start() ended with an exception: "))
+    assert line.startswith("start() ended with an exception: java.lang.IllegalStateException: xxx")
+    assert line.endswith("x...") and len(line) == 9999
