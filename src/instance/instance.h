@@ -42,22 +42,18 @@ void normalise_java_home(char* java_home);
 // fit.
 int compose_path_assignment(const char* java_home, const char* base_directory);
 
-// Why the instance name is not one plain folder name below work: "." or "..",
-// one of \ / : * ? " < > |, a control character, a trailing blank or dot.
-// Null when it is one. The name must not be empty.
-const char* instance_name_fault(const char* name);
-
-// Returns 0 for a plain folder name; else prints "Invalid instance name
-// '<name>': <why>" on the console, control characters shown escaped, and
-// returns -1.
+// Checks that a non-empty instance name is one plain folder name below work:
+// not "." or "..", none of \ / : * ? " < > |, no control character, no
+// trailing blank or dot. Returns 0, or -1 after printing "Invalid instance
+// name '<name>': <why>" on the console, control characters shown escaped.
 int check_instance_name(const char* name);
 
 // Claims the instance folder for this process's life, through the lock file
-// zrsvc.lock in it. When another run holds
-// it, says so on the console ("Instance '<name>' is already running") and ends
-// the process with -1, having touched nothing; a run that is only cleaning up
-// after reporting its end is waited for first, at most 35 seconds. A missing
-// instance folder is left to the working directory's change to report.
+// zrsvc.lock in it. When another run holds it, says so on the console
+// ("Instance '<name>' is already running") and ends the process with -1,
+// having touched nothing; a run that is only cleaning up after reporting its
+// end is waited for first, at most 35 seconds. A missing instance folder is
+// left to the working directory's change to report.
 void claim_instance(const char* instance_folder, const char* instance_name);
 
 // Tells a run that starts while this one cleans up (destroys the VM, closes
