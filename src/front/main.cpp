@@ -11,8 +11,7 @@
 
 static int install(const char* instance_name)
 {
-    install_service(instance_name);
-    return 0;
+    return install_service(instance_name);
 }
 
 static int uninstall(const char* instance_name)

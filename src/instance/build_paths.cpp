@@ -17,10 +17,15 @@ static const char VERSION_TEXT[] = "ZR NTService 1.0";
 
 // The executable's path cut down to the folder above the one that holds the
 // executable, keeping its trailing separator. Ends the process when the
-// executable's path cannot be read or has no such folder.
+// executable's path cannot be read, does not fit or has no such folder.
 static void read_base_directory(char* base)
 {
-    if (os_module_path(base, PATH_CAPACITY) <= 0)
+    int length = os_module_path(base, PATH_CAPACITY);
+    if (length < 0) {
+        log_line("Executable path too long: more than 259 characters");
+        terminate(-1);
+    }
+    if (length == 0)
         terminate(-1);
     char* separator = strrchr(base, OS_PATH_SEPARATOR);
     if (separator == nullptr)
@@ -65,21 +70,27 @@ static int keep_previous_run(const char* instance_folder, const char* name, cons
     return os_replace_file(path, previous) < 0 ? static_cast<int>(os_last_error()) : 0;
 }
 
-// Starts the log file of the instance afresh and makes it the log sink.
-// Without a log folder, or when the file's path does not fit (an instance
-// folder path of 242 characters or more leaves it empty), the sink stays
-// standard output.
+// Where a run goes on in a file it could not keep apart from the run before.
+static const char SEPARATOR_LINE[] = "----------------------------------------";
+
+// Starts the log file of the instance afresh and makes it the log sink; when
+// the previous run's log cannot be kept apart, the new run goes on in it
+// below a separator line instead. Without a log folder, or when the file's
+// path does not fit (an instance folder path of 242 characters or more leaves
+// it empty), the sink stays standard output.
 static void open_log_file(const char* instance_folder)
 {
     char log_path[PATH_CAPACITY];
     compose_log_folder_path(log_path, instance_folder, "zrsvc-log.txt");
     printf("LOG FILE: '%s'\n", log_path);
     int kept = keep_previous_run(instance_folder, "zrsvc-log.txt", "zrsvc-log.1.txt");
-    FILE* file = os_open_text_for_writing(log_path);
+    FILE* file = kept == 0 ? os_open_text_for_writing(log_path) : os_open_text_for_appending(log_path);
     if (file != nullptr)
         log_to_file(file);
-    if (kept != 0)
+    if (kept != 0) {
+        log_line(SEPARATOR_LINE);
         log_format("Cannot keep the previous log as zrsvc-log.1.txt: %d", kept);
+    }
 }
 
 void capture_std_streams()
@@ -91,9 +102,11 @@ void capture_std_streams()
         log_format("Cannot keep the previous output as zrsvc-stdout.1.txt: %d", kept);
     char path[PATH_CAPACITY];
     compose_log_folder_path(path, ".", "zrsvc-stdout.txt");
-    if (os_redirect_std_streams(path) != 0)
-        log_format("Cannot send standard output and error to zrsvc-stdout.txt: %d",
-                   static_cast<int>(os_last_error()));
+    int error = os_redirect_std_streams(path, kept != 0);
+    if (error != 0)
+        log_format("Cannot send standard output and error to zrsvc-stdout.txt: %d", error);
+    else if (kept != 0)
+        printf("%s\n", SEPARATOR_LINE);
 }
 
 void normalise_java_home(char* java_home)
@@ -177,6 +190,8 @@ int build_paths(const char* instance_name)
     read_base_directory(base);
     char instance_folder[PATH_CAPACITY];
     compose_instance_folder(instance_folder, base, instance_name);
+    // Before anything of the instance is touched: another run may hold it.
+    claim_instance(instance_folder, instance_name);
     open_log_file(instance_folder);
 
     log_format("Started %s", VERSION_TEXT);

@@ -31,9 +31,11 @@ int build_paths(const char* instance_name);
 // in the instance folder; does nothing when the log is not a file.
 void capture_std_streams();
 
-// Adds every JAR file of the folder base_directory + folder_name (every entry
-// that is no directory and whose name contains ".jar" in any case) to the
-// class-path option. Returns 0, or -1 when the folder cannot be listed (logged).
+// Adds every JAR file of the folder base_directory + folder_name (every file
+// or link to a file whose name contains ".jar" in any case) to the class-path
+// option; such an entry that is no file to read (a FIFO, a dangling link) or
+// whose name holds the class path separator is skipped with a line that says
+// why. Returns 0, or -1 when the folder cannot be listed (logged).
 // A class path that outgrows its buffer ends the process (terminate).
 int scan_jar_folder(const char* base_directory, const char* folder_name);
 
@@ -48,3 +50,21 @@ void normalise_java_home(char* java_home);
 // (assignment emptied) when it does not fit.
 int compose_search_assignment(char* assignment, const os_search_variable& variable, const char* java_home,
                               const char* base_directory, const char* inherited);
+
+// Checks that a non-empty instance name is one plain folder name below work:
+// not "." or "..", none of \ / : * ? " < > |, no control character, no
+// trailing blank or dot. Returns 0, or -1 after printing "Invalid instance
+// name '<name>': <why>" on the console, control characters shown escaped.
+int check_instance_name(const char* name);
+
+// Claims the instance folder for this process's life, through the lock file
+// zrsvc.lock in it. When another run holds it, says so on the console
+// ("Instance '<name>' is already running") and ends the process with -1,
+// having touched nothing; a run that is only cleaning up after reporting its
+// end is waited for first, at most 35 seconds. A missing instance folder is
+// left to the working directory's change to report.
+void claim_instance(const char* instance_folder, const char* instance_name);
+
+// Tells a run that starts while this one cleans up (destroys the VM, closes
+// the log) to wait for it: called once the application's start() returned.
+void mark_instance_closing();

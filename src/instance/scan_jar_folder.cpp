@@ -4,6 +4,7 @@
 #include "log/log.h"
 #include "platform/os_dir.h"
 
+#include <cstdio>
 #include <cstring>
 
 // A class path that does not fit would reach the VM cut short or without its
@@ -31,11 +32,24 @@ int scan_jar_folder(const char* base_directory, const char* folder_name)
         log_format("_opendir() failed: %s", strerror(error));
         return -1;
     }
+    // The separator would split the entry in two; a FIFO would block the VM
+    // as it opens the class path, before stop() can be called.
+    char separator_in_name[80];
+    snprintf(separator_in_name, sizeof separator_in_name,
+             "Skipping entry '%%s': its name holds '%c', the class path separator", OS_CLASS_PATH_SEPARATOR);
     os_entry_type type;
     while (const char* name = os_dir_next(dir, &type)) {
         // Links to files are taken like files; subfolders are not searched.
         if (type == OS_ENTRY_DIRECTORY || !text_contains_nocase(name, ".jar"))
             continue;
+        if (type == OS_ENTRY_OTHER) {
+            log_format("Skipping entry '%s': not a file nor a link to one", name);
+            continue;
+        }
+        if (strchr(name, OS_CLASS_PATH_SEPARATOR) != nullptr) {
+            log_format(separator_in_name, name);
+            continue;
+        }
         log_format("Adding entry to class path: '%s'", name);
         add_class_path_entry(folder, name);
     }

@@ -261,8 +261,31 @@ static jstring short_text(JNIEnv* env, jthrowable thrown)
 
 enum { MOST_TRACE_LINES = 60 };
 
+static const char CUT_MARK[] = "...";
+
+// Copies the length characters of text into line (capacity LONG_TEXT_CAPACITY)
+// so that they fit behind a lead of lead_length characters in one log
+// message; a text too long keeps its first part, up to a whole character,
+// and ends in "..." where it was cut.
+static void copy_java_line(char* line, const char* text, size_t length, size_t lead_length)
+{
+    size_t room = LONG_TEXT_CAPACITY - 1 - lead_length;
+    bool cut = length > room;
+    if (cut) {
+        length = room - (sizeof CUT_MARK - 1);
+        // Not inside a character's UTF-8 sequence.
+        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+            --length;
+    }
+    memcpy(line, text, length);
+    line[length] = '\0';
+    if (cut)
+        strcat(line, CUT_MARK);
+}
+
 // Logs a Java text line by line, the first behind the prefix; at most
-// MOST_TRACE_LINES lines, then how many more there were.
+// MOST_TRACE_LINES lines, then how many more there were. A line too long for
+// a log message is cut, never dropped: an exception's type comes first.
 static void log_java_lines(const char* prefix, const char* text)
 {
     char line[LONG_TEXT_CAPACITY];
@@ -273,12 +296,9 @@ static void log_java_lines(const char* prefix, const char* text)
         if (length > 0 && at[length - 1] == '\r')
             --length;
         if (length > 0 && ++count <= MOST_TRACE_LINES) {
-            // A line that does not fit is logged empty, as the log does.
-            if (length >= sizeof line)
-                length = 0;
-            memcpy(line, at, length);
-            line[length] = '\0';
-            log_parts({count == 1 ? prefix : "", line});
+            const char* lead = count == 1 ? prefix : "";
+            copy_java_line(line, at, length, strlen(lead));
+            log_parts({lead, line});
         }
         at = end != nullptr ? end + 1 : at + strlen(at);
     }

@@ -11,6 +11,8 @@
 static FILE* g_sink = nullptr;
 static std::mutex g_sink_lock; // a line, a switch and a close are one unit each
 static bool g_echo = false;
+// A message with its control characters escaped; guarded by g_sink_lock.
+static char g_shown[4 * LONG_TEXT_CAPACITY];
 
 void log_to_console()
 {
@@ -46,6 +48,25 @@ static void format_timestamp(char* buffer, size_t capacity)
         strftime(buffer, capacity, "%Y-%m-%d %H:%M:%S", &local);
 }
 
+// The message as it is shown: a line break in a file name or an instance
+// name must not start a line of its own, so every control character is
+// escaped, except a tab that leads the message, which starts the frames of a
+// Java stack trace ("\tat ...") and cannot forge a line. Call with
+// g_sink_lock held.
+static const char* shown_text(const char* message)
+{
+    const char* rest = message[0] == '\t' ? message + 1 : message;
+    const char* at = rest;
+    while (*at != '\0' && !is_control_character(*at))
+        ++at;
+    if (*at == '\0')
+        return message;
+    g_shown[0] = message[0];
+    // Longer than the log's 9999 characters escaped four times: shown empty.
+    escape_control_characters(g_shown + (rest - message), sizeof g_shown - 1, rest);
+    return g_shown;
+}
+
 void log_line(const char* message)
 {
     char stamp[200];
@@ -53,10 +74,11 @@ void log_line(const char* message)
     std::lock_guard<std::mutex> hold(g_sink_lock);
     if (g_sink == nullptr)
         return;
-    fprintf(g_sink, "%s - %s\n", stamp, message);
+    const char* shown = shown_text(message);
+    fprintf(g_sink, "%s - %s\n", stamp, shown);
     fflush(g_sink);
     if (g_echo && g_sink != stdout)
-        fprintf(stdout, "%s - %s\n", stamp, message);
+        fprintf(stdout, "%s - %s\n", stamp, shown);
 }
 
 // Each call formats into a buffer of its own, so that any thread may log at

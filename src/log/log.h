@@ -17,7 +17,8 @@ void log_echo_to_console(bool echo);
 // True when the sink is a log file (not standard output, not absent).
 bool log_sink_is_file();
 
-// Writes one line with the message. Nothing happens when there is no sink.
+// Writes one line with the message, its control characters shown escaped
+// (\n, \x07) except a leading tab. Nothing happens when there is no sink.
 void log_line(const char* message);
 
 // Formats one text or one number and logs it; safe from any thread. A

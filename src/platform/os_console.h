@@ -4,8 +4,10 @@
 
 // Sends standard output and standard error, of this program and of every
 // library it loads later (the Java VM included), to a file created or
-// truncated at path. Returns 0, or -1 (os_last_error).
-int os_redirect_std_streams(const char* path);
+// truncated at path, or with append, written at the end of what it holds.
+// Others may rename and delete the file as for os_open_text_for_writing.
+// Returns 0, or the C runtime's error number of the failure.
+int os_redirect_std_streams(const char* path, bool append);
 
 // Renames the file from to the name to, replacing an existing file of that
 // name. Returns 0, 1 when there is no file from (nor its folder), or -1

@@ -6,6 +6,7 @@ enum os_entry_type {
     OS_ENTRY_DIRECTORY,     // a directory, or a link to one
     OS_ENTRY_REPARSE_POINT, // a link (reparse point) that is not a directory
     OS_ENTRY_FILE,
+    OS_ENTRY_OTHER,         // no file to read: a FIFO, a socket, a device, a dangling link
 };
 
 struct os_dir;

@@ -44,8 +44,8 @@ extern const os_search_variable OS_SEARCH_VARIABLES[OS_SEARCH_VARIABLE_LIMIT + 1
 unsigned long os_last_error();
 
 // Writes the full path of the running executable into buffer. Returns the
-// number of characters written, 0 on failure (os_last_error tells why). A path
-// longer than the room is used as the operating system truncates it.
+// number of characters written, 0 on failure (os_last_error tells why), or -1
+// when the path does not fit (the buffer is then emptied).
 int os_module_path(char* buffer, unsigned capacity);
 
 // True when path is absolute: a drive and a backslash or a network path on
@@ -67,8 +67,12 @@ const char* os_getenv(const char* name);
 int os_setenv(const char* name, const char* value);
 
 // Opens a file for writing in text mode, creating or truncating it, so that
-// other processes may still read and write it. Null when it cannot be opened.
+// other processes may still read, write, rename and delete it (a later run
+// renames it while another program reads it). Null when it cannot be opened.
 FILE* os_open_text_for_writing(const char* path);
+
+// The same, but keeping what the file holds and writing at its end.
+FILE* os_open_text_for_appending(const char* path);
 
 // Reads the file at path from its start into buffer, at most capacity bytes
 // (a file that fills the buffer may hold more), and sets *length to the

@@ -1,5 +1,6 @@
 #include "registration/registration.h"
 
+#include "instance/instance.h"
 #include "platform/os_process.h"
 #include "platform/os_scm.h"
 #include "text/bounded_text.h"
@@ -27,12 +28,15 @@ void print_usage(const char* option)
     printf("Usage: zrsvc %s name\n\tWhere name is the name of folder in the 'work' folder.\n\n", option);
 }
 
-// Returns 0, or -1 when the executable's path cannot be read.
+// Returns 0, -1 when the executable's path cannot be read (os_last_error), or
+// -2 when it does not fit.
 static int compose_command_line(char* command_line, const char* service_name)
 {
     command_line[0] = '"';
     int length = os_module_path(command_line + 1, PATH_CAPACITY - 1);
-    if (length <= 0)
+    if (length < 0)
+        return -2;
+    if (length == 0)
         return -1;
     strcat(command_line, "\" -service \"");
     strcat(command_line, service_name);
@@ -40,26 +44,34 @@ static int compose_command_line(char* command_line, const char* service_name)
     return 0;
 }
 
-void install_service(const char* instance_name)
+int install_service(const char* instance_name)
 {
     // An empty name would register "ZR - ", a service that can never run.
     if (instance_name == nullptr || instance_name[0] == '\0') {
         print_usage("-install");
-        return;
+        return 0;
     }
+    // Also keeps the name from breaking the quoting of the command line.
+    if (check_instance_name(instance_name) != 0)
+        return 1;
     char service_name[SERVICE_NAME_CAPACITY];
     compose_service_name(service_name, instance_name);
     printf("Installing service '%s' ...\n", service_name);
 
     char command_line[COMMAND_LINE_CAPACITY];
-    if (compose_command_line(command_line, service_name) != 0) {
+    int composed = compose_command_line(command_line, service_name);
+    if (composed == -2) {
+        printf("Cannot install service: the executable's path is longer than %d characters\n", PATH_CAPACITY - 2);
+        return 0;
+    }
+    if (composed != 0) {
         printf("Cannot install service (%lu)\n", os_last_error());
-        return;
+        return 0;
     }
     void* scm = os_scm_open();
     if (scm == nullptr) {
         printf("OpenSCManager failed (%lu)\n", os_last_error());
-        return;
+        return 0;
     }
     void* service = os_scm_create_service(scm, service_name, command_line);
     if (service != nullptr) {
@@ -69,6 +81,7 @@ void install_service(const char* instance_name)
         printf("CreateService failed (%lu)\n", os_last_error());
     }
     os_scm_close(scm);
+    return 0;
 }
 
 void uninstall_service(const char* instance_name)

@@ -6,5 +6,7 @@
 // "-install": "Usage: zrsvc -install name" and what the name is.
 void print_usage(const char* option);
 
-void install_service(const char* instance_name);
+// Returns the process's exit status: 1 when the instance name is refused
+// (check_instance_name), else 0, whatever the SCM answered.
+int install_service(const char* instance_name);
 void uninstall_service(const char* instance_name);

@@ -111,14 +111,17 @@ static void end_start()
 
 int run_start()
 {
-    if (!begin_start()) {
+    int result = START_RETURNED;
+    if (begin_start()) {
+        log_line("Invoking main");
+        result = invoke_start();
+    } else {
         log_line("Stop requested before the application started: start() is not called");
-        end_start();
-        return START_RETURNED;
     }
-    log_line("Invoking main");
-    int result = invoke_start();
     end_start();
+    // From here on the run only cleans up: a run of the same instance that
+    // starts now (once the service is reported stopped) waits for it.
+    mark_instance_closing();
     return result;
 }
 

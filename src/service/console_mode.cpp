@@ -1,5 +1,6 @@
 #include "service/service.h"
 
+#include "instance/instance.h"
 #include "jvm/jvm_host.h"
 #include "log/log.h"
 #include "platform/os_console.h"
@@ -39,6 +40,8 @@ int run_console(const char* instance_name)
         print_usage("-console");
         return 0;
     }
+    if (check_instance_name(instance_name) != 0)
+        return 1;
     // Before any other thread exists: on POSIX the stop signals are blocked
     // for every thread created from here on.
     if (os_watch_stop_requests(stop_from_console) != 0) {

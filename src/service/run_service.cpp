@@ -18,7 +18,10 @@ void run_service(const char* service_name)
         log_line("Invalid service name");
         terminate(-1);
     }
-    prepare_instance(service_name + SERVICE_NAME_PREFIX_LENGTH);
+    const char* instance_name = service_name + SERVICE_NAME_PREFIX_LENGTH;
+    if (check_instance_name(instance_name) != 0)
+        terminate(-1);
+    prepare_instance(instance_name);
     // A service's standard streams lead nowhere: keep what the VM and the
     // application write there beside the log.
     capture_std_streams();

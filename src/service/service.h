@@ -3,7 +3,8 @@
 
 // The -service command: prepares the instance named by the service name and
 // hands the main thread to the SCM dispatcher. Returns once the service has
-// stopped and cleaned up; fatal conditions end the process with -1.
+// stopped and cleaned up; fatal conditions, an instance name that is refused
+// or an instance another run holds end the process with -1.
 void run_service(const char* service_name);
 
 // The service's main function, run by the SCM on a thread of its own; the
@@ -18,7 +19,7 @@ void control_handler(unsigned long control);
 
 // The -console command: runs the instance in the foreground until the
 // application ends or the user stops it with Ctrl+C. Returns the process's
-// exit status: 0, or the application's failure (application_exit_code); the
-// ends that do not wait for the application end the process with their own
-// status (application.h).
+// exit status: 0, the application's failure (application_exit_code), or 1
+// for an instance name that is refused; the ends that do not wait for the
+// application end the process with their own status (application.h).
 int run_console(const char* instance_name);

@@ -1,5 +1,6 @@
 #include "service/service.h"
 
+#include "instance/instance.h"
 #include "jvm/jvm_host.h"
 #include "log/log.h"
 #include "platform/os_process.h"

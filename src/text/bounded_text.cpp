@@ -1,6 +1,7 @@
 #include "text/bounded_text.h"
 
 #include <cstdint>
+#include <cstdio>
 
 static bool starts_inside(const char* dest, size_t capacity, const char* source)
 {
@@ -96,4 +97,52 @@ bool text_contains_nocase(const char* text, const char* needle)
             return true;
     }
     return *needle == '\0';
+}
+
+bool is_control_character(char c)
+{
+    unsigned char code = static_cast<unsigned char>(c);
+    return code < 0x20 || code == 0x7f;
+}
+
+// The escape of a control character: "\n", "\r", "\t" or "\x" and two hex digits.
+static void escape_of(char c, char* escape, size_t capacity)
+{
+    switch (c) {
+    case '\n':
+        snprintf(escape, capacity, "\\n");
+        break;
+    case '\r':
+        snprintf(escape, capacity, "\\r");
+        break;
+    case '\t':
+        snprintf(escape, capacity, "\\t");
+        break;
+    default:
+        snprintf(escape, capacity, "\\x%02x", static_cast<unsigned char>(c));
+    }
+}
+
+int escape_control_characters(char* dest, size_t capacity, const char* source)
+{
+    if (dest == nullptr || capacity == 0)
+        return INVALID_ARGUMENT;
+    int error = check_source(dest, capacity, source);
+    if (error != 0)
+        return error;
+    size_t length = 0;
+    for (; *source != '\0'; ++source) {
+        char escape[8] = {*source, '\0'};
+        if (is_control_character(*source))
+            escape_of(*source, escape, sizeof escape);
+        for (const char* e = escape; *e != '\0'; ++e) {
+            if (length + 1 >= capacity) {
+                dest[0] = '\0';
+                return RANGE_ERROR;
+            }
+            dest[length++] = *e;
+        }
+    }
+    dest[length] = '\0';
+    return 0;
 }

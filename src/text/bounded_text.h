@@ -34,3 +34,13 @@ bool text_equal_nocase(const char* a, const char* b);
 
 // True when needle occurs anywhere in text, ignoring ASCII case.
 bool text_contains_nocase(const char* text, const char* needle);
+
+// True for the characters that must never reach a log line or the console
+// raw: the ASCII control characters (tab, line feed and carriage return
+// included) and DEL.
+bool is_control_character(char c);
+
+// Copies source into dest with every control character shown escaped: \n,
+// \r, \t, the others as \x and two hex digits (\x07), so that the text stays
+// on one line. Results as for bounded_copy.
+int escape_control_characters(char* dest, size_t capacity, const char* source);

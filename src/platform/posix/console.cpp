@@ -8,18 +8,16 @@
 #include <signal.h>
 #include <unistd.h>
 
-int os_redirect_std_streams(const char* path)
+int os_redirect_std_streams(const char* path, bool append)
 {
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int fd = open(path, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0644);
     if (fd < 0)
-        return -1;
+        return errno;
     fflush(stdout);
     fflush(stderr);
-    int result = (dup2(fd, 1) >= 0 && dup2(fd, 2) >= 0) ? 0 : -1;
-    int saved = errno;
+    int error = (dup2(fd, 1) >= 0 && dup2(fd, 2) >= 0) ? 0 : errno;
     close(fd);
-    errno = saved;
-    return result;
+    return error;
 }
 
 int os_replace_file(const char* from, const char* to)

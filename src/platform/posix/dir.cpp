@@ -47,19 +47,27 @@ os_dir* os_dir_open(const char* path, int* error)
     return dir;
 }
 
-// A link counts as a directory when it leads to one; any other link is the
-// counterpart of a reparse point.
+// The type of what the mode describes, a link's target for a link.
+static os_entry_type target_type(mode_t mode, bool link)
+{
+    if (S_ISDIR(mode))
+        return OS_ENTRY_DIRECTORY;
+    if (S_ISREG(mode))
+        return link ? OS_ENTRY_REPARSE_POINT : OS_ENTRY_FILE;
+    return OS_ENTRY_OTHER;
+}
+
+// A link counts as a directory when it leads to one, as the counterpart of a
+// reparse point when it leads to a file; a link that leads nowhere, like an
+// entry that is gone, is no file.
 static os_entry_type entry_type(const char* path)
 {
     struct stat info;
     if (lstat(path, &info) != 0)
-        return OS_ENTRY_FILE;
-    if (S_ISDIR(info.st_mode))
-        return OS_ENTRY_DIRECTORY;
+        return OS_ENTRY_OTHER;
     if (!S_ISLNK(info.st_mode))
-        return OS_ENTRY_FILE;
-    return stat(path, &info) == 0 && S_ISDIR(info.st_mode) ? OS_ENTRY_DIRECTORY
-                                                           : OS_ENTRY_REPARSE_POINT;
+        return target_type(info.st_mode, false);
+    return stat(path, &info) == 0 ? target_type(info.st_mode, true) : OS_ENTRY_OTHER;
 }
 
 const char* os_dir_next(os_dir* dir, os_entry_type* type)

@@ -52,9 +52,15 @@ int os_module_path(char* buffer, unsigned capacity)
 {
     if (capacity == 0)
         return 0;
-    ssize_t length = readlink("/proc/self/exe", buffer, capacity - 1);
+    ssize_t length = readlink("/proc/self/exe", buffer, capacity);
     if (length <= 0)
         return 0;
+    // The link's text is cut to the room without a word: a text that fills
+    // it may be cut, and leaves no room for the terminator anyway.
+    if (static_cast<size_t>(length) >= capacity) {
+        buffer[0] = '\0';
+        return -1;
+    }
     buffer[length] = '\0';
     return static_cast<int>(length);
 }
@@ -84,6 +90,11 @@ int os_setenv(const char* name, const char* value)
 FILE* os_open_text_for_writing(const char* path)
 {
     return fopen(path, "w");
+}
+
+FILE* os_open_text_for_appending(const char* path)
+{
+    return fopen(path, "a");
 }
 
 int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call)

@@ -1,30 +1,42 @@
 #include "platform/os_console.h"
 
+#include "platform/os_dir.h"
+
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
-#include <share.h>
-#include <sys/stat.h>
+#include <cerrno>
 #include <cstdio>
 
-int os_redirect_std_streams(const char* path)
+int os_redirect_std_streams(const char* path, bool append)
 {
-    int fd = _sopen(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, _SH_DENYNO,
-                    _S_IREAD | _S_IWRITE);
-    if (fd < 0)
-        return -1;
+    // Shared for deleting too, as the log file is (os_open_text_for_writing).
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return os_error_number(GetLastError());
+    // The VM's C runtime writes through the handle: its position starts at
+    // the end.
+    if (append)
+        SetFilePointer(file, 0, nullptr, FILE_END);
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_TEXT);
+    if (fd < 0) {
+        int error = errno;
+        CloseHandle(file);
+        return error;
+    }
     fflush(stdout);
     fflush(stderr);
     // Descriptors 1 and 2 and the process's standard handles, which the C
     // runtime of a library loaded later (the VM's) reads when it starts, all
     // share one open file, and with it one file position.
-    int result = (_dup2(fd, 1) == 0 && _dup2(fd, 2) == 0) ? 0 : -1;
+    int error = (_dup2(fd, 1) == 0 && _dup2(fd, 2) == 0) ? 0 : errno;
     _close(fd);
-    if (result == 0) {
+    if (error == 0) {
         SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
         SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(2)));
     }
-    return result;
+    return error;
 }
 
 int os_replace_file(const char* from, const char* to)

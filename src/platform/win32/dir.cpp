@@ -57,6 +57,8 @@ const char* os_dir_next(os_dir* dir, os_entry_type* type)
     DWORD attributes = dir->entry.dwFileAttributes;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         *type = OS_ENTRY_DIRECTORY;
+    else if (attributes & FILE_ATTRIBUTE_DEVICE)
+        *type = OS_ENTRY_OTHER;
     else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
         *type = OS_ENTRY_REPARSE_POINT;
     else

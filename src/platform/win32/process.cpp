@@ -1,7 +1,9 @@
 #include "platform/os_process.h"
 
 #include <windows.h>
-#include <share.h>
+#include <fcntl.h>
+#include <io.h>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -33,7 +35,13 @@ unsigned long os_last_error()
 
 int os_module_path(char* buffer, unsigned capacity)
 {
-    return static_cast<int>(GetModuleFileNameA(nullptr, buffer, capacity));
+    DWORD length = GetModuleFileNameA(nullptr, buffer, capacity);
+    // A path that does not fit is cut to the room, and the whole room used.
+    if (capacity > 0 && length >= capacity) {
+        buffer[0] = '\0';
+        return -1;
+    }
+    return static_cast<int>(length);
 }
 
 bool os_path_is_absolute(const char* path)
@@ -67,9 +75,33 @@ int os_setenv(const char* name, const char* value)
     return SetEnvironmentVariableA(name, value) ? 0 : -1;
 }
 
+// Shared for deleting too, which the C runtime's own opening cannot do: a
+// later run renames the file even while another program reads it.
+static FILE* open_shared_text(const char* path, bool append)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return nullptr;
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_TEXT | (append ? _O_APPEND : 0));
+    if (fd < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    FILE* stream = _fdopen(fd, append ? "a" : "w");
+    if (stream == nullptr)
+        _close(fd);
+    return stream;
+}
+
 FILE* os_open_text_for_writing(const char* path)
 {
-    return _fsopen(path, "w", _SH_DENYNO);
+    return open_shared_text(path, false);
+}
+
+FILE* os_open_text_for_appending(const char* path)
+{
+    return open_shared_text(path, true);
 }
 
 // Opens the file for reading, letting others read, write and delete it.

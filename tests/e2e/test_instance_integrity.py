@@ -1,0 +1,67 @@
+"""One run per instance under Wine's Service Control Manager, and instance
+names that are one plain folder name below work or refused."""
+import os
+
+import pytest
+
+from test_service import ACCEPTS, RUNNING, STOPPED, service_for  # noqa: F401 (a fixture)
+
+RUNNING_WITH_VM = dict(state=RUNNING, accepted=ACCEPTS)
+
+
+@pytest.mark.parametrize("command", ["-service", "-console"])
+def test_a_run_by_hand_of_a_running_service_touches_nothing(service_for, command):
+    service = service_for("block")
+    service.sc("start")
+    service.wait_status(**RUNNING_WITH_VM)
+    service.wait_log("Invoking main")
+    log_folder = service.layout.log_file(service.instance).parent
+    log = service.layout.log_file(service.instance).read_bytes()
+    done = service.wine.run(service.layout.exe, command, service.name if command == "-service" else service.instance)
+    assert done.returncode == 255
+    assert done.stdout.startswith(f"Instance '{service.instance}' is already running\r\n".encode())
+    assert service.layout.log_file(service.instance).read_bytes() == log
+    assert sorted(os.listdir(log_folder)) == ["zrsvc-log.txt", "zrsvc-stdout.txt"]
+    assert service.events().count("JNI_CreateJavaVM") == 1
+
+
+def test_a_start_at_once_after_a_stop_waits_for_the_previous_run_to_clean_up(service_for):
+    service = service_for("slowdestroy")
+    service.sc("start")
+    service.wait_status(**RUNNING_WITH_VM)
+    service.sc("stop")
+    service.wait_status(state=STOPPED, win32=0)
+    service.sc("start")
+    service.wait_status(**RUNNING_WITH_VM)
+    events = service.events()
+    creations = [at for at, event in enumerate(events) if event == "JNI_CreateJavaVM"]
+    assert len(creations) == 2 and creations[1] > events.index("destroyed")
+    previous = service.layout.log_file(service.instance).parent / "zrsvc-log.1.txt"
+    assert previous.read_bytes().endswith(b" - Invoking stop()\r\n")
+
+
+NAMES = [
+    (".", ".", "'.' and '..' name no folder of their own"),
+    ("..", "..", "'.' and '..' name no folder of their own"),
+    ("a/b", "a/b", "it holds one of \\ / : * ? \" < > |"),
+    ("a\\b", "a\\b", "it holds one of \\ / : * ? \" < > |"),
+    ('a" "x', 'a" "x', "it holds one of \\ / : * ? \" < > |"),
+    ("a\tb", "a\\tb", "it holds a control character"),
+    ("shop.", "shop.", "it ends with a blank or a dot"),
+    ("shop ", "shop ", "it ends with a blank or a dot"),
+]
+
+
+@pytest.mark.parametrize("command, prefix, status", [("-install", "", 1), ("-console", "", 1),
+                                                     ("-service", "ZR - ", 255)])
+@pytest.mark.parametrize("name, shown, why", NAMES, ids=[repr(name) for name, _, _ in NAMES])
+def test_instance_names_that_are_not_one_plain_folder_name_are_refused(wine, layout, command, prefix, status,
+                                                                       name, shown, why):
+    layout.folder("work")
+    done = wine.run(layout.exe, command, prefix + name)
+    assert done.returncode == status
+    lines = done.stdout.decode("latin-1").split("\r\n")
+    assert lines[0] == f"Invalid instance name '{shown}': {why}"
+    # Nothing registered (no "Installing ..."), nothing created or claimed.
+    assert len(lines) == (3 if command == "-service" else 2)
+    assert sorted(os.listdir(layout.base)) == ["bin", "work"] and os.listdir(layout.base / "work") == []
