@@ -71,6 +71,11 @@ class Instance:
         text = self.log_file().read_text()
         return [line.split(" - ", 1)[1] for line in text.splitlines()]
 
+    def wait_log(self, line, proc):
+        """Waits until the log holds the line (or the run has ended)."""
+        wait_for(lambda: (self.log_file().exists() and line in self.log()) or proc.poll() is not None,
+                 what=line)
+
     def wait_file(self, name, proc=None):
         """Waits until the application has left the file name in the instance folder."""
         wait_for(lambda: (self.folder / name).exists() or (proc is not None and proc.poll() is not None),

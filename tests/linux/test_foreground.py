@@ -1,45 +1,94 @@
-"""The Linux build of zrsvc in the foreground (-console NAME) against the real
-OpenJDK 17, with the Java service classes the build compiles for the tests."""
+"""How a foreground run (zrsvc -console NAME) of the Linux build ends, on the
+real OpenJDK 17: the exit status and the log's last lines, for applications
+that keep the contract, break it or misbehave, and for VM libraries that
+cannot be used."""
+import shutil
 import signal
 import subprocess
 
 import pytest
 
-from conftest import preparation
+from conftest import BUILD, Instance, preparation
 
-STOPPED = ["Invoking stop()"]
+AGAIN = "Stop requested again: the process ends without waiting for the application"
+EXITED = "The application ended the process with exit code 7"
+LOOKUP = "Lookup ended with an exception: java.lang.NoSuchMethodError: static Lqo/wyn/zr/NTService;."
+CREATE_FAILED = ["Create JVM failed!", "Terminated with exit code -1."]
+LIBRARY = "{tmp}/jdk/lib/server/libjvm.so"
+THROWN_IN_STOP = ["stop() ended with an exception: java.lang.IllegalStateException: refused",
+                  "\tat qo.wyn.zr.NTService.stop(NTService.java:22)"]
 
 
-@pytest.mark.parametrize("variant, stop_signal, status, after_start", [
-    ("blocking", signal.SIGINT, 0, STOPPED),
-    ("blocking", signal.SIGTERM, 0, STOPPED),
-    ("blocking", signal.SIGHUP, 0, STOPPED),
-    ("returning", None, 0, []),
-    ("lingering", None, 0, []),
-    (None, None, 1, ["Cannot find main class qo/wyn/zr/NTService"]),
-    ("nostart", None, 2, ["Cannot find start() method"]),
-    ("throwing", None, 3, ["start() ended with an exception: java.lang.IllegalStateException: boom"]),
-], ids=["SIGINT", "SIGTERM", "SIGHUP", "returns", "lingers", "no class", "no start", "throws"])
-def test_how_a_run_ends_and_its_exit_status(instance, variant, stop_signal, status, after_start):
-    shop = instance(variant)
-    proc = shop.start()
-    if stop_signal is not None:
-        shop.wait_file("started", proc)
-        proc.send_signal(stop_signal)
-    out, _ = proc.communicate(timeout=120)
-    assert proc.returncode == status
-    log = shop.log()
-    main = log.index("Invoking main") + 1
-    if variant is not None:
-        assert log[:main] == preparation(shop)
-    assert log[main:main + len(after_start)] == after_start
+# The Java class of tests/java, more environment ({tmp}: the test's folder),
+# the stop signals (each sent once the log holds the line before it), the
+# exit status, and the log's last lines (stack frames not of the service
+# class left out).
+@pytest.mark.parametrize("variant, env, stops, status, last", [
+    ("blocking", {}, [("Invoking main", signal.SIGINT)], 0, ["Invoking main", "Invoking stop()"]),
+    ("blocking", {}, [("Invoking main", signal.SIGTERM)], 0, ["Invoking main", "Invoking stop()"]),
+    ("blocking", {}, [("Invoking main", signal.SIGHUP)], 0, ["Invoking main", "Invoking stop()"]),
+    ("returning", {}, [], 0, ["Starting JVM", "Invoking main"]),
+    ("lingering", {}, [], 0, ["Starting JVM", "Invoking main"]),
+    (None, {}, [], 1, ["Cannot find main class qo/wyn/zr/NTService",
+                       "Lookup ended with an exception: java.lang.NoClassDefFoundError: qo/wyn/zr/NTService",
+                       "Caused by: java.lang.ClassNotFoundException: qo.wyn.zr.NTService"]),
+    ("nostart", {}, [], 2, ["Cannot find start() method", LOOKUP + "start()V"]),
+    ("throwing", {}, [], 3, ["start() ended with an exception: java.lang.IllegalStateException: boom",
+                             "\tat qo.wyn.zr.NTService.start(NTService.java:6)"]),
+    ("nostop", {}, [("Invoking main", signal.SIGINT), (LOOKUP + "stop()V", signal.SIGINT)], 6,
+     ["Invoking stop()", "Cannot find stop() method", LOOKUP + "stop()V", AGAIN]),
+    ("misbehaving", {"ZR_TEST_CASE": "release-then-block"},
+     [("Invoking main", signal.SIGINT), ("Waiting for stop() to return before destroying the JVM", signal.SIGINT)],
+     6, [AGAIN]),
+    ("misbehaving", {"ZR_TEST_CASE": "throw-in-stop"},
+     [("Invoking main", signal.SIGTERM), (THROWN_IN_STOP[1], signal.SIGTERM)], 6, THROWN_IN_STOP + [AGAIN]),
+    ("misbehaving", {"ZR_TEST_CASE": "ignore", "ZR_STOP_TIMEOUT": "2"}, [("Invoking main", signal.SIGINT)], 4,
+     ["The application did not stop within 2 seconds of the stop request: the process ends without waiting for it"]),
+    ("misbehaving", {"ZR_TEST_CASE": "linger"}, [], 7,
+     ["The JVM was not destroyed within 30 seconds after the application ended: "
+      "the process ends without waiting for it"]),
+    ("misbehaving", {"ZR_TEST_CASE": "exit-in-start"}, [], 5, [EXITED]),
+    ("misbehaving", {"ZR_TEST_CASE": "exit-in-stop"}, [("Invoking main", signal.SIGINT)], 5, [EXITED]),
+    ("misbehaving", {"ZR_TEST_CASE": "ignore", "JAVA_TOOL_OPTIONS": "-Xmx1m"}, [], 255,
+     ["Too small maximum heap"] + CREATE_FAILED),
+    ("misbehaving", {"ZR_STOP_TIMEOUT": "86401"}, [], 255,
+     ["Invalid ZR_STOP_TIMEOUT '86401': a whole number of seconds from 1 to 86400 is expected",
+      "Terminated with exit code -1."]),
+    ("returning", {"JAVA_HOME": "{tmp}/nowhere"}, [], 255,
+     ["dlopen('{tmp}/nowhere/lib/server/libjvm.so') failed: {tmp}/nowhere/lib/server/libjvm.so: "
+      "cannot open shared object file: No such file or directory"] + CREATE_FAILED),
+    ("returning", {"JAVA_HOME": "{tmp}/jdk"}, [], 255,
+     [f"dlsym('{LIBRARY}', 'JNI_CreateJavaVM') failed: {LIBRARY}: undefined symbol: JNI_CreateJavaVM"]
+     + CREATE_FAILED),
+    ("returning", {"JAVA_HOME": "jdk"}, [], 255,
+     ["Java home 'jdk' is not an absolute path: the VM library is not loaded from it"] + CREATE_FAILED),
+    ("returning", {"JAVA_HOME": "/" + "j" * 238}, [], 255,
+     [f"Java home '/{'j' * 238}' is too long: its VM library path exceeds 259 characters"] + CREATE_FAILED),
+], ids=["SIGINT", "SIGTERM", "SIGHUP", "returns", "lingers", "no class", "no start", "throws", "no stop",
+        "stop blocks", "stop throws", "stop timeout", "clean-up limit", "exit in start", "exit in stop",
+        "VM gives up", "bad stop timeout", "no VM library", "no entry point", "relative Java home",
+        "long Java home"])
+def test_how_a_run_ends_its_status_and_its_last_log_lines(tmp_path, variant, env, stops, status, last):
+    shop = Instance(tmp_path, variant)
+    (tmp_path / "jdk" / "lib" / "server").mkdir(parents=True)
+    shutil.copy(BUILD / "tests" / "jvm" / "libno_entry.so", LIBRARY.format(tmp=tmp_path))
+    env = {name: value.format(tmp=tmp_path) for name, value in env.items()}
+    last = [line.format(tmp=tmp_path) for line in last]
+    proc = shop.start(env)
+    try:
+        for line, stop_signal in stops:
+            shop.wait_log(line, proc)
+            proc.send_signal(stop_signal)
+        out, _ = proc.communicate(timeout=120)
+    finally:
+        proc.kill()
+    log = [line for line in shop.log() if not line.startswith("\t") or "qo.wyn.zr" in line]
+    assert (proc.returncode, log[-len(last):]) == (status, last)
     # Every line is shown on the console as well.
-    assert [line.split(" - ", 1)[1] for line in out.decode().splitlines()[1:]] == log
-    if stop_signal is not None:
-        # stop() ran on a thread of its own, not the one that runs start().
+    assert [line.split(" - ", 1)[1] for line in out.decode().splitlines()[1:]] == shop.log()
+    if variant == "blocking":  # stop() ran on a thread of its own, not start()'s
         assert (shop.folder / "stop-called").read_text() != (shop.folder / "started").read_text()
-    if variant == "lingering":
-        # The VM's destruction waited for the thread start() left behind.
+    if variant == "lingering":  # the VM's destruction waited for the thread start() left behind
         assert (shop.folder / "lingerer-done").read_text() == "done"
 
 
