@@ -9,7 +9,6 @@
 //   block       start() returns only after stop() has been called
 //   return      start() returns at once
 //   throw       start() throws "java.lang.IllegalStateException: boom"
-//   nostart     no static start(); noclass: no class
 //   output      start() writes a line to each standard handle, then returns
 //   slowdestroy plays block; DestroyJavaVM takes 1.5 s, then records "destroyed"
 //   slowcreate  the creation waits for a file "jvm-go" beside it, then plays block
@@ -130,18 +129,13 @@ static void build_tables()
 {
     g_env_table.FindClass = [](JNIEnv*, const char* name) -> jclass {
         record({"FindClass", name});
-        if (g_variant == "noclass" || strcmp(name, "qo/wyn/zr/NTService") != 0)
+        if (strcmp(name, "qo/wyn/zr/NTService") != 0)
             return pass<jclass>(throw_java(std::string("java.lang.NoClassDefFoundError: ") + name));
         return pass<jclass>(&g_service_class);
     };
     g_env_table.GetStaticMethodID = [](JNIEnv*, jclass, const char* name, const char* signature) -> jmethodID {
         record({"GetStaticMethodID", name, signature});
-        if (strcmp(name, "start") == 0 && g_variant != "nostart")
-            return pass<jmethodID>(&g_start);
-        if (strcmp(name, "stop") == 0)
-            return pass<jmethodID>(&g_stop);
-        return pass<jmethodID>(throw_java(std::string("java.lang.NoSuchMethodError: static "
-                                                      "Lqo/wyn/zr/NTService;.") + name + signature));
+        return pass<jmethodID>(strcmp(name, "start") == 0 ? &g_start : &g_stop);
     };
     g_env_table.CallStaticVoidMethodV = [](JNIEnv*, jclass, jmethodID id, va_list) {
         const fake_method* method = pass<const fake_method*>(id);
@@ -241,7 +235,7 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void
         if (strcmp(args->options[i].optionString, "exit") == 0)
             g_exit_hook = reinterpret_cast<exit_hook>(args->options[i].extraInfo);
     }
-    if (std::string(" block return throw nostart noclass output slowdestroy hang slowstop exit ")
+    if (std::string(" block return throw output slowdestroy hang slowstop exit ")
             .find(" " + g_variant + " ") == std::string::npos)
         return JNI_ERR;
     *vm = &g_vm;

@@ -143,41 +143,26 @@ def test_running_is_reported_before_the_vm_exists_and_stop_accepted_only_after(s
     service.wait_status(state=STOPPED, win32=0)
 
 
-@pytest.mark.parametrize("variant, win32, specific, last_line", [
-    ("return", 0, 0, "Invoking main"),
-    ("noclass", 1066, 1, "Lookup ended with an exception: java.lang.NoClassDefFoundError: qo/wyn/zr/NTService"),
-    ("nostart", 1066, 2, "Lookup ended with an exception: java.lang.NoSuchMethodError: static "
-                         "Lqo/wyn/zr/NTService;.start()V"),
-    ("throw", 1066, 3, "start() ended with an exception: java.lang.IllegalStateException: boom"),
+# How the service ends (the session's services see ZR_STOP_TIMEOUT=2): the
+# stopped report accepts no control and carries the application's exit code.
+@pytest.mark.parametrize("variant, stop, win32, specific, line", [
+    ("return", False, 0, 0, "Invoking main"),
+    ("throw", False, 1066, 3, "start() ended with an exception: java.lang.IllegalStateException: boom"),
+    ("hang", True, 1066, 4,
+     "The application did not stop within 2 seconds of the stop request: the process ends without waiting for it"),
+    ("exit 7", False, 1066, 5, "The application ended the process with exit code 7"),
+    ("exit 0", False, 0, 0, "The application ended the process with exit code 0"),
 ])
-def test_an_application_that_ends_by_itself_stops_the_service_with_its_exit_code(service_for, variant, win32,
-                                                                                  specific, last_line):
+def test_the_service_stops_with_its_exit_code_and_no_control_accepted(service_for, variant, stop, win32, specific,
+                                                                      line):
     service = service_for(variant)
     service.sc("start")
-    service.wait_status(state=STOPPED, win32=win32, specific=specific)
-    service.wait_gone()
-    assert service.log()[-1] == last_line
-    assert "Invoking stop()" not in service.log()
-    assert "AttachCurrentThread" not in service.events()
-    assert service.events()[-1] == "DestroyJavaVM"
-
-
-def test_start_stop_cycles_leave_complete_logs_and_keep_the_previous_ones(service_for):
-    service = service_for("block")
-    folder = service.layout.log_file(service.instance).parent
-    for cycle in range(5):
-        (service.server / "jvm-calls.txt").unlink(missing_ok=True)
-        service.sc("start")
-        service.wait_status(state=RUNNING, accepted=ACCEPTS)
+    if stop:
         service.wait_log("Invoking main")
         service.sc("stop")
-        service.wait_status(state=STOPPED, win32=0)
-        service.wait_gone()
-        assert service.log()[-3:] == ["Starting JVM", "Invoking main", "Invoking stop()"], cycle
-        assert service.events().count("DestroyJavaVM") == 1, cycle
-        if cycle > 0:
-            assert (folder / "zrsvc-log.1.txt").read_bytes() == previous, cycle
-        previous = service.layout.log_file(service.instance).read_bytes()
+    service.wait_status(state=STOPPED, accepted=0, win32=win32, specific=specific)
+    service.wait_gone()
+    assert service.log()[-1] == line
 
 
 def test_what_the_vm_writes_to_standard_output_and_error_is_kept(service_for):
@@ -199,3 +184,16 @@ def test_the_process_waits_for_the_vm_to_be_destroyed_after_reporting_stopped(se
     service.wait_status(state=STOPPED, win32=0)
     service.wait_gone()
     assert service.events()[-2:] == ["DestroyJavaVM", "destroyed"]
+
+
+def test_the_vm_is_destroyed_only_after_the_stopping_thread_has_detached(service_for):
+    service = service_for("slowstop")
+    service.sc("start")
+    service.wait_log("Invoking main")
+    service.sc("stop")
+    service.wait_status(state=STOPPED, accepted=0, win32=0)
+    service.wait_log("Waiting for stop() to return before destroying the JVM")
+    (service.server / "jvm-go").write_text("")
+    service.wait_gone()
+    events = service.events()
+    assert events.index("DetachCurrentThread") < events.index("DestroyJavaVM")

@@ -1,7 +1,5 @@
 /* A small SCM client for the tests, for what Wine's sc.exe does not offer:
  *   svcctl query NAME           prints "state=S accepted=A win32=W specific=X"
- *   svcctl control NAME CODE    sends the control code, prints "ok ..." with the
- *                               status the service reported, or "failed=ERROR"
  *   svcctl stoptime NAME        sends the stop control and polls the status until
  *                               the service has stopped; prints "stopped_us=N", the
  *                               microseconds from the request to the stopped state
@@ -44,7 +42,7 @@ static int stop_time(SC_HANDLE service)
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        fprintf(stderr, "usage: svcctl query NAME | svcctl control NAME CODE\n");
+        fprintf(stderr, "usage: svcctl query NAME | svcctl stoptime NAME\n");
         return 2;
     }
     SC_HANDLE scm = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
@@ -52,9 +50,7 @@ int main(int argc, char **argv)
         printf("OpenSCManager failed=%lu\n", GetLastError());
         return 1;
     }
-    SC_HANDLE service = OpenServiceA(scm, argv[2], SERVICE_QUERY_STATUS | SERVICE_STOP |
-                                     SERVICE_PAUSE_CONTINUE | SERVICE_INTERROGATE |
-                                     SERVICE_USER_DEFINED_CONTROL);
+    SC_HANDLE service = OpenServiceA(scm, argv[2], SERVICE_QUERY_STATUS | SERVICE_STOP);
     if (service == NULL) {
         printf("OpenService failed=%lu\n", GetLastError());
         return 1;
@@ -66,14 +62,6 @@ int main(int argc, char **argv)
         if (QueryServiceStatus(service, &status))
             print_status(&status);
         else {
-            printf("failed=%lu\n", GetLastError());
-            rc = 1;
-        }
-    } else if (strcmp(argv[1], "control") == 0 && argc > 3) {
-        if (ControlService(service, (DWORD)strtoul(argv[3], NULL, 0), &status)) {
-            printf("ok ");
-            print_status(&status);
-        } else {
             printf("failed=%lu\n", GetLastError());
             rc = 1;
         }
