@@ -26,6 +26,7 @@ os.environ.setdefault("ZRSVC_BUILD", str(WINDOWS))
 from conftest import Wine, make_layout, wait_for, winpath  # noqa: E402
 
 SVCCTL = WINDOWS / "tests" / "svcctl.exe"
+STOPTIME = WINDOWS / "tests" / "stoptime.exe"
 MINIMAL_SERVICE = WINDOWS / "tests" / "minimal_service.exe"
 DOUBLE_DLL = WINDOWS / "tests" / "jvm" / "double" / "jvm.dll"
 
@@ -170,7 +171,7 @@ def stop_time(wine, name, started_state):
     assert rc == 0, out
     wait_for(lambda: re.search(started_state, wine.run(SVCCTL, "query", name).stdout.decode()),
              what=f"{name} to run")
-    done = wine.run(SVCCTL, "stoptime", name)
+    done = wine.run(STOPTIME, name)
     match = re.search(r"stopped_us=(\d+)", done.stdout.decode())
     if match is None:
         raise RuntimeError(f"stopping {name}: {done.stdout!r}")

@@ -8,7 +8,6 @@
 // service whose state stop() records as "status <state>".
 //   block       start() returns only after stop() has been called
 //   return      start() returns at once
-//   throw       start() throws "java.lang.IllegalStateException: boom"
 //   output      start() writes a line to each standard handle, then returns
 //   slowdestroy plays block; DestroyJavaVM takes 1.5 s, then records "destroyed"
 //   slowcreate  the creation waits for a file "jvm-go" beside it, then plays block
@@ -39,14 +38,12 @@ typedef void(JNICALL* exit_hook)(jint code);
 static exit_hook g_exit_hook = nullptr; // the host's "exit" option
 static int g_exit_code = 0;
 
-// Objects the host only passes back. A throwable stands for its own text,
-// which is what its toString() returns; each throw makes a new one.
+// Objects the host only passes back. No method throws.
 struct fake_method {
     const char* name;
 };
 static int g_service_class;
-static fake_method g_start{"start"}, g_stop{"stop"}, g_to_string{"toString"};
-static thread_local std::string* t_thrown = nullptr;
+static fake_method g_start{"start"}, g_stop{"stop"};
 
 static void record(std::initializer_list<std::string> fields)
 {
@@ -66,12 +63,6 @@ static T pass(const void* object)
     return reinterpret_cast<T>(const_cast<void*>(object));
 }
 
-static void* throw_java(const std::string& text)
-{
-    t_thrown = new std::string(text);
-    return nullptr;
-}
-
 static void write_standard_handle(DWORD which, const char* line)
 {
     DWORD written = 0;
@@ -80,9 +71,7 @@ static void write_standard_handle(DWORD which, const char* line)
 
 static void run_start()
 {
-    if (g_variant == "throw") {
-        throw_java("java.lang.IllegalStateException: boom");
-    } else if (g_variant == "output") {
+    if (g_variant == "output") {
         // As a VM does, whose C runtime writes to the process's standard handles.
         write_standard_handle(STD_OUTPUT_HANDLE, "double: standard output\r\n");
         write_standard_handle(STD_ERROR_HANDLE, "double: standard error\r\n");
@@ -129,8 +118,6 @@ static void build_tables()
 {
     g_env_table.FindClass = [](JNIEnv*, const char* name) -> jclass {
         record({"FindClass", name});
-        if (strcmp(name, "qo/wyn/zr/NTService") != 0)
-            return pass<jclass>(throw_java(std::string("java.lang.NoClassDefFoundError: ") + name));
         return pass<jclass>(&g_service_class);
     };
     g_env_table.GetStaticMethodID = [](JNIEnv*, jclass, const char* name, const char* signature) -> jmethodID {
@@ -145,25 +132,8 @@ static void build_tables()
     };
     g_env_table.ExceptionOccurred = [](JNIEnv*) -> jthrowable {
         record({"ExceptionOccurred"});
-        return pass<jthrowable>(t_thrown);
+        return nullptr;
     };
-    g_env_table.ExceptionCheck = [](JNIEnv*) -> jboolean { return t_thrown != nullptr; };
-    g_env_table.ExceptionClear = [](JNIEnv*) {
-        record({"ExceptionClear"});
-        t_thrown = nullptr;
-    };
-    // An exception's text: only its toString() exists.
-    g_env_table.GetObjectClass = [](JNIEnv*, jobject) -> jclass { return pass<jclass>(&g_service_class); };
-    g_env_table.GetMethodID = [](JNIEnv*, jclass, const char* name, const char*) -> jmethodID {
-        if (strcmp(name, "toString") == 0)
-            return pass<jmethodID>(&g_to_string);
-        return pass<jmethodID>(throw_java(std::string("java.lang.NoSuchMethodError: ") + name));
-    };
-    g_env_table.CallObjectMethodV = [](JNIEnv*, jobject object, jmethodID, va_list) { return object; };
-    g_env_table.GetStringUTFChars = [](JNIEnv*, jstring text, jboolean*) {
-        return pass<const std::string*>(text)->c_str();
-    };
-    g_env_table.ReleaseStringUTFChars = [](JNIEnv*, jstring, const char*) {};
     g_vm_table.DestroyJavaVM = [](JavaVM*) -> jint {
         record({"DestroyJavaVM"});
         if (g_variant == "slowdestroy") {
@@ -235,7 +205,7 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void
         if (strcmp(args->options[i].optionString, "exit") == 0)
             g_exit_hook = reinterpret_cast<exit_hook>(args->options[i].extraInfo);
     }
-    if (std::string(" block return throw output slowdestroy hang slowstop exit ")
+    if (std::string(" block return output slowdestroy hang slowstop exit ")
             .find(" " + g_variant + " ") == std::string::npos)
         return JNI_ERR;
     *vm = &g_vm;

@@ -1,11 +1,7 @@
-"""End-to-end tests of zrsvc.exe under Wine.
-
-One private Wine prefix and one warm Wine session serve the whole test run.
-Services take their environment from the registry when the session starts,
-so the Java home that services see is written there before the session is
-brought up, and a holder process keeps the session (and its Service Control
-Manager) alive until the run ends.
-"""
+"""End-to-end tests of zrsvc.exe under Wine: one private prefix and one warm
+session for the whole run. Services take their environment from the registry
+when the session starts, so it is written there first; a holder process keeps
+the session (and its Service Control Manager) alive until the run ends."""
 import contextlib
 import os
 import shutil
@@ -96,13 +92,8 @@ class Wine:
 
     @contextlib.contextmanager
     def unix_environment_only(self):
-        """Lets the Unix environment decide the variables of the services' environment.
-
-        A process started from Unix gets the registry's environment over the
-        Unix one, so those variables are taken out of the registry for the
-        block and put back after it (running services keep the environment of
-        the session's start).
-        """
+        """A process started from Unix gets the registry's environment over the
+        Unix one: the services' variables leave the registry for the block."""
         for name in self.service_environment:
             self.quiet("wine", "reg", "delete", ENVIRONMENT_KEY, "/v", name, "/f")
         try:
@@ -112,11 +103,8 @@ class Wine:
                 self.quiet("wine", "reg", "add", ENVIRONMENT_KEY, "/v", name, "/d", value, "/f")
 
     def run(self, exe, *args, env=None, timeout=60, cwd=None):
-        """Runs a Windows program; returns the completed process (bytes).
-
-        Under load Wine now and then fails to launch a program at all; that
-        launch, and only that, is tried again.
-        """
+        """Runs a Windows program; returns the completed process (bytes). Under
+        load Wine now and then fails to launch a program: only that is retried."""
         full_env = dict(self.env)
         full_env.update(env or {})
         for _ in range(5):

@@ -1,5 +1,4 @@
-"""The foreground mode (-console NAME) under Wine, and where the VM library is
-loaded from."""
+"""Where the VM library is loaded from, under Wine."""
 import shutil
 import uuid
 
@@ -23,17 +22,6 @@ def messages(console_bytes):
     """The messages of the log lines shown on the console."""
     lines = console_bytes.decode("latin-1").split("\r\n")
     return [line.split(" - ", 1)[1] for line in lines if " - " in line]
-
-
-def test_foreground_run_shows_the_log_on_the_console_and_ends_with_the_application(wine, layout, shop):
-    done = wine.run(layout.exe, "-console", shop)
-    assert done.returncode == 0
-    log_path = f"{winpath(layout.base)}\\work\\{shop}\\log\\zrsvc-log.txt"
-    assert done.stdout.startswith(f"LOG FILE: '{log_path}'\r\n".encode())
-    shown = messages(done.stdout)
-    assert shown == layout.log_lines(shop)
-    assert shown[0] == "Started ZR NTService 1.0"
-    assert shown[-2:] == ["Starting JVM", "Invoking main"]
 
 
 @pytest.mark.parametrize("library, failure", [

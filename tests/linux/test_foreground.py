@@ -2,9 +2,11 @@
 real OpenJDK 17: the exit status and the log's last lines, for applications
 that keep the contract, break it or misbehave, and for VM libraries that
 cannot be used."""
+import calendar
 import shutil
 import signal
 import subprocess
+import time
 
 import pytest
 
@@ -92,7 +94,7 @@ def test_how_a_run_ends_its_status_and_its_last_log_lines(tmp_path, variant, env
         assert (shop.folder / "lingerer-done").read_text() == "done"
 
 
-def test_previous_log_is_kept_and_a_run_without_log_folder_shows_each_line_once(instance):
+def test_previous_log_is_kept_and_a_run_without_log_folder_shows_each_line_once_in_local_time(instance):
     shop = instance("returning")
     shop.run()
     first = shop.log_file().read_text()
@@ -100,11 +102,15 @@ def test_previous_log_is_kept_and_a_run_without_log_folder_shows_each_line_once(
     assert (shop.folder / "log" / "zrsvc-log.1.txt").read_text() == first
 
     bare = instance("returning", name="bare", log=False)
-    status, out, _ = bare.run()
+    before = time.time()
+    status, out, _ = bare.run({"TZ": "ZRT-3"})  # three hours east of UTC
     assert status == 0
     shown = out.splitlines()
     assert shown[0] == f"LOG FILE: '{bare.folder}/log/zrsvc-log.txt'"
     assert [line.split(" - ", 1)[1] for line in shown[1:]] == preparation(bare)
+    # Timestamps are local time.
+    stamp = calendar.timegm(time.strptime(shown[1][:19], "%Y-%m-%d %H:%M:%S")) - 3 * 3600
+    assert int(before) - 1 <= stamp <= time.time() + 1
 
 
 def test_scm_commands_say_they_need_windows(instance):
