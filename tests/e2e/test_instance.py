@@ -87,31 +87,7 @@ def fill_with_jars(folder, entries_length):
 
 
 def test_service_from_a_console_prepares_the_instance_then_fails_at_the_dispatcher(wine, layout):
-    make_files(layout.base / "bin", "boot.jar")
-    make_files(layout.base / "lib", "app.jar")
-    make_files(layout.base / "jdbc", "driver.jar")
-    shop = Shop(wine, layout)
-    layout.log_file("shop").write_bytes(b"2000-01-01 00:00:00 - an older run\r\n")
-    other = Shop(wine, layout, "other")
-    runs = [subprocess.Popen(["wine", str(layout.exe), "-service", name], env=wine.env, stdin=subprocess.DEVNULL,
-                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-            for name in ("ZR - shop", "abcdeother")]
-    outputs = [run.communicate(timeout=180)[0] for run in runs]
-    assert [run.returncode for run in runs] == [255, 255]
-    log_path = winpath(layout.log_file("shop"))
-    assert outputs[0] == f"LOG FILE: '{log_path}'\r\n".encode()
-    raw = layout.log_file("shop").read_bytes()
-    assert raw.count(b"\n") == raw.count(b"\r\n")
-    # The first five characters of the service name are dropped, whatever they are.
-    end = ["StartServiceCtrlDispatcher() failed: 1063", TERMINATED]
-    assert layout.log_lines("shop") == (
-        shop.opening() + shop.scan("bin", "boot.jar") + shop.scan("lib", "app.jar") + shop.scan("jdbc", "driver.jar")
-        + [shop.path_assignment(), shop.class_path("bin\\boot.jar", "lib\\app.jar", "jdbc\\driver.jar")] + end)
-    assert layout.log_lines("other")[:4] + layout.log_lines("other")[-2:] == other.opening() + end
-    assert (layout.log_file("shop").parent / "zrsvc-log.1.txt").read_bytes().endswith(b"an older run\r\n")
-
-
-def test_class_path_takes_every_non_directory_whose_name_contains_dot_jar(wine, layout):
+    # Every file (not folder) whose name contains ".jar" in any case is taken.
     bin_folder = layout.base / "bin"
     taken = ["a.JAR", "a.jar.bak", "my.jarfile", ".hidden.jar", "file-link.jar"]
     make_files(bin_folder, *taken[:4], "b.txt", "jar")
@@ -121,15 +97,27 @@ def test_class_path_takes_every_non_directory_whose_name_contains_dot_jar(wine, 
     os.symlink(bin_folder / "b.txt", bin_folder / "file-link.jar")
     (layout.base / "lib").write_bytes(b"not a folder")
     make_files(layout.base / "jdbc", "x.JAR")
-    shop = Shop(wine, layout)
-    status, _, messages = shop.run()
-    assert status == 0
-    added = messages[5:10]
-    assert messages[4:5] + sorted(added) + messages[10:14] == (
-        shop.scan("bin") + sorted(shop.scan("bin", *taken)[1:]) + shop.scan("lib") + [NO_FOLDER]
-        + shop.scan("jdbc", "x.JAR"))
-    order = [line.split("'")[1] for line in added]
-    assert messages[15] == shop.class_path(*[f"bin\\{name}" for name in order], "jdbc\\x.JAR")
+    shop, other = Shop(wine, layout), Shop(wine, layout, "other")
+    layout.log_file("shop").write_bytes(b"2000-01-01 00:00:00 - an older run\r\n")
+    runs = [subprocess.Popen(["wine", str(layout.exe), "-service", name], env=wine.env, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+            for name in ("ZR - shop", "abcdeother")]
+    outputs = [run.communicate(timeout=180)[0] for run in runs]
+    assert [run.returncode for run in runs] == [255, 255]
+    assert outputs[0] == f"LOG FILE: '{winpath(layout.log_file('shop'))}'\r\n".encode()
+    raw = layout.log_file("shop").read_bytes()
+    assert raw.count(b"\n") == raw.count(b"\r\n")
+    log = layout.log_lines("shop")
+    added = log[5:10]
+    end = ["StartServiceCtrlDispatcher() failed: 1063", TERMINATED]
+    assert log[:5] + sorted(added) + log[10:] == (
+        shop.opening() + shop.scan("bin") + sorted(shop.scan("bin", *taken)[1:]) + shop.scan("lib") + [NO_FOLDER]
+        + shop.scan("jdbc", "x.JAR") + [shop.path_assignment(),
+                                        shop.class_path(*[f"bin\\{line.split(chr(39))[1]}" for line in added],
+                                                        "jdbc\\x.JAR")] + end)
+    # The first five characters of the service name are dropped, whatever they are.
+    assert layout.log_lines("other")[:4] + layout.log_lines("other")[-2:] == other.opening() + end
+    assert (layout.log_file("shop").parent / "zrsvc-log.1.txt").read_bytes().endswith(b"an older run\r\n")
 
 
 @pytest.mark.parametrize("variables, java_home, message", [

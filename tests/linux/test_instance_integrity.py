@@ -57,8 +57,8 @@ def test_class_path_entries_that_would_break_the_class_path_or_the_log(tmp_path,
 
 
 def test_an_exception_text_longer_than_a_log_line_keeps_its_first_part(tmp_path):
-    instance = Instance(tmp_path, "longthrow")
-    assert instance.run()[0] == 3
+    instance = Instance(tmp_path, "misbehaving")
+    assert instance.run({"ZR_TEST_CASE": "long-throw"})[0] == 3
     line = next(m for m in instance.log() if m.startswith("start() ended with an exception: "))
     assert line.startswith("start() ended with an exception: java.lang.IllegalStateException: xxx")
     assert line.endswith("x...") and len(line) == 9999

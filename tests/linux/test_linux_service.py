@@ -38,7 +38,7 @@ def test_standard_output_closed_or_without_reader_leaves_the_run_and_its_log_who
     assert proc.wait(timeout=120) == 0 and instance.log() == preparation(instance)
 
 
-@pytest.mark.parametrize("variant, status, outcome", [("blocking", 0, "inactive"), ("throwing", 3, "restarted")])
+@pytest.mark.parametrize("variant, status, outcome", [("blocking", 0, "inactive"), ("nostart", 2, "restarted")])
 def test_systemd_unit_runs_the_instance_stops_it_and_counts_its_failures(tmp_path, variant, status, outcome):
     instance = Instance(tmp_path, variant)
     unit = {}  # each setting's values, %i and the installed base folder made the test's

@@ -1,5 +1,7 @@
 package qo.wyn.zr;
 
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.util.concurrent.CountDownLatch;
 
 // Misbehaves as the environment variable ZR_TEST_CASE says; otherwise start()
@@ -10,8 +12,11 @@ public class NTService {
 
     public static void start() throws Exception {
         switch (CASE) {
+            case "throw-in-start" -> throw new IllegalStateException("boom");
+            case "long-throw" -> throw new IllegalStateException("x".repeat(20000));
             case "exit-in-start" -> System.exit(7);
             case "linger" -> new Thread(NTService::forever).start();
+            case "linger-briefly" -> new Thread(NTService::lingerBriefly).start();
             default -> released.await();
         }
     }
@@ -30,6 +35,15 @@ public class NTService {
         try {
             new CountDownLatch(1).await();
         } catch (InterruptedException e) {
+        }
+    }
+
+    // Half a second after start() has returned, writes "lingerer-done".
+    private static void lingerBriefly() {
+        try {
+            Thread.sleep(500);
+            Files.writeString(Path.of("lingerer-done"), "done");
+        } catch (Exception e) {
         }
     }
 }
