@@ -36,11 +36,19 @@ static int check_source(char* dest, size_t capacity, const char* source)
     return 0;
 }
 
-int bounded_append(char* dest, size_t capacity, const char* source)
+// The checks every writer into a bounded buffer makes first: a missing
+// destination or capacity 0 is refused untouched; a missing source, or one
+// that starts inside the destination, empties it. Returns 0 or the error.
+static int check_arguments(char* dest, size_t capacity, const char* source)
 {
     if (dest == nullptr || capacity == 0)
         return INVALID_ARGUMENT;
-    int error = check_source(dest, capacity, source);
+    return check_source(dest, capacity, source);
+}
+
+int bounded_append(char* dest, size_t capacity, const char* source)
+{
+    int error = check_arguments(dest, capacity, source);
     if (error != 0)
         return error;
     size_t length = 0;
@@ -55,9 +63,7 @@ int bounded_append(char* dest, size_t capacity, const char* source)
 
 int bounded_copy(char* dest, size_t capacity, const char* source)
 {
-    if (dest == nullptr || capacity == 0)
-        return INVALID_ARGUMENT;
-    int error = check_source(dest, capacity, source);
+    int error = check_arguments(dest, capacity, source);
     if (error != 0)
         return error;
     return copy_from(dest, capacity, 0, source);
@@ -125,9 +131,7 @@ static void escape_of(char c, char* escape, size_t capacity)
 
 int escape_control_characters(char* dest, size_t capacity, const char* source)
 {
-    if (dest == nullptr || capacity == 0)
-        return INVALID_ARGUMENT;
-    int error = check_source(dest, capacity, source);
+    int error = check_arguments(dest, capacity, source);
     if (error != 0)
         return error;
     size_t length = 0;

@@ -4,13 +4,14 @@
 // <thread id> TAB <event> [TAB <argument>]...
 //
 // "jvm-script.txt" beside it, read at creation: its first word is the variant
-// (an unknown word fails the creation with -1); a second line may name the
-// service whose state stop() records as "status <state>".
+// ("block" when missing); a second line may name the service whose state
+// stop() records as "status <state>".
 //   block       start() returns only after stop() has been called
 //   return      start() returns at once
 //   output      start() writes a line to each standard handle, then returns
 //   slowdestroy plays block; DestroyJavaVM takes 1.5 s, then records "destroyed"
-//   slowcreate  the creation waits for a file "jvm-go" beside it, then plays block
+//   slowcreate  the creation waits for a file "jvm-go" beside it (60 s at most),
+//               then plays block
 //   hang        start() never returns; stop() returns at once
 //   slowstop    plays block, but stop() returns only once "jvm-go" exists
 //   exit N      start() calls the host's "exit" option hook with the number N
@@ -194,20 +195,13 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void
     for (jint i = 0; i < args->nOptions; ++i) {
         line += "\toption" + std::to_string(i) + "=" + args->options[i].optionString;
         line += "\textraInfo" + std::to_string(i) + (args->options[i].extraInfo == nullptr ? "=null" : "=set");
-    }
-    record({line});
-    *vm = nullptr;
-    *env = nullptr;
-    read_script();
-    if (g_variant == "slowcreate")
-        g_variant = wait_for_go_file() ? "block" : "createfail";
-    for (jint i = 0; i < args->nOptions; ++i) {
         if (strcmp(args->options[i].optionString, "exit") == 0)
             g_exit_hook = reinterpret_cast<exit_hook>(args->options[i].extraInfo);
     }
-    if (std::string(" block return output slowdestroy hang slowstop exit ")
-            .find(" " + g_variant + " ") == std::string::npos)
-        return JNI_ERR;
+    record({line});
+    read_script();
+    if (g_variant == "slowcreate" && wait_for_go_file())
+        g_variant = "block";
     *vm = &g_vm;
     *env = &g_env;
     return JNI_OK;

@@ -9,8 +9,6 @@ import subprocess
 import time
 from pathlib import Path
 
-import pytest
-
 REPO = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("ZRSVC_NATIVE_BUILD", REPO / "build" / "native"))
 CLASSES = BUILD / "tests" / "jvm" / "java"
@@ -101,11 +99,3 @@ def preparation(instance):
         "Starting JVM",
         "Invoking main",
     ]
-
-
-@pytest.fixture
-def instance(tmp_path):
-    """Makes an Instance of a variant in the test's own folder."""
-    def make(variant, **options):
-        return Instance(tmp_path, variant, **options)
-    return make

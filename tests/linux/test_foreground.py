@@ -95,14 +95,14 @@ def test_how_a_run_ends_its_status_and_its_last_log_lines(tmp_path, variant, env
         assert (shop.folder / "lingerer-done").read_text() == "done"
 
 
-def test_previous_log_is_kept_and_a_run_without_log_folder_shows_each_line_once_in_local_time(instance):
-    shop = instance("returning")
+def test_previous_log_is_kept_and_a_run_without_log_folder_shows_each_line_once_in_local_time(tmp_path):
+    shop = Instance(tmp_path, "returning")
     shop.run()
     first = shop.log_file().read_text()
     shop.run()
     assert (shop.folder / "log" / "zrsvc-log.1.txt").read_text() == first
 
-    bare = instance("returning", name="bare", log=False)
+    bare = Instance(tmp_path, "returning", name="bare", log=False)
     before = time.time()
     status, out, _ = bare.run({"TZ": "ZRT-3"})  # three hours east of UTC
     assert status == 0
@@ -114,8 +114,8 @@ def test_previous_log_is_kept_and_a_run_without_log_folder_shows_each_line_once_
     assert int(before) - 1 <= stamp <= time.time() + 1
 
 
-def test_scm_commands_say_they_need_windows(instance):
-    shop = instance(None)
+def test_scm_commands_say_they_need_windows(tmp_path):
+    shop = Instance(tmp_path, None)
     done = subprocess.run([str(shop.exe), "-install", "shop"], capture_output=True)
     assert done.returncode == 2
     assert done.stdout.decode() == ("'-install' needs the Windows Service Control Manager; "

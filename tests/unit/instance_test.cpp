@@ -62,30 +62,22 @@ TEST(ComposeSearchAssignment, NamesTheFoldersInOrderThenWhatWasInheritedIfKept)
 }
 
 // The listing of a folder of its own below the temporary folder: every entry
-// with its type, and the paths it refuses as "no such file or directory".
+// with its type, links by what they lead to; and the paths it refuses as "no
+// such file or directory": none, missing, a file, 256 characters.
 TEST(DirListing, ListsEveryEntryWithItsTypeAndRefusesWhatIsNoFolder)
 {
     fs::path root = fs::temp_directory_path() / ("zrsvc-unit-" + std::to_string(std::random_device()()));
-    fs::create_directories(root / "lib.jar");
+    std::string longest = root.string() + "/";
+    longest += std::string(255 - longest.size(), 'd'); // listed, and its name is an entry
+    fs::create_directories(longest);
     std::ofstream(root / "a.jar") << "PK";
-    std::map<std::string, os_entry_type> expected = {{".", OS_ENTRY_DIRECTORY}, {"..", OS_ENTRY_DIRECTORY},
-                                                     {"a.jar", OS_ENTRY_FILE}, {"lib.jar", OS_ENTRY_DIRECTORY}};
-    // Links cannot be made everywhere (Wine reports success and makes none).
-    std::error_code ignored;
-    fs::create_directory_symlink(root / "lib.jar", root / "dir-link.jar", ignored);
-    if (fs::is_symlink(root / "dir-link.jar"))
-        expected["dir-link.jar"] = OS_ENTRY_DIRECTORY;
-    fs::create_symlink(root / "a.jar", root / "file-link.jar", ignored);
-    if (fs::is_symlink(root / "file-link.jar"))
-        expected["file-link.jar"] = OS_ENTRY_REPARSE_POINT;
-    // A path of 255 characters is listed, one of 256 is not.
-    std::string longest = root.string() + OS_PATH_SEPARATOR;
-    longest += std::string(255 - longest.size(), 'd');
-    fs::create_directory(longest);
-    expected[fs::path(longest).filename().string()] = OS_ENTRY_DIRECTORY;
-
+    fs::create_directory_symlink(longest, root / "dir-link.jar");
+    fs::create_symlink(root / "a.jar", root / "file-link.jar");
+    std::map<std::string, os_entry_type> expected = {
+        {".", OS_ENTRY_DIRECTORY}, {"..", OS_ENTRY_DIRECTORY}, {fs::path(longest).filename(), OS_ENTRY_DIRECTORY},
+        {"a.jar", OS_ENTRY_FILE}, {"dir-link.jar", OS_ENTRY_DIRECTORY}, {"file-link.jar", OS_ENTRY_REPARSE_POINT}};
     int error = 0;
-    os_dir* dir = os_dir_open((root.string() + OS_PATH_SEPARATOR).c_str(), &error);
+    os_dir* dir = os_dir_open((root.string() + "/").c_str(), &error);
     ASSERT_NE(nullptr, dir) << error;
     std::map<std::string, os_entry_type> listed;
     os_entry_type type;
@@ -93,15 +85,9 @@ TEST(DirListing, ListsEveryEntryWithItsTypeAndRefusesWhatIsNoFolder)
         listed[name] = type;
     os_dir_close(dir);
     EXPECT_EQ(expected, listed);
-
-    for (std::string path : {std::string(), (root / "missing").string(), (root / "a.jar").string(),
-                             longest + OS_PATH_SEPARATOR}) {
-        error = 0;
+    for (std::string path : {std::string(), (root / "missing").string(), (root / "a.jar").string(), longest + "/"}) {
         EXPECT_EQ(nullptr, os_dir_open(path.c_str(), &error)) << path;
         EXPECT_EQ(ENOENT, error) << path;
     }
-    dir = os_dir_open(longest.c_str(), &error);
-    EXPECT_NE(nullptr, dir);
-    os_dir_close(dir);
     fs::remove_all(root);
 }
