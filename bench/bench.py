@@ -26,8 +26,8 @@ os.environ.setdefault("ZRSVC_BUILD", str(WINDOWS))
 from conftest import Wine, make_layout, wait_for, winpath  # noqa: E402
 
 SVCCTL = WINDOWS / "tests" / "svcctl.exe"
-STOPTIME = WINDOWS / "tests" / "stoptime.exe"
-MINIMAL_SERVICE = WINDOWS / "tests" / "minimal_service.exe"
+STOPTIME = WINDOWS / "stoptime.exe"
+MINIMAL_SERVICE = WINDOWS / "minimal_service.exe"
 DOUBLE_DLL = WINDOWS / "tests" / "jvm" / "double" / "jvm.dll"
 
 ROWS = []

@@ -53,13 +53,11 @@ class Wine:
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         for name in ("ZR_JAVA_HOME", "JAVA_HOME"):
             self.env.pop(name, None)
-        self.holder = None
-        self.service_environment = {}
 
     def quiet(self, *args, timeout=180):
         """A Wine call whose streams lead nowhere: safe as the first of a session."""
-        subprocess.run(args, env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=timeout, check=False)
+        return subprocess.run(args, env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=timeout, check=False).returncode
 
     def start(self, service_environment):
         self.service_environment = dict(service_environment)
@@ -71,24 +69,16 @@ class Wine:
         for name, value in service_environment.items():
             self.quiet("wine", "reg", "add", ENVIRONMENT_KEY, "/v", name, "/d", value, "/f")
         self.quiet("wineserver", "-w")
-        self.holder = subprocess.Popen(["wine", str(HOLDER_EXE)], env=self.env,
-                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                       stderr=subprocess.DEVNULL, start_new_session=True)
-        # The holder may not have brought the session up yet, so the probe's
-        # streams must lead nowhere as well.
-        wait_for(lambda: subprocess.run(["wine", "cmd", "/c", "exit", "0"], env=self.env,
-                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL, timeout=60).returncode == 0,
-                 timeout=120, what="the Wine session")
+        self.holder = subprocess.Popen(["wine", str(HOLDER_EXE)], env=self.env, stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        wait_for(lambda: self.quiet("wine", "cmd", "/c", "exit", "0", timeout=60) == 0, timeout=120,
+                 what="the Wine session")
 
     def stop(self):
-        if self.holder is not None:
-            os.killpg(self.holder.pid, signal.SIGTERM)
-            self.holder.wait(timeout=30)
-        try:
-            subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
-        except subprocess.TimeoutExpired:
-            subprocess.run(["wineserver", "-k"], env=self.env)
+        os.killpg(self.holder.pid, signal.SIGTERM)
+        self.holder.wait(timeout=30)
+        if self.quiet("timeout", "60", "wineserver", "-w") != 0:
+            self.quiet("wineserver", "-k")
 
     @contextlib.contextmanager
     def unix_environment_only(self):

@@ -1,10 +1,6 @@
 """The instance layout under Wine: the log, the Java home, the PATH assignment
-and the class path, as -service and -console prepare them.
-
-Most runs use -console with the session's test-double VM playing "return";
--service is used only where it differs (started from a console, it fails at
-the dispatcher after Wine's wait of about 10 s).
-"""
+and the class path. Most runs use -console with the session's double playing
+"return"; -service from a console fails at the dispatcher after Wine's 10 s."""
 import os
 import re
 import shutil
@@ -13,7 +9,7 @@ import uuid
 
 import pytest
 
-from conftest import ZRSVC_EXE, winpath
+from conftest import DOUBLE_DLL, ZRSVC_EXE, winpath
 
 LOG_LINE = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d - (.*)")
 TERMINATED = "Terminated with exit code -1."
@@ -156,22 +152,48 @@ def test_log_file_path_must_fit_259_characters(wine, layout, folder_length, log_
     ("no room for conf", ["Class path too long: no room for its last entry 'conf' within 9999 characters",
                           "build_paths() failed: -1"]),
     ("class path too long", ["Class path too long while scanning '{base}lib': more than 9999 characters"]),
+    ("unreadable jvm.options", ["Cannot read the JVM options file: CreateFileA('{base}work\\shop\\conf\\jvm.options') "
+                                "failed: 5"]),
+    ("no entry point", ["Starting JVM", "GetProcAddress('{jdk}\\bin\\server\\jvm.dll', 'JNI_CreateJavaVM') failed: 127",
+                        "Create JVM failed!"]),
 ])
-def test_preparation_that_cannot_go_on_ends_the_process(wine, layout, case, last_lines):
+def test_preparation_that_cannot_go_on_ends_the_process(wine, layout, tmp_path, case, last_lines):
     shop = Shop(wine, layout)
-    name = "shop"
+    jdk, env = tmp_path / "jdk", None
     if case == "instance folder too long":
-        name = "i" * (260 - len(winpath(layout.base) + "\\work\\"))
+        shop.name = "i" * (260 - len(winpath(layout.base) + "\\work\\"))
     elif case == "no instance folder":
-        name = "nowhere"
+        shop.name = "nowhere"
     elif case == "no room for conf":
         fill_with_jars(layout.base / "bin", 9999 - PREFIX_LENGTH)
-    else:
+    elif case == "class path too long":
         fill_with_jars(layout.base / "lib", 10000 - PREFIX_LENGTH)
-    done = wine.run(layout.exe, "-console", name)
-    assert done.returncode == 255
-    expected = [line.format(name=name, base=shop.base) for line in last_lines] + [TERMINATED]
-    assert parse_console(done.stdout)[1][-len(expected):] == expected
+    elif case == "unreadable jvm.options":
+        (layout.base / "work" / "shop" / "conf" / "jvm.options").mkdir()
+    else:  # a library that loads but is no VM library
+        (jdk / "bin" / "server").mkdir(parents=True)
+        shutil.copy(DOUBLE_DLL.parents[1] / "libno_entry.dll", jdk / "bin" / "server" / "jvm.dll")
+        env = {"ZR_JAVA_HOME": winpath(jdk)}
+    status, _, messages = shop.run(env)
+    expected = [line.format(name=shop.name, base=shop.base, jdk=winpath(jdk)) for line in last_lines] + [TERMINATED]
+    assert (status, messages[-len(expected):]) == (255, expected)
+
+
+def test_the_vm_library_is_loaded_from_the_java_home_only(wine, layout):
+    """Copies of the double where a library loaded by its bare name would come
+    from: the executable's folder, the current directory (the instance
+    folder) and a folder of the new PATH."""
+    shop = Shop(wine, layout)
+    decoys = [layout.base / "bin", layout.base / "work" / "shop", layout.folder("jdbc/dll")]
+    for folder in decoys:
+        shutil.copy(DOUBLE_DLL, folder / "jvm.dll")
+        (folder / "jvm-script.txt").write_text("return\n")
+    server = wine.java_home / "bin" / "server"
+    (server / "jvm-calls.txt").unlink(missing_ok=True)
+    assert shop.run()[0] == 0
+    assert (server / "jvm-calls.txt").read_text().split("\n")[0].endswith(f"\tload\t{winpath(server)}\\jvm.dll")
+    for folder in decoys:
+        assert not (folder / "jvm-calls.txt").exists(), folder
 
 
 def test_executable_at_a_drive_root_ends_with_the_termination_line_only(wine):

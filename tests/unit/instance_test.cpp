@@ -15,27 +15,14 @@ namespace fs = std::filesystem;
 
 TEST(NormaliseJavaHome, TakesOffEnclosingQuotesOnceThenOneTrailingSeparator)
 {
-    const std::string s(1, OS_PATH_SEPARATOR);
     const std::pair<std::string, std::string> cases[] = {
-        {"\"C:" + s + "Program Files" + s + "jdk" + s + "\"", "C:" + s + "Program Files" + s + "jdk"},
-        {"C:" + s + "jdk" + s + s, "C:" + s + "jdk" + s},
-        {"\"a\"b\"c\"", "a\"b\"c"},
-        {"\"C:" + s + "jdk", "\"C:" + s + "jdk"},
-        {"\"" + s + "\"", ""},
+        {"\"/opt/my jdk/\"", "/opt/my jdk"}, {"/jdk//", "/jdk/"}, {"\"a\"b\"c\"", "a\"b\"c"},
+        {"\"/jdk", "\"/jdk"}, {"\"/\"", ""},
     };
-    for (const auto& [value, expected] : cases) {
-        std::string text = value;
-        normalise_java_home(&text[0]);
-        EXPECT_EQ(expected, text.c_str()) << value;
+    for (auto [value, expected] : cases) {
+        normalise_java_home(&value[0]);
+        EXPECT_EQ(expected, value.c_str());
     }
-}
-
-// A text written with Windows separators, in this platform's separators.
-static std::string native(std::string text)
-{
-    for (char& c : text)
-        c = c == '\\' ? OS_PATH_SEPARATOR : c == ';' ? OS_CLASS_PATH_SEPARATOR : c;
-    return text;
 }
 
 // PATH with the Java home's bin and server and the base directory's dll;
@@ -45,20 +32,19 @@ static std::string composed(bool keeps_inherited, const std::string& java_home, 
     os_search_variable variable = {"PATH", keeps_inherited,
         {{OS_BELOW_JAVA_HOME, "bin"}, {OS_BELOW_JAVA_HOME, "server"}, {OS_BELOW_BASE, "dll"}, {}}};
     char text[LONG_TEXT_CAPACITY];
-    int result = compose_search_assignment(text, variable, native(java_home).c_str(),
-                                           native("C:\\app\\").c_str(), inherited);
+    int result = compose_search_assignment(text, variable, java_home.c_str(), "/app/", inherited);
     return result == 0 ? text : "-1 " + std::string(text);
 }
 
 TEST(ComposeSearchAssignment, NamesTheFoldersInOrderThenWhatWasInheritedIfKept)
 {
-    EXPECT_EQ(native("PATH=C:\\jdk\\bin;C:\\jdk\\server;C:\\app\\dll"), composed(false, "C:\\jdk", "X"));
-    EXPECT_EQ(native("PATH=\\bin;\\server;C:\\app\\dll"), composed(false, "", nullptr));
-    EXPECT_EQ(native("PATH=C:\\jdk\\bin;C:\\jdk\\server;C:\\app\\dll;X"), composed(true, "C:\\jdk", "X"));
-    EXPECT_EQ(native("PATH=C:\\jdk\\bin;C:\\jdk\\server;C:\\app\\dll"), composed(true, "C:\\jdk", ""));
-    // 29 characters around the Java home, which comes twice: 29 + 2 * 4984 + 2 = 9999 fit.
-    EXPECT_EQ(LONG_TEXT_CAPACITY - 1u, composed(true, std::string(4984, 'j'), "XY").size());
-    EXPECT_EQ("-1 ", composed(true, std::string(4984, 'j'), "XYZ"));
+    EXPECT_EQ("PATH=/jdk/bin:/jdk/server:/app/dll", composed(false, "/jdk", "X"));
+    EXPECT_EQ("PATH=/bin:/server:/app/dll", composed(false, "", nullptr));
+    EXPECT_EQ("PATH=/jdk/bin:/jdk/server:/app/dll:X", composed(true, "/jdk", "X"));
+    EXPECT_EQ("PATH=/jdk/bin:/jdk/server:/app/dll", composed(true, "/jdk", ""));
+    // 27 characters around the Java home, which comes twice: 27 + 2 * 4984 + 4 = 9999 fit.
+    EXPECT_EQ(LONG_TEXT_CAPACITY - 1u, composed(true, std::string(4984, 'j'), "XYZW").size());
+    EXPECT_EQ("-1 ", composed(true, std::string(4984, 'j'), "XYZWV"));
 }
 
 // The listing of a folder of its own below the temporary folder: every entry
