@@ -7,10 +7,13 @@ import os
 import shutil
 import signal
 import subprocess
-import time
+import sys
 from pathlib import Path
 
 import pytest
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+from polling import wait_for  # noqa: E402
 
 REPO = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("ZRSVC_BUILD", REPO / "build" / "windows"))
@@ -26,16 +29,6 @@ def winpath(path):
     return "Z:" + str(path).replace("/", "\\")
 
 
-def wait_for(predicate, timeout=30.0, what="condition"):
-    """Polls predicate until it returns a true value; fails after timeout."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError(f"timed out after {timeout}s waiting for {what}")
-        time.sleep(0.05)
 
 
 def launch_failed(done):

@@ -6,8 +6,11 @@ service class of one variant of tests/java packed into lib/app.jar.
 import os
 import shutil
 import subprocess
-import time
+import sys
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+from polling import wait_for  # noqa: E402
 
 REPO = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("ZRSVC_NATIVE_BUILD", REPO / "build" / "native"))
@@ -15,16 +18,6 @@ CLASSES = BUILD / "tests" / "jvm" / "java"
 JAVA_HOME = Path(os.environ.get("ZR_TEST_JAVA_HOME", "/usr/lib/jvm/java-17-openjdk-amd64"))
 
 
-def wait_for(predicate, timeout=60.0, what="condition"):
-    """Polls predicate until it returns a true value; fails after timeout."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError(f"timed out after {timeout}s waiting for {what}")
-        time.sleep(0.05)
 
 
 class Instance:
