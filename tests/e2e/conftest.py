@@ -155,9 +155,12 @@ class Layout:
         return [line.split(" - ", 1)[1] for line in text.split("\r\n") if line]
 
 
-@pytest.fixture
-def layout(tmp_path):
-    base = tmp_path / "app"
+def make_layout(base):
     (base / "bin").mkdir(parents=True)
     shutil.copy(ZRSVC_EXE, base / "bin" / "zrsvc.exe")
     return Layout(base)
+
+
+@pytest.fixture
+def layout(tmp_path):
+    return make_layout(tmp_path / "app")
