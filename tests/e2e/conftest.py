@@ -152,7 +152,7 @@ class Layout:
     def log_lines(self, name):
         """The instance log's messages, without the timestamps."""
         text = self.log_file(name).read_bytes().decode("latin-1")
-        return [line.split(" - ", 1)[1] for line in text.split("\r\n") if line]
+        return [line.split(" - ", 1)[1] for line in text.split("\r\n") if " - " in line]
 
 
 def make_layout(base):

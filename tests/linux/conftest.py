@@ -60,7 +60,7 @@ class Instance:
     def log(self):
         """The messages of the instance log, without their timestamps."""
         text = self.log_file().read_text()
-        return [line.split(" - ", 1)[1] for line in text.splitlines()]
+        return [line.split(" - ", 1)[1] for line in text.splitlines() if " - " in line]
 
     def wait_log(self, line, proc):
         """Waits until the log holds the line (or the run has ended)."""

@@ -17,7 +17,8 @@ public class NTService {
         Process sleep = new ProcessBuilder("sleep", "60").start();
         sleep.destroy();
         seen += "destroyed " + (sleep.waitFor(30, TimeUnit.SECONDS) ? sleep.exitValue() : -1) + "\n";
-        Files.writeString(Path.of("checks"), seen);
+        // Whole or not at all: the test reads the file as soon as it exists.
+        Files.move(Files.writeString(Path.of("checks.part"), seen), Path.of("checks"), StandardCopyOption.ATOMIC_MOVE);
         stopped.await();
     }
 
