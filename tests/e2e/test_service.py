@@ -84,6 +84,8 @@ def service_for(wine, layout):
         if service.process_alive():
             wine.sc("stop", service.name)
             service.wait_status(state=STOPPED)
+        # A process still cleaning up would record into the next test's calls.
+        service.wait_gone()
         wine.run(layout.exe, "-uninstall", service.instance)
 
 
