@@ -174,7 +174,7 @@ int application_exit_code(int start_result)
 }
 
 // Sets the variable named before the first '=' of assignment to the rest,
-// replacing its whole value. An empty assignment sets nothing.
+// replacing its whole value.
 static void apply_assignment(const char* assignment)
 {
     const char* equals = strchr(assignment, '=');
@@ -228,14 +228,14 @@ void prepare_instance(const char* instance_name)
     }
     read_stop_timeout();
     for (const char* assignment : g_search_assignments) {
-        if (assignment[0] != '\0')
-            log_format("JVM '%s'", assignment);
+        if (assignment[0] == '\0')
+            continue;
+        log_format("JVM '%s'", assignment);
+        apply_assignment(assignment);
     }
     log_format("JVM '%s'", g_class_path_option);
     for (int i = 1; i < g_jvm_option_count; ++i)
         log_format("JVM '%s'", g_jvm_options[i]);
-    for (const char* assignment : g_search_assignments)
-        apply_assignment(assignment);
 }
 
 // The VM ends the process: during its creation that is a failed creation,
