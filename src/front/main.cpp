@@ -26,18 +26,37 @@ static int service(const char* service_name)
     return 0;
 }
 
+// When a command prints its usage instead of running: -service leaves a
+// missing name to its own check, -uninstall takes an empty name (an old
+// registration "ZR - " can still be removed), and an empty name would
+// register "ZR - ", a service that can never run, or run no instance.
+enum usage_rule { NO_USAGE, USAGE_WITHOUT_NAME, USAGE_WITHOUT_NAME_OR_EMPTY };
+
 struct command {
     const char* option;
     int (*handler)(const char* argument);
     bool needs_scm;
+    usage_rule usage;
 };
 
 static const command COMMANDS[] = {
-    {"-install", install, true},
-    {"-uninstall", uninstall, true},
-    {"-service", service, true},
-    {"-console", run_console, false},
+    {"-install", install, true, USAGE_WITHOUT_NAME_OR_EMPTY},
+    {"-uninstall", uninstall, true, USAGE_WITHOUT_NAME},
+    {"-service", service, true, NO_USAGE},
+    {"-console", run_console, false, USAGE_WITHOUT_NAME_OR_EMPTY},
 };
+
+static bool shows_usage(usage_rule rule, const char* name)
+{
+    if (rule == NO_USAGE)
+        return false;
+    return name == nullptr || (rule == USAGE_WITHOUT_NAME_OR_EMPTY && name[0] == '\0');
+}
+
+static void print_usage(const char* option)
+{
+    printf("Usage: zrsvc %s name\n\tWhere name is the name of folder in the 'work' folder.\n\n", option);
+}
 
 static int print_greeting()
 {
@@ -58,6 +77,10 @@ int main(int argc, char** argv)
             printf("'%s' needs the Windows Service Control Manager; here run an instance with -console name.\n",
                    c.option);
             return 2;
+        }
+        if (shows_usage(c.usage, argv[2])) {
+            print_usage(c.option);
+            return 0;
         }
         return c.handler(argv[2]);
     }

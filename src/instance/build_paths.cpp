@@ -8,10 +8,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
-const char* g_java_home = nullptr;
-char g_search_assignments[OS_SEARCH_VARIABLE_LIMIT][LONG_TEXT_CAPACITY];
-char g_class_path_option[LONG_TEXT_CAPACITY];
+// For each of OS_SEARCH_VARIABLES, in its order, "NAME=" and the variable's
+// new value.
+static char g_search_assignments[OS_SEARCH_VARIABLE_LIMIT][LONG_TEXT_CAPACITY];
+static char g_class_path_option[LONG_TEXT_CAPACITY];
 
 static const char VERSION_TEXT[] = "ZR NTService 1.0";
 
@@ -123,7 +125,7 @@ void normalise_java_home(char* java_home)
 
 // ZR_JAVA_HOME wins over JAVA_HOME whenever it is set, even when its value
 // turns out unusable. Ends the process when there is no usable value.
-static void resolve_java_home()
+static const char* resolve_java_home()
 {
     const char* value = os_getenv("ZR_JAVA_HOME");
     if (value == nullptr)
@@ -143,8 +145,8 @@ static void resolve_java_home()
         terminate(-1);
     }
     normalise_java_home(java_home);
-    g_java_home = java_home;
-    log_format("JAVA_HOME: '%s'", g_java_home);
+    log_format("JAVA_HOME: '%s'", java_home);
+    return java_home;
 }
 
 int compose_search_assignment(char* assignment, const os_search_variable& variable, const char* java_home,
@@ -171,11 +173,11 @@ int compose_search_assignment(char* assignment, const os_search_variable& variab
 
 // Composes the assignment of each of the platform's search variables from the
 // value it inherited. Returns 0, or -1 (logged) when one does not fit.
-static int compose_search_assignments(const char* base)
+static int compose_search_assignments(const char* java_home, const char* base)
 {
     for (int i = 0; OS_SEARCH_VARIABLES[i].name != nullptr; ++i) {
         const os_search_variable& variable = OS_SEARCH_VARIABLES[i];
-        if (compose_search_assignment(g_search_assignments[i], variable, g_java_home, base,
+        if (compose_search_assignment(g_search_assignments[i], variable, java_home, base,
                                       os_getenv(variable.name)) != 0) {
             log_format("%s too long: with the instance's folders it exceeds 9999 characters", variable.name);
             return -1;
@@ -184,7 +186,48 @@ static int compose_search_assignments(const char* base)
     return 0;
 }
 
-int build_paths(const char* instance_name)
+int parse_stop_timeout(const char* text)
+{
+    int seconds = 0;
+    for (const char* at = text; *at != '\0'; ++at) {
+        if (*at < '0' || *at > '9')
+            return -1;
+        seconds = seconds * 10 + (*at - '0');
+        if (seconds > MOST_STOP_TIMEOUT)
+            return -1;
+    }
+    return seconds >= 1 ? seconds : -1;
+}
+
+// The stop timeout of ZR_STOP_TIMEOUT, 0 when it is not set; any value
+// parse_stop_timeout refuses ends the process.
+static int read_stop_timeout()
+{
+    const char* value = os_getenv("ZR_STOP_TIMEOUT");
+    if (value == nullptr)
+        return 0;
+    int seconds = parse_stop_timeout(value);
+    if (seconds < 0) {
+        log_format("Invalid ZR_STOP_TIMEOUT '%s': a whole number of seconds from 1 to %d is expected", value,
+                   MOST_STOP_TIMEOUT);
+        terminate(-1);
+    }
+    return seconds;
+}
+
+// Logs each search assignment and sets its variable for the process, so that
+// the VM and the application find them.
+static void apply_search_assignments()
+{
+    for (int i = 0; OS_SEARCH_VARIABLES[i].name != nullptr; ++i) {
+        const char* name = OS_SEARCH_VARIABLES[i].name;
+        log_format("JVM '%s'", g_search_assignments[i]);
+        if (os_setenv(name, g_search_assignments[i] + strlen(name) + 1) != 0)
+            log_format("Cannot set %s: %lu", name, os_last_error());
+    }
+}
+
+int build_paths(const char* instance_name, jvm_launch* launch)
 {
     char base[PATH_CAPACITY];
     read_base_directory(base);
@@ -198,25 +241,30 @@ int build_paths(const char* instance_name)
     log_format("BASE PATH: '%s'", base);
     log_format("WORKING DIR PATH: '%s'", instance_folder);
     if (os_set_current_dir(instance_folder) != 0) {
-        log_format("Cannot change working dir: %d", static_cast<int>(os_last_error()));
+        log_format("Cannot change working dir: %lu", os_last_error());
         terminate(-1);
     }
-    resolve_java_home();
-    if (compose_search_assignments(base) != 0)
+    launch->java_home = resolve_java_home();
+    if (compose_search_assignments(launch->java_home, base) != 0)
         return -1;
 
     g_class_path_option[0] = '\0';
     if (bounded_append(g_class_path_option, LONG_TEXT_CAPACITY, "-Djava.class.path=") != 0)
         return -1;
-    scan_jar_folder(base, "bin");
-    scan_jar_folder(base, "lib");
-    scan_jar_folder(base, "jdbc");
+    for (const char* folder : {"bin", "lib", "jdbc"})
+        scan_jar_folder(base, folder, g_class_path_option);
     // The class path's last entry, relative: the instance folder's conf.
     if (bounded_append(g_class_path_option, LONG_TEXT_CAPACITY, "conf") != 0) {
         log_line("Class path too long: no room for its last entry 'conf' within 9999 characters");
         return -1;
     }
-    if (read_jvm_options(instance_folder, g_class_path_option) != 0)
+    launch->options[0] = g_class_path_option;
+    launch->option_count = 1;
+    if (read_jvm_options(instance_folder, launch) != 0)
         terminate(-1);
+    launch->stop_timeout = read_stop_timeout();
+    apply_search_assignments();
+    for (int i = 0; i < launch->option_count; ++i)
+        log_format("JVM '%s'", launch->options[i]);
     return 0;
 }

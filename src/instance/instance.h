@@ -3,27 +3,28 @@
 // assignments of the variables along which programs and native libraries are
 // looked for, and the Java class path.
 #pragma once
+#include "jvm/jvm_launch.h"
 #include "platform/os_process.h"
 #include "text/bounded_text.h"
 
-// Left behind by build_paths for the rest of the process: the Java home (null
-// before), the search assignments (for each of OS_SEARCH_VARIABLES, in its
-// order, "NAME=" and the variable's new value; those past the last variable
-// stay empty) and the class-path option ("-Djava.class.path=" and the class
-// path).
-extern const char* g_java_home;
-extern char g_search_assignments[OS_SEARCH_VARIABLE_LIMIT][LONG_TEXT_CAPACITY];
-extern char g_class_path_option[LONG_TEXT_CAPACITY];
+// The longest stop timeout ZR_STOP_TIMEOUT may set, in seconds: a day.
+enum { MOST_STOP_TIMEOUT = 86400 };
 
 // Prepares the instance: finds the base directory above the executable's
-// folder, opens the instance's log file and logs there, makes the instance
-// folder the current directory, takes the Java home from ZR_JAVA_HOME or
-// JAVA_HOME, composes the search assignments and the class-path option and
-// reads the VM's options (jvm_options.h). Returns 0, or -1 (logged) when a
-// search assignment or the class-path option's frame does not fit. Conditions
-// it cannot go on from (a refused conf/jvm.options among them) end the process
-// (terminate).
-int build_paths(const char* instance_name);
+// folder, claims the instance, opens its log file and logs there, makes the
+// instance folder the current directory, takes the Java home from
+// ZR_JAVA_HOME or JAVA_HOME, composes the class-path option and reads the
+// VM's options (jvm_options.h) and the stop timeout (ZR_STOP_TIMEOUT) into
+// launch, and sets the search variables (PATH, ...) for the process, logging
+// each of them and each VM option. Returns 0, or -1 (logged) when a search
+// assignment or the class-path option's frame does not fit. Conditions it
+// cannot go on from (a refused conf/jvm.options or stop timeout among them)
+// end the process (terminate).
+int build_paths(const char* instance_name, jvm_launch* launch);
+
+// The seconds of a stop timeout text: a whole number from 1 to
+// MOST_STOP_TIMEOUT, only digits. Returns -1 for any other text.
+int parse_stop_timeout(const char* text);
 
 // Sends the process's standard output and error, the VM's and the
 // application's included, to zrsvc-stdout.txt beside the instance's log file,
@@ -33,11 +34,11 @@ void capture_std_streams();
 
 // Adds every JAR file of the folder base_directory + folder_name (every file
 // or link to a file whose name contains ".jar" in any case) to the class-path
-// option; such an entry that is no file to read (a FIFO, a dangling link) or
+// option (capacity LONG_TEXT_CAPACITY); such an entry that is no file to read (a FIFO, a dangling link) or
 // whose name holds the class path separator is skipped with a line that says
 // why. Returns 0, or -1 when the folder cannot be listed (logged).
 // A class path that outgrows its buffer ends the process (terminate).
-int scan_jar_folder(const char* base_directory, const char* folder_name);
+int scan_jar_folder(const char* base_directory, const char* folder_name, char* class_path_option);
 
 // Takes a pair of enclosing double quotes off a Java home, then one trailing
 // path separator. In place.
@@ -50,6 +51,10 @@ void normalise_java_home(char* java_home);
 // (assignment emptied) when it does not fit.
 int compose_search_assignment(char* assignment, const os_search_variable& variable, const char* java_home,
                               const char* base_directory, const char* inherited);
+
+// Why a non-empty instance name is not one plain folder name below work;
+// null when it is one.
+const char* instance_name_fault(const char* name);
 
 // Checks that a non-empty instance name is one plain folder name below work:
 // not "." or "..", none of \ / : * ? " < > |, no control character, no

@@ -3,8 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-// Why the name is not one plain folder name; null when it is one.
-static const char* instance_name_fault(const char* name)
+const char* instance_name_fault(const char* name)
 {
     // Either would make the instance folder the work folder or the base.
     if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)

@@ -8,12 +8,10 @@
 #include <cstdio>
 #include <cstring>
 
-const char* g_jvm_options[1 + JVM_OPTIONS_MOST];
-int g_jvm_option_count = 0;
-
 // The whole file; each option taken from it ends where a zero is put behind
-// it. One byte more than the limit, to tell a file beyond it.
-static char g_options_text[JVM_OPTIONS_FILE_MOST + 1];
+// it. One byte more than the limit, to tell a file beyond it, and one for
+// the zero behind the last option.
+static char g_options_text[JVM_OPTIONS_FILE_MOST + 2];
 
 // The ways of setting the class path that the launchers know. The VM itself
 // knows only the first; whoever writes another means the class path as well.
@@ -41,24 +39,21 @@ static bool is_blank(char c)
     return c == ' ' || c == '\t';
 }
 
-// Logs that a line of the file is refused, showing shown characters of it.
-static void refuse_line(const char* path, int line, const char* text, int shown, const char* reason)
+// Says that a line is refused, showing shown characters of it. Returns -1.
+static int refuse_line(char* refusal, int line, const char* text, int shown, const char* reason)
 {
-    char message[LONG_TEXT_CAPACITY];
-    snprintf(message, sizeof message, "JVM options file '%s' line %d: '%.*s' refused: %s", path, line, shown, text,
-             reason);
-    log_line(message);
+    snprintf(refusal, LONG_TEXT_CAPACITY, "line %d: '%.*s' refused: %s", line, shown, text, reason);
+    return -1;
 }
 
 // Takes the option of one line (without its line end) unless it is blank or
-// a comment. Returns 0, or -1 after logging why the line is refused.
-static int take_line(const char* path, int number, char* line, size_t length)
+// a comment. Returns 0, or -1 with refusal set.
+static int take_line(int number, char* line, size_t length, jvm_launch* launch, char* refusal)
 {
     if (length > JVM_OPTION_LINE_MOST) {
         char reason[64];
         snprintf(reason, sizeof reason, "longer than %d characters (its start is shown)", JVM_OPTION_LINE_MOST);
-        refuse_line(path, number, line, SHOWN_OF_LONG_LINE, reason);
-        return -1;
+        return refuse_line(refusal, number, line, SHOWN_OF_LONG_LINE, reason);
     }
     size_t first = 0;
     while (first < length && is_blank(line[first]))
@@ -69,29 +64,27 @@ static int take_line(const char* path, int number, char* line, size_t length)
         return 0;
     char* option = line + first;
     int option_length = static_cast<int>(length - first);
-    if (memchr(option, '\0', length - first) != nullptr) {
-        refuse_line(path, number, option, option_length, "it holds a zero byte");
-        return -1;
-    }
+    if (memchr(option, '\0', length - first) != nullptr)
+        return refuse_line(refusal, number, option, option_length, "it holds a zero byte");
     line[length] = '\0';
-    if (sets_class_path(option)) {
-        refuse_line(path, number, option, option_length, "the class path comes from the instance's folders");
-        return -1;
-    }
-    if (g_jvm_option_count > JVM_OPTIONS_MOST) {
+    if (sets_class_path(option))
+        return refuse_line(refusal, number, option, option_length, "the class path comes from the instance's folders");
+    if (launch->option_count > JVM_OPTIONS_MOST) {
         char reason[64];
         snprintf(reason, sizeof reason, "more than %d options", JVM_OPTIONS_MOST);
-        refuse_line(path, number, option, option_length, reason);
-        return -1;
+        return refuse_line(refusal, number, option, option_length, reason);
     }
-    g_jvm_options[g_jvm_option_count++] = option;
+    launch->options[launch->option_count++] = option;
     return 0;
 }
 
-// Splits the text into lines ending in LF or CRLF and takes their options.
-// Returns 0, or -1 when a line is refused (logged).
-static int take_lines(const char* path, char* text, size_t length)
+int parse_jvm_options(char* text, size_t length, jvm_launch* launch, char* refusal)
 {
+    if (length > JVM_OPTIONS_FILE_MOST) {
+        snprintf(refusal, LONG_TEXT_CAPACITY, "refused: larger than %d bytes", JVM_OPTIONS_FILE_MOST);
+        return -1;
+    }
+    text[length] = '\0';
     static const char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
     size_t at = (length >= 3 && memcmp(text, BYTE_ORDER_MARK, 3) == 0) ? 3 : 0;
     for (int number = 1; at < length; ++number) {
@@ -102,17 +95,15 @@ static int take_lines(const char* path, char* text, size_t length)
             --line_length;
         // The zero put behind an option lands on its line end, a trimmed
         // blank or the byte after the text.
-        if (take_line(path, number, text + at, line_length) != 0)
+        if (take_line(number, text + at, line_length, launch, refusal) != 0)
             return -1;
         at = next;
     }
     return 0;
 }
 
-int read_jvm_options(const char* instance_folder, const char* class_path_option)
+int read_jvm_options(const char* instance_folder, jvm_launch* launch)
 {
-    g_jvm_options[0] = class_path_option;
-    g_jvm_option_count = 1;
     char path[2 * PATH_CAPACITY] = "";
     const char* separator = path_separator();
     if (append_pieces(path, sizeof path, {instance_folder, separator, "conf", separator, "jvm.options"}) != 0) {
@@ -121,23 +112,17 @@ int read_jvm_options(const char* instance_folder, const char* class_path_option)
     }
     size_t length = 0;
     const char* failed_call = "";
-    int result = os_read_file(path, g_options_text, sizeof g_options_text, &length, &failed_call);
+    int result = os_read_file(path, g_options_text, sizeof g_options_text - 1, &length, &failed_call);
     if (result == 1)
         return 0;
     if (result != 0) {
-        char message[LONG_TEXT_CAPACITY];
-        snprintf(message, sizeof message, "Cannot read the JVM options file: %s('%s') failed: %lu", failed_call, path,
-                 os_last_error());
-        log_line(message);
+        log_format("Cannot read the JVM options file: %s('%s') failed: %lu", failed_call, path, os_last_error());
         return -1;
     }
-    if (length > JVM_OPTIONS_FILE_MOST) {
-        char message[LONG_TEXT_CAPACITY];
-        snprintf(message, sizeof message, "JVM options file '%s' refused: larger than %d bytes", path,
-                 JVM_OPTIONS_FILE_MOST);
-        log_line(message);
+    char refusal[LONG_TEXT_CAPACITY];
+    if (parse_jvm_options(g_options_text, length, launch, refusal) != 0) {
+        log_format("JVM options file '%s' %s", path, refusal);
         return -1;
     }
-    g_options_text[length] = '\0';
-    return take_lines(path, g_options_text, length);
+    return 0;
 }

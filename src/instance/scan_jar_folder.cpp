@@ -4,22 +4,21 @@
 #include "log/log.h"
 #include "platform/os_dir.h"
 
-#include <cstdio>
 #include <cstring>
 
 // A class path that does not fit would reach the VM cut short or without its
 // "-Djava.class.path=": the service does not start rather than run without
 // some of its JARs.
-static void add_class_path_entry(const char* folder, const char* name)
+static void add_class_path_entry(char* class_path_option, const char* folder, const char* name)
 {
-    if (append_pieces(g_class_path_option, LONG_TEXT_CAPACITY,
+    if (append_pieces(class_path_option, LONG_TEXT_CAPACITY,
                       {folder, path_separator(), name, class_path_separator()}) != 0) {
         log_format("Class path too long while scanning '%s': more than 9999 characters", folder);
         terminate(-1);
     }
 }
 
-int scan_jar_folder(const char* base_directory, const char* folder_name)
+int scan_jar_folder(const char* base_directory, const char* folder_name, char* class_path_option)
 {
     char folder[PATH_CAPACITY] = "";
     bounded_append(folder, sizeof folder, base_directory);
@@ -34,9 +33,6 @@ int scan_jar_folder(const char* base_directory, const char* folder_name)
     }
     // The separator would split the entry in two; a FIFO would block the VM
     // as it opens the class path, before stop() can be called.
-    char separator_in_name[80];
-    snprintf(separator_in_name, sizeof separator_in_name,
-             "Skipping entry '%%s': its name holds '%c', the class path separator", OS_CLASS_PATH_SEPARATOR);
     os_entry_type type;
     while (const char* name = os_dir_next(dir, &type)) {
         // Links to files are taken like files; subfolders are not searched.
@@ -47,11 +43,12 @@ int scan_jar_folder(const char* base_directory, const char* folder_name)
             continue;
         }
         if (strchr(name, OS_CLASS_PATH_SEPARATOR) != nullptr) {
-            log_format(separator_in_name, name);
+            log_format("Skipping entry '%s': its name holds '%c', the class path separator", name,
+                       OS_CLASS_PATH_SEPARATOR);
             continue;
         }
         log_format("Adding entry to class path: '%s'", name);
-        add_class_path_entry(folder, name);
+        add_class_path_entry(class_path_option, folder, name);
     }
     os_dir_close(dir);
     return 0;

@@ -1,9 +1,9 @@
 #include "log/log.h"
 
-#include "jvm/jvm_host.h"
 #include "platform/os_process.h"
 #include "text/bounded_text.h"
 
+#include <cstdarg>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
@@ -81,29 +81,21 @@ void log_line(const char* message)
         fprintf(stdout, "%s - %s\n", stamp, shown);
 }
 
-// Each call formats into a buffer of its own, so that any thread may log at
-// any time: the VM calls its hooks on threads of its own, and a timeout
-// fires on a thread of its own.
-static void log_whole_or_empty(char* message, int length)
+// Each call formats into a buffer of its own, so that no thread waits for
+// another's formatting.
+void log_format(const char* format, ...)
 {
+    char message[LONG_TEXT_CAPACITY];
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(message, sizeof message, format, arguments);
+    va_end(arguments);
     if (length < 0 || length >= LONG_TEXT_CAPACITY)
         message[0] = '\0';
     log_line(message);
 }
 
-void log_format(const char* format, const char* text)
-{
-    char message[LONG_TEXT_CAPACITY];
-    log_whole_or_empty(message, snprintf(message, sizeof message, format, text));
-}
-
-void log_format(const char* format, int value)
-{
-    char message[LONG_TEXT_CAPACITY];
-    log_whole_or_empty(message, snprintf(message, sizeof message, format, value));
-}
-
-static void close_log_file()
+void close_log()
 {
     std::lock_guard<std::mutex> hold(g_sink_lock);
     if (g_sink != nullptr && g_sink != stdout)
@@ -113,20 +105,13 @@ static void close_log_file()
 
 void terminate(int code)
 {
-    destroy_jvm();
     log_format("Terminated with exit code %d.", code);
-    close_log_file();
+    close_log();
     exit(code);
 }
 
 void end_process_now(int code)
 {
-    close_log_file();
+    close_log();
     _Exit(code);
-}
-
-void release_all()
-{
-    destroy_jvm();
-    close_log_file();
 }

@@ -1,13 +1,14 @@
 // The log sink: every operational message of the process becomes one
 // timestamped line, "YYYY-MM-DD HH:MM:SS - message", flushed at once. The sink
-// is standard output until the instance's log file is opened.
+// is standard output until the instance's log file is opened. Any thread may
+// log at any time: the VM calls its hooks on threads of its own.
 #pragma once
 #include <cstdio>
 
 // Points the sink at standard output.
 void log_to_console();
 
-// Makes an open file the sink; it is closed by release_all or terminate.
+// Makes an open file the sink; it is closed by close_log or terminate.
 void log_to_file(FILE* file);
 
 // In the foreground every line is shown on standard output as well as written
@@ -21,21 +22,18 @@ bool log_sink_is_file();
 // (\n, \x07) except a leading tab. Nothing happens when there is no sink.
 void log_line(const char* message);
 
-// Formats one text or one number and logs it; safe from any thread. A
-// message longer than 9999 characters is not cut: the line is written with
-// an empty message.
-void log_format(const char* format, const char* text);
-void log_format(const char* format, int value);
+// Formats a message as printf does and logs it. A message longer than 9999
+// characters is not cut: the line is written with an empty message.
+void log_format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// The fatal exit: destroys the VM if one exists, logs the exit code, closes
-// the log file and ends the process through the standard exit.
+// Closes the log file; later lines go nowhere.
+void close_log();
+
+// The fatal exit: logs the exit code, closes the log file and ends the
+// process through the standard exit. Never runs while a VM exists.
 [[noreturn]] void terminate(int code);
 
 // Ends the process at once with code: closes the log file and exits without
-// destroying the VM, running the exit functions or waiting for any thread.
-// For the ends that must not wait for the application.
+// running the exit functions or waiting for any thread (a VM that still
+// exists included). For the ends that must not wait for the application.
 [[noreturn]] void end_process_now(int code);
-
-// The clean-up after a normal stop: destroys the VM if one exists and closes
-// the log file.
-void release_all();

@@ -9,11 +9,6 @@
 // Returns 0, or the C runtime's error number of the failure.
 int os_redirect_std_streams(const char* path, bool append);
 
-// Renames the file from to the name to, replacing an existing file of that
-// name. Returns 0, 1 when there is no file from (nor its folder), or -1
-// (os_last_error).
-int os_replace_file(const char* from, const char* to);
-
 // Calls on_stop, on a thread that is neither the caller's nor one of the
 // Java VM's, each time the user asks the foreground process to stop: Ctrl+C
 // or the console closing on Windows (Ctrl+Break stays with the VM's thread

@@ -23,8 +23,3 @@ os_dir* os_dir_open(const char* path, int* error);
 const char* os_dir_next(os_dir* dir, os_entry_type* type);
 
 void os_dir_close(os_dir* dir);
-
-// The C runtime's error number for an operating-system error code of a failed
-// file call, mapped as the runtime maps it. Where the codes are error numbers
-// already, the code itself.
-int os_error_number(unsigned long os_error);

@@ -43,6 +43,11 @@ extern const os_search_variable OS_SEARCH_VARIABLES[OS_SEARCH_VARIABLE_LIMIT + 1
 // The operating system's error code of the last failed call of this thread.
 unsigned long os_last_error();
 
+// The C runtime's error number for an operating-system error code of a failed
+// file call, mapped as the runtime maps it. Where the codes are error numbers
+// already, the code itself.
+int os_error_number(unsigned long os_error);
+
 // Writes the full path of the running executable into buffer. Returns the
 // number of characters written, 0 on failure (os_last_error tells why), or -1
 // when the path does not fit (the buffer is then emptied).
@@ -80,6 +85,11 @@ FILE* os_open_text_for_appending(const char* path);
 // meanwhile. Returns 0, 1 when there is no such file (nor its folder), or -1
 // with *failed_call naming the call that failed (os_last_error tells why).
 int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call);
+
+// Renames the file from to the name to, replacing an existing file of that
+// name. Returns 0, 1 when there is no file from (nor its folder), or -1
+// (os_last_error).
+int os_replace_file(const char* from, const char* to);
 
 // Converts a time to the local time of the system's time-zone settings.
 // Returns 0, or -1 when it cannot be converted.

@@ -33,6 +33,8 @@ struct os_service_status {
     unsigned long controls_accepted;
     unsigned long win32_exit_code;
     unsigned long service_exit_code;
+    unsigned long check_point;
+    unsigned long wait_hint; // milliseconds
 };
 
 // Hands the calling thread to the SCM dispatcher for the one service of the
@@ -42,6 +44,5 @@ int os_service_dispatch(const char* name, os_service_main_fn service_main);
 // Registers the control handler of the running service. Null on failure.
 void* os_service_register_handler(const char* name, os_control_handler_fn handler);
 
-// Reports the service's status (own-process type, check point and wait hint
-// 0). Returns 0, or -1.
+// Reports the service's status (own-process type). Returns 0, or -1.
 int os_service_report(void* status_handle, const os_service_status* status);

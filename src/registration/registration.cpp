@@ -23,11 +23,6 @@ static void compose_service_name(char* name, const char* instance_name)
     bounded_append(name, SERVICE_NAME_CAPACITY, instance_name);
 }
 
-void print_usage(const char* option)
-{
-    printf("Usage: zrsvc %s name\n\tWhere name is the name of folder in the 'work' folder.\n\n", option);
-}
-
 // Returns 0, -1 when the executable's path cannot be read (os_last_error), or
 // -2 when it does not fit.
 static int compose_command_line(char* command_line, const char* service_name)
@@ -46,11 +41,6 @@ static int compose_command_line(char* command_line, const char* service_name)
 
 int install_service(const char* instance_name)
 {
-    // An empty name would register "ZR - ", a service that can never run.
-    if (instance_name == nullptr || instance_name[0] == '\0') {
-        print_usage("-install");
-        return 0;
-    }
     // Also keeps the name from breaking the quoting of the command line.
     if (check_instance_name(instance_name) != 0)
         return 1;
@@ -86,10 +76,6 @@ int install_service(const char* instance_name)
 
 void uninstall_service(const char* instance_name)
 {
-    if (instance_name == nullptr) {
-        print_usage("-uninstall");
-        return;
-    }
     char service_name[SERVICE_NAME_CAPACITY];
     compose_service_name(service_name, instance_name);
     printf("Uninstalling service '%s' ...\n", service_name);

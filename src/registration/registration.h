@@ -2,11 +2,8 @@
 // Service Control Manager. Every outcome is printed on standard output.
 #pragma once
 
-// Prints the usage text of the command that takes an instance name, such as
-// "-install": "Usage: zrsvc -install name" and what the name is.
-void print_usage(const char* option);
-
-// Returns the process's exit status: 1 when the instance name is refused
+// Both take a name the command line gave. install_service returns the
+// process's exit status: 1 when the instance name is refused
 // (check_instance_name), else 0, whatever the SCM answered.
 int install_service(const char* instance_name);
 void uninstall_service(const char* instance_name);

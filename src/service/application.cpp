@@ -1,15 +1,12 @@
 #include "service/application.h"
 
 #include "instance/instance.h"
-#include "instance/jvm_options.h"
 #include "jvm/jvm_host.h"
 #include "log/log.h"
-#include "platform/os_process.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -25,23 +22,18 @@ static int g_stop_requests = 0;
 static bool g_stopping = false; // a thread is calling the application's stop()
 static bool g_cleanup_done = false;
 
-// Seconds from a stop request to the end of the process when start() has
-// not returned by then; 0 waits as long as start() takes.
-static std::atomic<int> g_stop_timeout{0};
-
 // How the mode tells the outside that the application has ended, when the
 // process ends without the normal road; null when nothing is to be told.
 static std::atomic<void (*)(int)> g_report_end{nullptr};
 
-enum { CLEANUP_SECONDS = 30, MOST_STOP_TIMEOUT = 86400, STOP_RETURN_GRACE_SECONDS = 3 };
+enum { CLEANUP_SECONDS = 30, STOP_RETURN_GRACE_SECONDS = 3 };
 
 void on_application_end(void (*report)(int exit_code))
 {
     g_report_end.store(report);
 }
 
-// Reports the end and ends the process at once, with exit_code.
-[[noreturn]] static void end_application(int exit_code)
+void end_application(int exit_code)
 {
     void (*report)(int) = g_report_end.load();
     if (report != nullptr)
@@ -61,7 +53,7 @@ static void call_stop()
 // Ends the process when start() has not returned within the stop timeout.
 static void watch_stop_timeout()
 {
-    int seconds = g_stop_timeout.load();
+    int seconds = g_launch.stop_timeout;
     {
         std::unique_lock<std::mutex> hold(g_life_lock);
         if (g_life_changed.wait_for(hold, std::chrono::seconds(seconds), [] { return g_start_returned; }))
@@ -88,7 +80,7 @@ int request_stop(void (*announce)())
         g_stopping = true;
         std::thread(call_stop).detach();
     }
-    if (g_stop_timeout.load() > 0)
+    if (g_launch.stop_timeout > 0)
         std::thread(watch_stop_timeout).detach();
     return STOP_REQUEST_TAKEN;
 }
@@ -141,7 +133,8 @@ static void wait_for_stop_to_return()
 void release_application()
 {
     wait_for_stop_to_return();
-    release_all();
+    destroy_jvm();
+    close_log();
     std::lock_guard<std::mutex> hold(g_life_lock);
     g_cleanup_done = true;
     g_life_changed.notify_all();
@@ -168,94 +161,9 @@ int application_exit_code(int start_result)
         return APPLICATION_NO_START;
     case START_THREW:
         return APPLICATION_START_THREW;
-    default:
+    case START_RETURNED:
         return 0;
-    }
-}
-
-// Sets the variable named before the first '=' of assignment to the rest,
-// replacing its whole value.
-static void apply_assignment(const char* assignment)
-{
-    const char* equals = strchr(assignment, '=');
-    if (equals == nullptr)
-        return;
-    char name[PATH_CAPACITY];
-    size_t length = static_cast<size_t>(equals - assignment);
-    if (length >= sizeof name)
-        return;
-    memcpy(name, assignment, length);
-    name[length] = '\0';
-    os_setenv(name, equals + 1);
-}
-
-// The seconds of a stop timeout text: a whole number from 1 to 86400, only
-// digits. Returns -1 for any other text.
-static int parse_stop_timeout(const char* text)
-{
-    int seconds = 0;
-    for (const char* at = text; *at != '\0'; ++at) {
-        if (*at < '0' || *at > '9')
-            return -1;
-        seconds = seconds * 10 + (*at - '0');
-        if (seconds > MOST_STOP_TIMEOUT)
-            return -1;
-    }
-    return seconds >= 1 ? seconds : -1;
-}
-
-// Takes the stop timeout from ZR_STOP_TIMEOUT, when set; a value that is not
-// a whole number of seconds from 1 to 86400 ends the process.
-static void read_stop_timeout()
-{
-    const char* value = os_getenv("ZR_STOP_TIMEOUT");
-    if (value == nullptr)
-        return;
-    int seconds = parse_stop_timeout(value);
-    if (seconds < 0) {
-        log_format("Invalid ZR_STOP_TIMEOUT '%s': a whole number of seconds from 1 to 86400 is expected", value);
-        terminate(-1);
-    }
-    g_stop_timeout.store(seconds);
-}
-
-void prepare_instance(const char* instance_name)
-{
-    int result = build_paths(instance_name);
-    if (result != 0) {
-        log_format("build_paths() failed: %d", result);
-        terminate(-1);
-    }
-    read_stop_timeout();
-    for (const char* assignment : g_search_assignments) {
-        if (assignment[0] == '\0')
-            continue;
-        log_format("JVM '%s'", assignment);
-        apply_assignment(assignment);
-    }
-    log_format("JVM '%s'", g_class_path_option);
-    for (int i = 1; i < g_jvm_option_count; ++i)
-        log_format("JVM '%s'", g_jvm_options[i]);
-}
-
-// The VM ends the process: during its creation that is a failed creation,
-// afterwards the application's end.
-static void vm_ends_process(int code, bool created)
-{
-    if (!created) {
-        log_line("Create JVM failed!");
-        terminate(-1);
-    }
-    log_format("The application ended the process with exit code %d", code);
-    end_application(code == 0 ? 0 : APPLICATION_EXITED);
-}
-
-void create_jvm_or_terminate()
-{
-    on_vm_exit(vm_ends_process);
-    log_line("Starting JVM");
-    if (!create_jvm(g_java_home, g_jvm_options, g_jvm_option_count)) {
-        log_line("Create JVM failed!");
-        terminate(-1);
+    default:
+        return -1;
     }
 }

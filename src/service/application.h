@@ -5,6 +5,7 @@
 // for the application (a stop timeout, the application's own exit, a clean-up
 // that does not finish) end the process at once.
 #pragma once
+#include "jvm/jvm_launch.h"
 
 // Results of request_stop.
 enum {
@@ -28,7 +29,7 @@ int run_start();
 
 // The clean-up after start() has returned, on the thread that created the
 // VM: waits until no thread is calling stop() (logging it when that takes a
-// while), then destroys the VM and closes the log (release_all).
+// while), then destroys the VM and closes the log.
 void release_application();
 
 // Waits until start() has returned, then at most 30 seconds for
@@ -42,9 +43,14 @@ void wait_for_cleanup();
 // reported.
 void on_application_end(void (*report)(int exit_code));
 
+// Reports the end as on_application_end set and ends the process at once,
+// with exit_code.
+[[noreturn]] void end_application(int exit_code);
+
 // What the end of start() means for the service's exit code and the
-// foreground process's exit status: 0 when start() returned normally, else
-// APPLICATION_NO_CLASS, APPLICATION_NO_START or APPLICATION_START_THREW.
+// foreground process's exit status: 0 when start() returned normally,
+// APPLICATION_NO_CLASS, APPLICATION_NO_START or APPLICATION_START_THREW, and
+// -1 for any other result.
 int application_exit_code(int start_result);
 
 // The service-specific exit codes and the foreground exit statuses.
@@ -58,15 +64,17 @@ enum {
     APPLICATION_CLEANUP_TIMEOUT = 7, // the clean-up did not finish in time (process exit status only)
 };
 
-// Prepares the instance as both modes need it: builds its paths and texts,
-// reads the stop timeout (ZR_STOP_TIMEOUT), logs the search assignments, the
-// class-path option and the instance's other VM options, and applies the
-// search assignments to the process. Ends the process when that cannot be
-// done.
+// The instance's launch: built by prepare_instance on the main thread before
+// the application's thread exists, only read afterwards.
+extern jvm_launch g_launch;
+
+// Prepares the instance as both modes need it (build_paths) into g_launch.
+// Ends the process when that cannot be done.
 void prepare_instance(const char* instance_name);
 
-// Creates the VM, logging that it does; a VM that cannot be created, or that
-// ends the process while being created, ends the process (-1). An end of the
-// process by the VM later on is logged with its exit code, reported
-// (on_application_end), and ends the process with 0 or APPLICATION_EXITED.
+// Creates the VM of g_launch, logging that it does; a VM that cannot be
+// created, or that ends the process while being created, ends the process
+// (-1). An end of the process by the VM later on is logged with its exit
+// code, reported (on_application_end), and ends the process with 0 or
+// APPLICATION_EXITED.
 void create_jvm_or_terminate();

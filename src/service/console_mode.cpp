@@ -1,16 +1,14 @@
 #include "service/service.h"
 
 #include "instance/instance.h"
-#include "jvm/jvm_host.h"
 #include "log/log.h"
 #include "platform/os_console.h"
 #include "platform/os_process.h"
-#include "registration/registration.h"
 #include "service/application.h"
 
 #include <thread>
 
-static int g_start_result = START_RETURNED;
+static int g_start_result = 0;
 
 // The first request stops the application; a second one, while the first
 // is under way or the clean-up runs, ends the process at once, as Ctrl+C
@@ -36,16 +34,12 @@ static void run_application()
 
 int run_console(const char* instance_name)
 {
-    if (instance_name == nullptr || instance_name[0] == '\0') {
-        print_usage("-console");
-        return 0;
-    }
     if (check_instance_name(instance_name) != 0)
         return 1;
     // Before any other thread exists: on POSIX the stop signals are blocked
     // for every thread created from here on.
     if (os_watch_stop_requests(stop_from_console) != 0) {
-        log_format("Cannot watch for Ctrl+C: %d", static_cast<int>(os_last_error()));
+        log_format("Cannot watch for Ctrl+C: %lu", os_last_error());
         terminate(-1);
     }
     log_echo_to_console(true);

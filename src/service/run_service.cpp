@@ -27,7 +27,7 @@ void run_service(const char* service_name)
     capture_std_streams();
 
     if (os_service_dispatch(service_name, service_main) != 0) {
-        log_format("StartServiceCtrlDispatcher() failed: %d", static_cast<int>(os_last_error()));
+        log_format("StartServiceCtrlDispatcher() failed: %lu", os_last_error());
         terminate(-1);
     }
     // The dispatcher returns once the stopped report is out, while the

@@ -20,13 +20,6 @@ int os_redirect_std_streams(const char* path, bool append)
     return error;
 }
 
-int os_replace_file(const char* from, const char* to)
-{
-    if (rename(from, to) == 0)
-        return 0;
-    return errno == ENOENT ? 1 : -1;
-}
-
 // Set before any other thread exists, only read afterwards.
 static void (*g_on_stop)() = nullptr;
 static sigset_t g_stop_signals;

@@ -87,8 +87,3 @@ void os_dir_close(os_dir* dir)
     closedir(dir->stream);
     delete dir;
 }
-
-int os_error_number(unsigned long os_error)
-{
-    return static_cast<int>(os_error);
-}

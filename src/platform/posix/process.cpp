@@ -48,6 +48,11 @@ unsigned long os_last_error()
     return static_cast<unsigned long>(errno);
 }
 
+int os_error_number(unsigned long os_error)
+{
+    return static_cast<int>(os_error);
+}
+
 int os_module_path(char* buffer, unsigned capacity)
 {
     if (capacity == 0)
@@ -122,6 +127,13 @@ int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length
     }
     close(fd);
     return 0;
+}
+
+int os_replace_file(const char* from, const char* to)
+{
+    if (rename(from, to) == 0)
+        return 0;
+    return errno == ENOENT ? 1 : -1;
 }
 
 int os_local_time(time_t when, struct tm* result)

@@ -1,5 +1,7 @@
 #include "platform/os_claim.h"
 
+#include "platform/win32/long_path.h"
+
 #include <windows.h>
 #include <atomic>
 #include <cstring>
@@ -14,23 +16,10 @@ enum { WORD_LENGTH = sizeof RUNNING - 1 };
 // the service thread.
 static std::atomic<HANDLE> g_claim{nullptr};
 
-// Opens the file at path; a path of MAX_PATH characters or more (an instance
-// folder of up to 259 characters and the lock file's name) is opened by its
-// long form, which only the wide call takes.
 static HANDLE open_file(const char* path, DWORD access, DWORD sharing, DWORD disposition)
 {
-    size_t length = strlen(path);
-    if (length < MAX_PATH)
-        return CreateFileA(path, access, sharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    bool network = path[0] == '\\' && path[1] == '\\';
-    const wchar_t* prefix = network ? L"\\\\?\\UNC" : L"\\\\?\\";
-    const char* rest = network ? path + 1 : path;
-    wchar_t wide[2 * MAX_PATH];
-    size_t at = wcslen(prefix);
-    wcscpy(wide, prefix);
-    if (MultiByteToWideChar(CP_ACP, 0, rest, -1, wide + at, static_cast<int>(2 * MAX_PATH - at)) == 0)
-        return INVALID_HANDLE_VALUE;
-    return CreateFileW(wide, access, sharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const char* failed_call = "";
+    return create_file_any_length(path, access, sharing, disposition, &failed_call);
 }
 
 static int write_word(HANDLE file, const char* word)

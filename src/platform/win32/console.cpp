@@ -1,6 +1,6 @@
 #include "platform/os_console.h"
 
-#include "platform/os_dir.h"
+#include "platform/os_process.h"
 
 #include <windows.h>
 #include <fcntl.h>
@@ -37,14 +37,6 @@ int os_redirect_std_streams(const char* path, bool append)
         SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(2)));
     }
     return error;
-}
-
-int os_replace_file(const char* from, const char* to)
-{
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
-        return 0;
-    DWORD error = GetLastError();
-    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 1 : -1;
 }
 
 static void (*g_on_stop)() = nullptr;

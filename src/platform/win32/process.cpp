@@ -1,8 +1,11 @@
 #include "platform/os_process.h"
 
+#include "platform/win32/long_path.h"
+
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +34,49 @@ void os_process_init()
 unsigned long os_last_error()
 {
     return GetLastError();
+}
+
+struct error_mapping {
+    unsigned long os_error;
+    int number;
+};
+
+// The C runtime's own table, so that a message reads as the runtime's would.
+static const error_mapping ERROR_NUMBERS[] = {
+    {ERROR_INVALID_FUNCTION, EINVAL}, {ERROR_FILE_NOT_FOUND, ENOENT},
+    {ERROR_PATH_NOT_FOUND, ENOENT}, {ERROR_TOO_MANY_OPEN_FILES, EMFILE},
+    {ERROR_ACCESS_DENIED, EACCES}, {ERROR_INVALID_HANDLE, EBADF},
+    {ERROR_ARENA_TRASHED, ENOMEM}, {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
+    {ERROR_INVALID_BLOCK, ENOMEM}, {ERROR_BAD_ENVIRONMENT, E2BIG},
+    {ERROR_BAD_FORMAT, ENOEXEC}, {ERROR_INVALID_ACCESS, EINVAL},
+    {ERROR_INVALID_DATA, EINVAL}, {ERROR_INVALID_DRIVE, ENOENT},
+    {ERROR_CURRENT_DIRECTORY, EACCES}, {ERROR_NOT_SAME_DEVICE, EXDEV},
+    {ERROR_NO_MORE_FILES, ENOENT}, {ERROR_LOCK_VIOLATION, EACCES},
+    {ERROR_BAD_NETPATH, ENOENT}, {ERROR_NETWORK_ACCESS_DENIED, EACCES},
+    {ERROR_BAD_NET_NAME, ENOENT}, {ERROR_FILE_EXISTS, EEXIST},
+    {ERROR_CANNOT_MAKE, EACCES}, {ERROR_FAIL_I24, EACCES},
+    {ERROR_INVALID_PARAMETER, EINVAL}, {ERROR_NO_PROC_SLOTS, EAGAIN},
+    {ERROR_DRIVE_LOCKED, EACCES}, {ERROR_BROKEN_PIPE, EPIPE},
+    {ERROR_DISK_FULL, ENOSPC}, {ERROR_INVALID_TARGET_HANDLE, EBADF},
+    {ERROR_WAIT_NO_CHILDREN, ECHILD}, {ERROR_CHILD_NOT_COMPLETE, ECHILD},
+    {ERROR_DIRECT_ACCESS_HANDLE, EBADF}, {ERROR_NEGATIVE_SEEK, EINVAL},
+    {ERROR_SEEK_ON_DEVICE, EACCES}, {ERROR_DIR_NOT_EMPTY, ENOTEMPTY},
+    {ERROR_NOT_LOCKED, EACCES}, {ERROR_BAD_PATHNAME, ENOENT},
+    {ERROR_MAX_THRDS_REACHED, EAGAIN}, {ERROR_LOCK_FAILED, EACCES},
+    {ERROR_ALREADY_EXISTS, EEXIST}, {ERROR_FILENAME_EXCED_RANGE, ENOENT},
+    {ERROR_NESTING_NOT_ALLOWED, EAGAIN}, {ERROR_NOT_ENOUGH_QUOTA, ENOMEM},
+};
+
+int os_error_number(unsigned long os_error)
+{
+    for (const error_mapping& m : ERROR_NUMBERS)
+        if (m.os_error == os_error)
+            return m.number;
+    if (os_error >= ERROR_WRITE_PROTECT && os_error <= ERROR_SHARING_BUFFER_EXCEEDED)
+        return EACCES;
+    if (os_error >= ERROR_INVALID_STARTING_CODESEG && os_error <= ERROR_INFLOOP_IN_RELOC_CHAIN)
+        return ENOEXEC;
+    return EINVAL;
 }
 
 int os_module_path(char* buffer, unsigned capacity)
@@ -104,29 +150,12 @@ FILE* os_open_text_for_appending(const char* path)
     return open_shared_text(path, true);
 }
 
-// Opens the file for reading, letting others read, write and delete it.
-// INVALID_HANDLE_VALUE on failure, with *failed_call naming the call.
-static HANDLE open_for_reading(const char* path, const char** failed_call)
-{
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    if (strlen(path) < MAX_PATH || path[1] != ':') {
-        *failed_call = "CreateFileA";
-        return CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
-    // The ANSI call stops at MAX_PATH; the wide one with a "\\?\" path does
-    // not, and a file below an instance folder near that limit may be longer.
-    wchar_t wide[4 + 1024] = L"\\\\?\\";
-    *failed_call = "MultiByteToWideChar";
-    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide + 4, 1024) == 0)
-        return INVALID_HANDLE_VALUE;
-    *failed_call = "CreateFileW";
-    return CreateFileW(wide, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call)
 {
     *length = 0;
-    HANDLE file = open_for_reading(path, failed_call);
+    // Others may read, write and delete it meanwhile.
+    HANDLE file = create_file_any_length(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         OPEN_EXISTING, failed_call);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 1 : -1;
@@ -148,6 +177,14 @@ int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length
     }
     CloseHandle(file);
     return 0;
+}
+
+int os_replace_file(const char* from, const char* to)
+{
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
+        return 0;
+    DWORD error = GetLastError();
+    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 1 : -1;
 }
 
 int os_local_time(time_t when, struct tm* result)

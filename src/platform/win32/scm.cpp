@@ -73,5 +73,7 @@ int os_service_report(void* status_handle, const os_service_status* status)
     record.dwControlsAccepted = status->controls_accepted;
     record.dwWin32ExitCode = status->win32_exit_code;
     record.dwServiceSpecificExitCode = status->service_exit_code;
+    record.dwCheckPoint = status->check_point;
+    record.dwWaitHint = status->wait_hint;
     return SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(status_handle), &record) ? 0 : -1;
 }

@@ -1,0 +1,128 @@
+#include "jvm/vm_hooks.h"
+
+#include "jvm/jvm_host.h"
+#include "log/log.h"
+#include "text/bounded_text.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+// Set before the creation; called by the VM's exit and abort hooks, on
+// whatever thread the VM ends the process from.
+static std::atomic<vm_exit_handler> g_exit_handler{nullptr};
+
+// True from the creation's successful return on, for the hooks to tell an
+// end during the creation from a later one.
+static std::atomic<bool> g_created{false};
+
+// The VM prints from any of its threads, a message often in several pieces;
+// the unfinished line waits in g_vm_line for its end. Guarded by
+// g_vm_text_lock, like the buffer each piece is formatted into.
+static std::mutex g_vm_text_lock;
+static char g_vm_text[LONG_TEXT_CAPACITY];
+static char g_vm_line[LONG_TEXT_CAPACITY];
+static size_t g_vm_line_length = 0;
+
+// Logs the unfinished line of the VM's output, if any. The caller holds
+// g_vm_text_lock.
+static void end_vm_line()
+{
+    if (g_vm_line_length == 0)
+        return;
+    g_vm_line[g_vm_line_length] = '\0';
+    g_vm_line_length = 0;
+    log_line(g_vm_line);
+}
+
+// Adds a piece of the VM's output: every line it ends becomes a log line
+// (empty ones are left out), and a line longer than a log line goes on in
+// the next. The caller holds g_vm_text_lock.
+static void take_vm_text(const char* text)
+{
+    for (; *text != '\0'; ++text) {
+        if (*text == '\n' || *text == '\r') {
+            end_vm_line();
+            continue;
+        }
+        if (g_vm_line_length == sizeof g_vm_line - 1)
+            end_vm_line();
+        g_vm_line[g_vm_line_length++] = *text;
+    }
+}
+
+void flush_vm_text()
+{
+    std::lock_guard<std::mutex> hold(g_vm_text_lock);
+    end_vm_line();
+}
+
+// The VM's vfprintf hook: what the VM prints goes to standard error whole
+// and into the log. Returns the length of the text, or a negative number
+// when it cannot be formatted.
+__attribute__((format(printf, 2, 0))) static jint JNICALL print_vm_text(FILE*, const char* format,
+                                                                      va_list arguments)
+{
+    std::lock_guard<std::mutex> hold(g_vm_text_lock);
+    va_list copy;
+    va_copy(copy, arguments);
+    int length = vsnprintf(g_vm_text, sizeof g_vm_text, format, copy);
+    va_end(copy);
+    // The stream is one of the VM's C runtime, which need not be this
+    // program's: standard error stands for both of the VM's streams.
+    vfprintf(stderr, format, arguments);
+    if (length < 0)
+        return length;
+    take_vm_text(g_vm_text);
+    if (length >= static_cast<int>(sizeof g_vm_text)) {
+        end_vm_line();
+        log_format("The VM's message above is cut short; its length: %d", length);
+    }
+    return length;
+}
+
+// The VM's exit hook: the VM is about to end the process with code, for the
+// application called System.exit() or the VM gave up. Does not return.
+static void JNICALL vm_exits(jint code)
+{
+    flush_vm_text();
+    vm_exit_handler handler = g_exit_handler.load();
+    if (handler != nullptr)
+        handler(code, g_created.load());
+    exit(code);
+}
+
+// The VM's abort hook: the VM gives up during its creation (a heap too
+// small, say), or aborts later on a fatal error. The first goes to the exit
+// handler; after the second the VM ends the process its own way (with a
+// core dump where configured).
+static void JNICALL vm_aborts()
+{
+    flush_vm_text();
+    vm_exit_handler handler = g_exit_handler.load();
+    if (handler != nullptr && !g_created.load())
+        handler(1, false);
+    log_line("The Java VM aborted the process");
+}
+
+void on_vm_exit(vm_exit_handler handler)
+{
+    g_exit_handler.store(handler);
+}
+
+void vm_hooks_created()
+{
+    g_created.store(true);
+}
+
+void put_vm_hooks(JavaVMOption* options)
+{
+    options[0].optionString = const_cast<char*>("vfprintf");
+    options[0].extraInfo = reinterpret_cast<void*>(print_vm_text);
+    options[1].optionString = const_cast<char*>("exit");
+    options[1].extraInfo = reinterpret_cast<void*>(vm_exits);
+    options[2].optionString = const_cast<char*>("abort");
+    options[2].extraInfo = reinterpret_cast<void*>(vm_aborts);
+}

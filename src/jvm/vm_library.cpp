@@ -1,0 +1,37 @@
+#include "jvm/vm_library.h"
+
+#include "log/log.h"
+#include "platform/os_library.h"
+#include "platform/os_process.h"
+#include "text/bounded_text.h"
+
+create_vm_function bind_vm_library(const char* java_home)
+{
+    char path[PATH_CAPACITY] = "";
+    if (bounded_copy(path, sizeof path, java_home) != 0 || bounded_append(path, sizeof path, OS_JVM_LIBRARY) != 0) {
+        log_format("Java home '%s' is too long: its VM library path exceeds %d characters", java_home,
+                   PATH_CAPACITY - 1);
+        return nullptr;
+    }
+    // A relative Java home would be looked up from the current directory,
+    // the instance folder, which the application writes to.
+    if (!os_path_is_absolute(path)) {
+        log_format("Java home '%s' is not an absolute path: the VM library is not loaded from it", java_home);
+        return nullptr;
+    }
+    os_use_native_separators(path);
+    char reason[2 * PATH_CAPACITY];
+    void* library = os_load_library(path);
+    if (library == nullptr) {
+        os_library_error(reason, sizeof reason);
+        log_format("%s('%s') failed: %s", OS_LOAD_LIBRARY_CALL, path, reason);
+        return nullptr;
+    }
+    void* entry = os_find_symbol(library, "JNI_CreateJavaVM");
+    if (entry == nullptr) {
+        os_library_error(reason, sizeof reason);
+        log_format("%s('%s', 'JNI_CreateJavaVM') failed: %s", OS_FIND_SYMBOL_CALL, path, reason);
+        return nullptr;
+    }
+    return reinterpret_cast<create_vm_function>(entry);
+}

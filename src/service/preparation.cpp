@@ -1,0 +1,38 @@
+#include "service/application.h"
+
+#include "instance/instance.h"
+#include "jvm/jvm_host.h"
+#include "log/log.h"
+
+jvm_launch g_launch;
+
+void prepare_instance(const char* instance_name)
+{
+    int result = build_paths(instance_name, &g_launch);
+    if (result != 0) {
+        log_format("build_paths() failed: %d", result);
+        terminate(-1);
+    }
+}
+
+// The VM ends the process: during its creation that is a failed creation,
+// afterwards the application's end.
+static void vm_ends_process(int code, bool created)
+{
+    if (!created) {
+        log_line("Create JVM failed!");
+        terminate(-1);
+    }
+    log_format("The application ended the process with exit code %d", code);
+    end_application(code == 0 ? 0 : APPLICATION_EXITED);
+}
+
+void create_jvm_or_terminate()
+{
+    on_vm_exit(vm_ends_process);
+    log_line("Starting JVM");
+    if (!create_jvm(g_launch)) {
+        log_line("Create JVM failed!");
+        terminate(-1);
+    }
+}
