@@ -40,28 +40,16 @@ def test_a_start_at_once_after_a_stop_waits_for_the_previous_run_to_clean_up(ser
     assert previous.read_bytes().endswith(b" - Invoking stop()\r\n")
 
 
-NAMES = [
-    (".", ".", "'.' and '..' name no folder of their own"),
-    ("..", "..", "'.' and '..' name no folder of their own"),
-    ("a/b", "a/b", "it holds one of \\ / : * ? \" < > |"),
-    ("a\\b", "a\\b", "it holds one of \\ / : * ? \" < > |"),
-    ('a" "x', 'a" "x', "it holds one of \\ / : * ? \" < > |"),
-    ("a\tb", "a\\tb", "it holds a control character"),
-    ("shop.", "shop.", "it ends with a blank or a dot"),
-    ("shop ", "shop ", "it ends with a blank or a dot"),
-]
-
-
+# The name rules are a unit table; here each command that checks a name
+# shows that a refused one is said on the console and touches nothing.
 @pytest.mark.parametrize("command, prefix, status", [("-install", "", 1), ("-console", "", 1),
                                                      ("-service", "ZR - ", 255)])
-@pytest.mark.parametrize("name, shown, why", NAMES, ids=[repr(name) for name, _, _ in NAMES])
-def test_instance_names_that_are_not_one_plain_folder_name_are_refused(wine, layout, command, prefix, status,
-                                                                       name, shown, why):
+def test_an_instance_name_that_is_not_one_plain_folder_name_is_refused(wine, layout, command, prefix, status):
     layout.folder("work")
-    done = wine.run(layout.exe, command, prefix + name)
+    done = wine.run(layout.exe, command, prefix + "a\tb")
     assert done.returncode == status
     lines = done.stdout.decode("latin-1").split("\r\n")
-    assert lines[0] == f"Invalid instance name '{shown}': {why}"
+    assert lines[0] == "Invalid instance name 'a\\tb': it holds a control character"
     # Nothing registered (no "Installing ..."), nothing created or claimed.
     assert len(lines) == (3 if command == "-service" else 2)
     assert sorted(os.listdir(layout.base)) == ["bin", "work"] and os.listdir(layout.base / "work") == []

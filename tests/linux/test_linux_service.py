@@ -36,6 +36,8 @@ def test_standard_output_closed_or_without_reader_leaves_the_run_and_its_log_who
     proc = instance.start(stdout=writer, preexec_fn=(lambda: os.close(1)) if closed else None)
     os.close(writer)
     assert proc.wait(timeout=120) == 0 and instance.log() == preparation(instance)
+    # The console text went nowhere, not into a file the run opened first.
+    assert (instance.folder / "zrsvc.lock").read_bytes() in (b"running\n", b"closing\n")
 
 
 @pytest.mark.parametrize("variant, status, outcome", [("blocking", 0, "inactive"), ("nostart", 2, "restarted")])

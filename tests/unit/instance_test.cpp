@@ -25,6 +25,34 @@ TEST(NormaliseJavaHome, TakesOffEnclosingQuotesOnceThenOneTrailingSeparator)
     }
 }
 
+// Instance names: one plain folder name below work, or why not.
+TEST(InstanceName, IsOnePlainFolderNameOrSaysWhyNot)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"shop", nullptr}, {"east wing", nullptr}, {".shop", nullptr}, {"a..b", nullptr},
+        {".", "'.' and '..' name no folder of their own"}, {"..", "'.' and '..' name no folder of their own"},
+        {"a/b", "it holds one of \\ / : * ? \" < > |"}, {"a\\b", "it holds one of \\ / : * ? \" < > |"},
+        {"a:b", "it holds one of \\ / : * ? \" < > |"}, {"a*", "it holds one of \\ / : * ? \" < > |"},
+        {"a?", "it holds one of \\ / : * ? \" < > |"}, {"a\" \"x", "it holds one of \\ / : * ? \" < > |"},
+        {"<a>", "it holds one of \\ / : * ? \" < > |"}, {"a|b", "it holds one of \\ / : * ? \" < > |"},
+        {"a\tb", "it holds a control character"}, {"a\x7f", "it holds a control character"},
+        {"shop.", "it ends with a blank or a dot"}, {"shop ", "it ends with a blank or a dot"},
+    };
+    for (auto [name, why] : cases)
+        EXPECT_STREQ(why, instance_name_fault(name)) << name;
+}
+
+// ZR_STOP_TIMEOUT: whole seconds from 1 to a day, digits only.
+TEST(StopTimeout, IsAWholeNumberOfSecondsFromOneToADay)
+{
+    const std::pair<const char*, int> cases[] = {
+        {"1", 1}, {"60", 60}, {"0060", 60}, {"86400", 86400}, {"86401", -1}, {"0", -1}, {"", -1},
+        {"-5", -1}, {"+5", -1}, {" 5", -1}, {"5s", -1}, {"99999999999999999999", -1},
+    };
+    for (auto [text, seconds] : cases)
+        EXPECT_EQ(seconds, parse_stop_timeout(text)) << text;
+}
+
 // PATH with the Java home's bin and server and the base directory's dll;
 // "-1 " and the emptied text when it does not fit.
 static std::string composed(bool keeps_inherited, const std::string& java_home, const char* inherited)

@@ -1,7 +1,4 @@
 #include "log/log.h"
-#include "platform/os_scm.h"
-#include "service/application.h"
-#include "service/service.h"
 
 #include <gtest/gtest.h>
 
@@ -52,17 +49,4 @@ TEST_F(LogCapture, LinesAreFlushedWholeOrEmpty)
     log_format("JVM '%s'", (fits + "d").c_str());
     log_format("build_paths() failed: %d", -1);
     EXPECT_EQ((lines{"JVM '" + fits + "'", "", "build_paths() failed: -1"}), messages());
-}
-
-// The control handler without an SCM around it and without a VM: a control
-// taken as a stop request keeps the application's start() from being called.
-TEST_F(LogCapture, ShutdownIsAStopRequestAndOtherControlsAreIgnored)
-{
-    for (unsigned long ignored : {2ul, 3ul, 4ul, 128ul})
-        control_handler(ignored);
-    EXPECT_EQ(lines{}, messages());
-    control_handler(OS_CONTROL_SHUTDOWN);
-    run_start();
-    control_handler(OS_CONTROL_STOP); // late: start() is over
-    EXPECT_EQ(lines{"Stop requested before the application started: start() is not called"}, messages());
 }

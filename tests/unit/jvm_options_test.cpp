@@ -1,0 +1,71 @@
+#include "instance/jvm_options.h"
+#include "text/bounded_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+// A jvm.options text and what is taken of it: the options behind the
+// class-path option, or the refusal.
+struct options_case {
+    const char* name;
+    std::string text;
+    std::vector<std::string> options;
+    std::string refusal;
+};
+
+static const std::string CLASS_PATH = "refused: the class path comes from the instance's folders";
+
+static std::string repeated(const std::string& text, int times)
+{
+    std::string result;
+    for (int i = 0; i < times; ++i)
+        result += text;
+    return result;
+}
+
+static const options_case CASES[] = {
+    {"trimmed options in order, comments and blank lines skipped",
+     "\xEF\xBB\xBF# heap\r\n  -Xmx48m \r\n\r\n  #\n\t-Dzr.test=a b\t", {"-Xmx48m", "-Dzr.test=a b"}, ""},
+    {"an option set twice is passed twice", "-Da=1\n-Da=2\n", {"-Da=1", "-Da=2"}, ""},
+    {"a line of 4095 characters", "-D" + std::string(4093, 'x'), {"-D" + std::string(4093, 'x')}, ""},
+    {"256 options", repeated("-Da\n", 256), std::vector<std::string>(256, "-Da"), ""},
+    {"the class-path property", "-Xmx64m\n-Djava.class.path=x\n", {}, "line 2: '-Djava.class.path=x' " + CLASS_PATH},
+    {"-classpath with a blank", "-classpath x\n", {}, "line 1: '-classpath x' " + CLASS_PATH},
+    {"--class-path with =", " --class-path=x", {}, "line 1: '--class-path=x' " + CLASS_PATH},
+    {"-cp alone", "-cp", {}, "line 1: '-cp' " + CLASS_PATH},
+    {"a longer word is no class-path option", "-cpx\n-classpathy", {"-cpx", "-classpathy"}, ""},
+    {"a line of 4096 characters", "-D" + std::string(4094, 'x'), {},
+     "line 1: '-D" + std::string(38, 'x') + "' refused: longer than 4095 characters (its start is shown)"},
+    {"257 options", repeated("-Da\n", 257), {}, "line 257: '-Da' refused: more than 256 options"},
+    {"a zero byte", std::string("-Da\n-D\0b\n", 9), {}, "line 2: '-D' refused: it holds a zero byte"},
+    {"a file beyond 65536 bytes", std::string(65537, '#'), {}, "refused: larger than 65536 bytes"},
+};
+
+static void PrintTo(const options_case& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class JvmOptions : public testing::TestWithParam<options_case> {};
+
+TEST_P(JvmOptions, TakesEachLinesOptionOrRefusesTheFile)
+{
+    const options_case& c = GetParam();
+    std::vector<char> text(c.text.begin(), c.text.end());
+    text.push_back('?'); // the room for the zero behind the last option
+    jvm_launch launch = {};
+    launch.options[0] = "-Djava.class.path=conf";
+    launch.option_count = 1;
+    char refusal[LONG_TEXT_CAPACITY] = "";
+    int result = parse_jvm_options(text.data(), c.text.size(), &launch, refusal);
+    std::vector<std::string> taken(launch.options + 1, launch.options + launch.option_count);
+    EXPECT_EQ(c.refusal.empty() ? 0 : -1, result) << c.name;
+    EXPECT_EQ(c.refusal, refusal) << c.name;
+    if (c.refusal.empty()) {
+        EXPECT_EQ(c.options, taken) << c.name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, JvmOptions, testing::ValuesIn(CASES));

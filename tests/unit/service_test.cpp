@@ -1,0 +1,33 @@
+#include "log/log.h"
+#include "platform/os_scm.h"
+#include "service/application.h"
+#include "service/service.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+// The control handler without an SCM around it and without a VM: a control
+// taken as a stop request keeps the application's start() from being called.
+// ctest runs each test in a process of its own, so the stop request taken
+// here stays with this test.
+TEST(ControlHandler, ShutdownIsAStopRequestAndOtherControlsAreIgnored)
+{
+    std::string path = ::testing::TempDir() + "control_handler_log.txt";
+    FILE* file = fopen(path.c_str(), "w");
+    log_to_file(file);
+    for (unsigned long ignored : {2ul, 3ul, 4ul, 128ul})
+        control_handler(ignored);
+    control_handler(OS_CONTROL_SHUTDOWN);
+    run_start();
+    control_handler(OS_CONTROL_STOP); // late: start() is over
+    log_to_console();
+    fclose(file);
+    std::ifstream in(path);
+    std::string line, messages;
+    while (std::getline(in, line))
+        messages += line.substr(22) + "\n";
+    EXPECT_EQ("Stop requested before the application started: start() is not called\n", messages);
+    std::remove(path.c_str());
+}
