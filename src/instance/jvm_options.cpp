@@ -13,22 +13,36 @@
 // the zero behind the last option.
 static char g_options_text[JVM_OPTIONS_FILE_MOST + 2];
 
-// The ways of setting the class path that the launchers know. The VM itself
-// knows only the first; whoever writes another means the class path as well.
-static const char* const CLASS_PATH_OPTIONS[] = {"-Djava.class.path", "-cp", "-classpath", "--class-path"};
+// Options the instance's own settings stand for. The ways of setting the
+// class path that the launchers know: the VM itself knows only the first;
+// whoever writes another means the class path as well. A further options
+// file could set the class path, and would hide options from the log.
+struct refused_option {
+    const char* word;
+    const char* reason;
+};
+static const char CLASS_PATH_REASON[] = "the class path comes from the instance's folders";
+static const refused_option REFUSED_OPTIONS[] = {
+    {"-Djava.class.path", CLASS_PATH_REASON},
+    {"-cp", CLASS_PATH_REASON},
+    {"-classpath", CLASS_PATH_REASON},
+    {"--class-path", CLASS_PATH_REASON},
+    {"-XX:VMOptionsFile", "the instance's options file is jvm.options"},
+};
 
-// True when the option is one of them, alone or followed by '=' or a blank.
-static bool sets_class_path(const char* option)
+// Why the option is refused: it is one of REFUSED_OPTIONS, alone or followed
+// by '=' or a blank. Null when it is not refused.
+static const char* refusal_reason(const char* option)
 {
-    for (const char* word : CLASS_PATH_OPTIONS) {
-        size_t length = strlen(word);
-        if (strncmp(option, word, length) != 0)
+    for (const refused_option& refused : REFUSED_OPTIONS) {
+        size_t length = strlen(refused.word);
+        if (strncmp(option, refused.word, length) != 0)
             continue;
         char next = option[length];
         if (next == '\0' || next == '=' || next == ' ' || next == '\t')
-            return true;
+            return refused.reason;
     }
-    return false;
+    return nullptr;
 }
 
 // How much of a line beyond the limit its refusal shows.
@@ -67,8 +81,8 @@ static int take_line(int number, char* line, size_t length, jvm_launch* launch, 
     if (memchr(option, '\0', length - first) != nullptr)
         return refuse_line(refusal, number, option, option_length, "it holds a zero byte");
     line[length] = '\0';
-    if (sets_class_path(option))
-        return refuse_line(refusal, number, option, option_length, "the class path comes from the instance's folders");
+    if (const char* reason = refusal_reason(option))
+        return refuse_line(refusal, number, option, option_length, reason);
     if (launch->option_count > JVM_OPTIONS_MOST) {
         char reason[64];
         snprintf(reason, sizeof reason, "more than %d options", JVM_OPTIONS_MOST);

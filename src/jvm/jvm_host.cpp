@@ -37,6 +37,7 @@ bool create_jvm(const jvm_launch& launch)
     args.ignoreUnrecognized = JNI_FALSE;
     JavaVM* vm = nullptr;
     JNIEnv* env = nullptr;
+    capture_early_vm_text();
     jint result = g_create_vm(&vm, reinterpret_cast<void**>(&env), &args);
     flush_vm_text();
     if (env == nullptr) {

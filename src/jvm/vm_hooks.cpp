@@ -2,6 +2,9 @@
 
 #include "jvm/jvm_host.h"
 #include "log/log.h"
+#include "platform/os_console.h"
+#include "platform/os_process.h"
+#include "platform/os_vm_stdio.h"
 #include "text/bounded_text.h"
 
 #include <atomic>
@@ -53,26 +56,66 @@ static void take_vm_text(const char* text)
     }
 }
 
+// While the VM is created, until its hook is in force: what it prints on
+// standard error goes to a capture. Guarded by g_vm_text_lock.
+static bool g_capturing = false;
+
+// Ends the capture, if any: what it caught becomes log lines and, where the
+// log is not shown on the console, goes on to standard error. The caller
+// holds g_vm_text_lock.
+static void end_capture()
+{
+    if (!g_capturing)
+        return;
+    g_capturing = false;
+    size_t length = os_end_std_error_capture(g_vm_text, sizeof g_vm_text);
+    if (length == 0)
+        return;
+    take_vm_text(g_vm_text);
+    end_vm_line();
+    if (length >= sizeof g_vm_text)
+        log_format("The VM's message above is cut short; its length: %lu", static_cast<unsigned long>(length));
+    if (!log_echoes_to_console())
+        fputs(g_vm_text, stderr);
+}
+
+void capture_early_vm_text()
+{
+    std::lock_guard<std::mutex> hold(g_vm_text_lock);
+    if (os_begin_std_error_capture() != 0) {
+        log_format("Cannot capture standard error while the VM is created: %lu", os_last_error());
+        return;
+    }
+    g_capturing = true;
+}
+
 void flush_vm_text()
 {
     std::lock_guard<std::mutex> hold(g_vm_text_lock);
+    end_capture();
     end_vm_line();
 }
 
-// The VM's vfprintf hook: what the VM prints goes to standard error whole
-// and into the log. Returns the length of the text, or a negative number
-// when it cannot be formatted.
-__attribute__((format(printf, 2, 0))) static jint JNICALL print_vm_text(FILE*, const char* format,
+// The VM's vfprintf hook. Text for a stream of the VM's own (a GC log file)
+// is written there and nowhere else. Text for its standard output or error
+// becomes log lines; in the foreground these show it on the console, so it
+// is written to the stream only where the log is not shown there (a
+// service's captured streams). Returns the length of the text, or a negative
+// number when it cannot be formatted or written.
+__attribute__((format(printf, 2, 0))) static jint JNICALL print_vm_text(FILE* stream, const char* format,
                                                                       va_list arguments)
 {
+    if (os_vm_stream_kind(stream) == OS_VM_OTHER_STREAM)
+        return os_vm_vfprintf(stream, false, format, arguments);
     std::lock_guard<std::mutex> hold(g_vm_text_lock);
+    // The hook is in force: what was printed before it comes first.
+    end_capture();
     va_list copy;
     va_copy(copy, arguments);
     int length = vsnprintf(g_vm_text, sizeof g_vm_text, format, copy);
     va_end(copy);
-    // The stream is one of the VM's C runtime, which need not be this
-    // program's: standard error stands for both of the VM's streams.
-    vfprintf(stderr, format, arguments);
+    if (!log_echoes_to_console())
+        os_vm_vfprintf(stream, true, format, arguments);
     if (length < 0)
         return length;
     take_vm_text(g_vm_text);

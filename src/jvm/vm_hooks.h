@@ -1,5 +1,7 @@
 // The VM's hooks for its messages and its ends of the process: every line the
-// VM prints becomes a log line as well (and goes to standard error), and its
+// VM prints on its standard output or error becomes a log line (and, where
+// the log is not shown on the console, goes to that stream too), what it
+// prints to files of its own (GC logs) goes to those files only, and its
 // ends of the process go to the handler of on_vm_exit.
 #pragma once
 #include <jni.h>
@@ -14,5 +16,12 @@ void put_vm_hooks(JavaVMOption* options);
 // failed creation.
 void vm_hooks_created();
 
-// Logs what is left of an unfinished line of the VM's output.
+// Until the hook's first message, or flush_vm_text, what is written on
+// standard error (what the VM prints before its hook is in force: about
+// -XX:Flags= and -XX:VMOptionsFile= files, JAVA_TOOL_OPTIONS) is captured and
+// then taken as the VM's text. Called right before the creation.
+void capture_early_vm_text();
+
+// Ends the capture, and logs what is left of an unfinished line of the VM's
+// output.
 void flush_vm_text();

@@ -3,6 +3,7 @@
 #include "log/log.h"
 #include "platform/os_library.h"
 #include "platform/os_process.h"
+#include "platform/os_vm_stdio.h"
 #include "text/bounded_text.h"
 
 create_vm_function bind_vm_library(const char* java_home)
@@ -33,5 +34,10 @@ create_vm_function bind_vm_library(const char* java_home)
         log_format("%s('%s', 'JNI_CreateJavaVM') failed: %s", OS_FIND_SYMBOL_CALL, path, reason);
         return nullptr;
     }
+    const char* missing = "";
+    if (os_bind_vm_stdio(library, &missing) != 0)
+        log_format("Cannot find the C runtime of '%s': %s; the VM's output, its log files included, goes to "
+                   "standard error and the log",
+                   path, missing);
     return reinterpret_cast<create_vm_function>(entry);
 }

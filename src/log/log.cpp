@@ -26,6 +26,12 @@ void log_echo_to_console(bool echo)
     g_echo = echo;
 }
 
+bool log_echoes_to_console()
+{
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    return g_echo;
+}
+
 void log_to_file(FILE* file)
 {
     std::lock_guard<std::mutex> hold(g_sink_lock);

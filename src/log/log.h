@@ -15,6 +15,9 @@ void log_to_file(FILE* file);
 // to the log file.
 void log_echo_to_console(bool echo);
 
+// True when lines are echoed to the console (the foreground).
+bool log_echoes_to_console();
+
 // True when the sink is a log file (not standard output, not absent).
 bool log_sink_is_file();
 

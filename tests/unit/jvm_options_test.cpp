@@ -35,6 +35,8 @@ static const options_case CASES[] = {
     {"-classpath with a blank", "-classpath x\n", {}, "line 1: '-classpath x' " + CLASS_PATH},
     {"--class-path with =", " --class-path=x", {}, "line 1: '--class-path=x' " + CLASS_PATH},
     {"-cp alone", "-cp", {}, "line 1: '-cp' " + CLASS_PATH},
+    {"another options file", "-XX:VMOptionsFile=x", {}, "line 1: '-XX:VMOptionsFile=x' refused: the instance's "
+     "options file is jvm.options"},
     {"a longer word is no class-path option", "-cpx\n-classpathy", {"-cpx", "-classpathy"}, ""},
     {"a line of 4096 characters", "-D" + std::string(4094, 'x'), {},
      "line 1: '-D" + std::string(38, 'x') + "' refused: longer than 4095 characters (its start is shown)"},

@@ -39,6 +39,19 @@ int os_redirect_std_streams(const char* path, bool append)
     return error;
 }
 
+// The VM's C runtime took its standard handles when it was loaded: a
+// capture of descriptor 2 here would not reach it.
+int os_begin_std_error_capture()
+{
+    return 0;
+}
+
+size_t os_end_std_error_capture(char* buffer, size_t)
+{
+    buffer[0] = '\0';
+    return 0;
+}
+
 static void (*g_on_stop)() = nullptr;
 
 static BOOL WINAPI console_event(DWORD event)

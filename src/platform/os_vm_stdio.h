@@ -1,0 +1,25 @@
+// The C runtime the Java VM prints with. The VM's vfprintf hook is given a
+// stream of that runtime, which on Windows is not this program's (the
+// universal CRT for current JDKs): its standard streams are told apart from
+// its other ones (a GC log file), and text for a stream is written through
+// it. Declared once here, implemented in win32/ and posix/.
+#pragma once
+#include <cstdarg>
+#include <cstdio>
+
+enum os_vm_stream { OS_VM_OTHER_STREAM, OS_VM_STANDARD_OUTPUT, OS_VM_STANDARD_ERROR };
+
+// Finds the C runtime the loaded VM library imports its standard I/O from.
+// Returns 0, or -1 with *missing naming what could not be found; the VM's
+// streams are then all taken for standard error and written as this
+// program's standard error.
+int os_bind_vm_stdio(void* vm_library, const char** missing);
+
+// Which of the VM runtime's streams stream is.
+os_vm_stream os_vm_stream_kind(FILE* stream);
+
+// Writes formatted text to a stream of the VM's runtime through that runtime
+// and flushes it when flush is set. Returns what the runtime's vfprintf
+// returns: the number of bytes written, or a negative number.
+int os_vm_vfprintf(FILE* stream, bool flush, const char* format, va_list arguments)
+    __attribute__((format(printf, 3, 0)));

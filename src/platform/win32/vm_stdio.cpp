@@ -1,0 +1,126 @@
+#include "platform/os_vm_stdio.h"
+
+#include <windows.h>
+#include <cstring>
+
+// The universal CRT has no vfprintf of its own (its headers make one of
+// __stdio_common_vfprintf) and hands out its streams by number; msvcrt and
+// its kin export vfprintf and their table of streams.
+typedef FILE*(__cdecl* stream_by_number)(unsigned number);
+typedef FILE*(__cdecl* stream_table)();
+typedef int(__cdecl* common_vfprintf)(unsigned long long options, FILE* stream, const char* format, void* locale,
+                                      va_list arguments);
+typedef int(__cdecl* plain_vfprintf)(FILE* stream, const char* format, va_list arguments);
+typedef int(__cdecl* stream_flush)(FILE* stream);
+
+// Set by os_bind_vm_stdio before the VM exists, only read afterwards (by the
+// VM's threads).
+static FILE* g_vm_stdout = nullptr;
+static FILE* g_vm_stderr = nullptr;
+static common_vfprintf g_common_vfprintf = nullptr;
+static plain_vfprintf g_plain_vfprintf = nullptr;
+static stream_flush g_flush = nullptr;
+
+// The imports that give a runtime's standard streams: the universal CRT's,
+// msvcrt's, and msvcrt's table as data.
+static const char* const STREAM_IMPORTS[] = {"__acrt_iob_func", "__iob_func", "_iob"};
+
+static bool is_stream_import(const char* name)
+{
+    for (const char* known : STREAM_IMPORTS)
+        if (strcmp(name, known) == 0)
+            return true;
+    return false;
+}
+
+// The module that the library's import of a runtime's streams is bound to,
+// whichever name (an API set such as api-ms-win-crt-stdio-l1-1-0.dll) the
+// library imports it by. Null when it imports none.
+static HMODULE stdio_runtime(HMODULE library)
+{
+    const BYTE* base = reinterpret_cast<const BYTE*>(library);
+    const IMAGE_NT_HEADERS* headers =
+        reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& directory = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (directory.VirtualAddress == 0)
+        return nullptr;
+    for (const IMAGE_IMPORT_DESCRIPTOR* imports =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress);
+         imports->Name != 0; ++imports) {
+        if (imports->OriginalFirstThunk == 0)
+            continue;
+        const IMAGE_THUNK_DATA* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + imports->OriginalFirstThunk);
+        const IMAGE_THUNK_DATA* bound = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + imports->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++bound) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            const IMAGE_IMPORT_BY_NAME* import =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (!is_stream_import(reinterpret_cast<const char*>(import->Name)))
+                continue;
+            HMODULE runtime = nullptr;
+            GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                               reinterpret_cast<LPCSTR>(bound->u1.Function), &runtime);
+            return runtime;
+        }
+    }
+    return nullptr;
+}
+
+template <typename T>
+static T export_of(HMODULE module, const char* name)
+{
+    return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+int os_bind_vm_stdio(void* vm_library, const char** missing)
+{
+    HMODULE runtime = stdio_runtime(static_cast<HMODULE>(vm_library));
+    *missing = "its import of the C runtime's streams";
+    if (runtime == nullptr)
+        return -1;
+    FILE* table = nullptr;
+    stream_by_number by_number = export_of<stream_by_number>(runtime, "__acrt_iob_func");
+    stream_table table_function = export_of<stream_table>(runtime, "__iob_func");
+    if (by_number == nullptr) {
+        // A table of the runtime's FILE, the type this program's msvcrt has too.
+        table = table_function != nullptr ? table_function() : export_of<FILE*>(runtime, "_iob");
+        if (table == nullptr)
+            return -1;
+    }
+    *missing = "the C runtime's vfprintf or fflush";
+    common_vfprintf common = export_of<common_vfprintf>(runtime, "__stdio_common_vfprintf");
+    plain_vfprintf plain = export_of<plain_vfprintf>(runtime, "vfprintf");
+    stream_flush flush = export_of<stream_flush>(runtime, "fflush");
+    if ((common == nullptr && plain == nullptr) || flush == nullptr)
+        return -1;
+    g_vm_stdout = by_number != nullptr ? by_number(1) : table + 1;
+    g_vm_stderr = by_number != nullptr ? by_number(2) : table + 2;
+    g_common_vfprintf = common;
+    g_plain_vfprintf = plain;
+    g_flush = flush;
+    return 0;
+}
+
+os_vm_stream os_vm_stream_kind(FILE* stream)
+{
+    if (g_flush == nullptr || stream == g_vm_stderr)
+        return OS_VM_STANDARD_ERROR;
+    return stream == g_vm_stdout ? OS_VM_STANDARD_OUTPUT : OS_VM_OTHER_STREAM;
+}
+
+int os_vm_vfprintf(FILE* stream, bool flush, const char* format, va_list arguments)
+{
+    if (g_flush == nullptr) {
+        int length = vfprintf(stderr, format, arguments);
+        if (flush)
+            fflush(stderr);
+        return length;
+    }
+    // The universal CRT's options 0: its vfprintf's defaults.
+    int length = g_common_vfprintf != nullptr ? g_common_vfprintf(0, stream, format, nullptr, arguments)
+                                              : g_plain_vfprintf(stream, format, arguments);
+    if (flush)
+        g_flush(stream);
+    return length;
+}
