@@ -50,29 +50,52 @@ bool create_jvm(const jvm_launch& launch)
     return true;
 }
 
+// True when the exception pending on env's thread says that the service
+// class itself cannot be used: a LinkageError (NoClassDefFoundError,
+// NoSuchMethodError, a class file of a later Java) other than an
+// ExceptionInInitializerError, which is the application's own failure. The
+// exception stays pending.
+static bool lookup_failed(JNIEnv* env)
+{
+    jthrowable thrown = env->ExceptionOccurred();
+    if (thrown == nullptr)
+        return true;
+    env->ExceptionClear();
+    jclass linkage = env->FindClass("java/lang/LinkageError");
+    jclass initializer = linkage ? env->FindClass("java/lang/ExceptionInInitializerError") : nullptr;
+    bool failed = initializer == nullptr ||
+                  (env->IsInstanceOf(thrown, linkage) && !env->IsInstanceOf(thrown, initializer));
+    env->ExceptionClear();
+    env->Throw(thrown);
+    return failed;
+}
+
 // Calls the service class's static method name "()V" through env. A missing
 // class or method is logged (the method's as "Cannot find <name>() method"),
-// an exception the method ends with is logged behind "<name>() ended with an
-// exception: "; every exception is cleared. Returns START_RETURNED,
-// START_THREW, START_NO_CLASS or START_NO_METHOD.
+// an exception the method, or the class's static initializer that its lookup
+// runs, ends with is logged behind "<name>() ended with an exception: ";
+// every exception is cleared. Returns START_RETURNED, START_THREW,
+// START_NO_CLASS or START_NO_METHOD.
 static int call_service_method(JNIEnv* env, const char* name)
 {
     static const char LOOKUP_FAILED[] = "Lookup ended with an exception: ";
+    char prefix[64];
+    snprintf(prefix, sizeof prefix, "%s() ended with an exception: ", name);
     jclass service = env->FindClass(SERVICE_CLASS);
+    jmethodID method = service ? env->GetStaticMethodID(service, name, "()V") : nullptr;
+    if (method == nullptr && !lookup_failed(env))
+        return clear_exception(env, prefix) ? START_THREW : START_RETURNED;
     if (service == nullptr) {
         log_format("Cannot find main class %s", SERVICE_CLASS);
         clear_exception(env, LOOKUP_FAILED);
         return START_NO_CLASS;
     }
-    jmethodID method = env->GetStaticMethodID(service, name, "()V");
     if (method == nullptr) {
         log_format("Cannot find %s() method", name);
         clear_exception(env, LOOKUP_FAILED);
         return START_NO_METHOD;
     }
     env->CallStaticVoidMethod(service, method);
-    char prefix[64];
-    snprintf(prefix, sizeof prefix, "%s() ended with an exception: ", name);
     return clear_exception(env, prefix) ? START_THREW : START_RETURNED;
 }
 

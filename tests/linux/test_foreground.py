@@ -18,7 +18,7 @@ LOOKUP = "Lookup ended with an exception: java.lang.NoSuchMethodError: static Lq
 CREATE_FAILED = ["Create JVM failed!", "Terminated with exit code -1."]
 LIBRARY = "{tmp}/jdk/lib/server/libjvm.so"
 THROWN_IN_STOP = ["stop() ended with an exception: java.lang.IllegalStateException: refused",
-                  "\tat qo.wyn.zr.NTService.stop(NTService.java:27)"]
+                  "\tat qo.wyn.zr.NTService.stop(NTService.java:31)"]
 
 
 # The Java class of tests/java, more environment ({tmp}: the test's folder),
@@ -37,7 +37,10 @@ THROWN_IN_STOP = ["stop() ended with an exception: java.lang.IllegalStateExcepti
     ("nostart", {}, [], 2, ["Cannot find start() method", LOOKUP + "start()V"]),
     ("misbehaving", {"ZR_TEST_CASE": "throw-in-start"}, [], 3,
      ["start() ended with an exception: java.lang.IllegalStateException: boom",
-      "\tat qo.wyn.zr.NTService.start(NTService.java:15)"]),
+      "\tat qo.wyn.zr.NTService.start(NTService.java:19)"]),
+    ("misbehaving", {"ZR_TEST_CASE": "throw-in-init"}, [], 3,
+     ["start() ended with an exception: java.lang.ExceptionInInitializerError",
+      "Caused by: java.lang.IllegalStateException: init", "\tat qo.wyn.zr.NTService.<clinit>(NTService.java:14)"]),
     ("nostop", {}, [("Invoking main", signal.SIGINT), (LOOKUP + "stop()V", signal.SIGINT)], 6,
      ["Invoking stop()", "Cannot find stop() method", LOOKUP + "stop()V", AGAIN]),
     ("misbehaving", {"ZR_TEST_CASE": "release-then-block"},
@@ -67,7 +70,7 @@ THROWN_IN_STOP = ["stop() ended with an exception: java.lang.IllegalStateExcepti
      ["Java home 'jdk' is not an absolute path: the VM library is not loaded from it"] + CREATE_FAILED),
     ("returning", {"JAVA_HOME": "/" + "j" * 238}, [], 255,
      [f"Java home '/{'j' * 238}' is too long: its VM library path exceeds 259 characters"] + CREATE_FAILED),
-], ids=["SIGINT", "SIGTERM", "SIGHUP", "returns", "lingers", "no class", "no start", "throws", "no stop",
+], ids=["SIGINT", "SIGTERM", "SIGHUP", "returns", "lingers", "no class", "no start", "throws", "initializer throws", "no stop",
         "stop blocks", "stop throws", "stop timeout", "clean-up limit", "exit in start", "exit in stop",
         "VM gives up", "bad stop timeout", "no VM library", "no entry point", "relative Java home",
         "long Java home"])

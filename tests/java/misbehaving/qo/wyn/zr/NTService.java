@@ -10,6 +10,10 @@ public class NTService {
     private static final String CASE = System.getenv("ZR_TEST_CASE");
     private static final CountDownLatch released = new CountDownLatch(1);
 
+    static {
+        if ("throw-in-init".equals(CASE)) throw new IllegalStateException("init");
+    }
+
     public static void start() throws Exception {
         switch (CASE) {
             case "throw-in-start" -> throw new IllegalStateException("boom");
