@@ -172,13 +172,16 @@ int compose_search_assignment(char* assignment, const os_search_variable& variab
 }
 
 // Composes the assignment of each of the platform's search variables from the
-// value it inherited. Returns 0, or -1 (logged) when one does not fit.
+// value it inherited, or the system's default for it when it is not set.
+// Returns 0, or -1 (logged) when one does not fit.
 static int compose_search_assignments(const char* java_home, const char* base)
 {
     for (int i = 0; OS_SEARCH_VARIABLES[i].name != nullptr; ++i) {
         const os_search_variable& variable = OS_SEARCH_VARIABLES[i];
-        if (compose_search_assignment(g_search_assignments[i], variable, java_home, base,
-                                      os_getenv(variable.name)) != 0) {
+        const char* inherited = os_getenv(variable.name);
+        if (inherited == nullptr)
+            inherited = os_search_default(variable.name);
+        if (compose_search_assignment(g_search_assignments[i], variable, java_home, base, inherited) != 0) {
             log_format("%s too long: with the instance's folders it exceeds 9999 characters", variable.name);
             return -1;
         }

@@ -38,3 +38,9 @@ int os_watch_stop_requests(void (*on_stop)());
 // application's threads and their child processes inherit, stops blocking
 // them, so that children start with the default dispositions and mask.
 void os_put_stop_watch_first();
+
+// Gives the calling thread, created after os_put_stop_watch_first to run the
+// application's code (its stop()), the signal mask a thread of the java
+// launcher has: on POSIX the stop signals are not blocked, so that its child
+// processes can be stopped.
+void os_begin_application_thread();

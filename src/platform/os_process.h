@@ -40,6 +40,12 @@ struct os_search_variable {
 // The platform's search variables, in the order they are set.
 extern const os_search_variable OS_SEARCH_VARIABLES[OS_SEARCH_VARIABLE_LIMIT + 1];
 
+// What a search variable that keeps its inherited value stands for when it
+// is not set: for PATH on POSIX the system's default search path
+// (confstr(_CS_PATH)), where programs are looked for without it. Null when
+// there is none, or it cannot be read.
+const char* os_search_default(const char* name);
+
 // The operating system's error code of the last failed call of this thread.
 unsigned long os_last_error();
 

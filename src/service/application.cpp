@@ -3,6 +3,7 @@
 #include "instance/instance.h"
 #include "jvm/jvm_host.h"
 #include "log/log.h"
+#include "platform/os_console.h"
 
 #include <atomic>
 #include <chrono>
@@ -44,6 +45,8 @@ void end_application(int exit_code)
 // The stopping thread: calls stop(), detached from the VM when it returns.
 static void call_stop()
 {
+    // Created by a thread that blocks the stop signals (the console's watch).
+    os_begin_application_thread();
     invoke_stop();
     std::lock_guard<std::mutex> hold(g_life_lock);
     g_stopping = false;

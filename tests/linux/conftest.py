@@ -39,7 +39,7 @@ class Instance:
         env = dict(os.environ, JAVA_HOME=str(JAVA_HOME))
         env.pop("ZR_JAVA_HOME", None)
         env.update(extra or {})
-        return env
+        return {name: value for name, value in env.items() if value is not None}  # None: unset
 
     def start(self, env=None, **popen):
         """Starts zrsvc -console NAME; stdout and stderr are pipes unless popen says otherwise."""

@@ -14,18 +14,39 @@ STOP_AND_PIPE = sum(1 << (s - 1) for s in (signal.SIGHUP, signal.SIGINT, signal.
 SYSTEMD_PATH = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin"
 
 
-def test_application_starts_programs_loads_libraries_ends_children_and_dumps_threads(tmp_path):
+def checks(instance, name):
+    return dict(line.split(" ", 1) for line in (instance.folder / name).read_text().splitlines())
+
+
+# Children of start() and of stop() start as under java: no stop signal blocked, none ignored but a SIGHUP
+# the process inherited as ignored (nohup), which zrsvc leaves ignored too; without PATH, programs are found
+# along the system's default path.
+@pytest.mark.parametrize("nohup, env", [(False, {}), (True, {}), (False, {"PATH": None})],
+                         ids=["plain", "nohup", "no PATH"])
+def test_application_starts_programs_loads_libraries_ends_children_and_dumps_threads(tmp_path, nohup, env):
     instance = Instance(tmp_path, "parity")
     (instance.base / "jdbc" / "dll").symlink_to(BUILD / "tests" / "jvm")  # holds libno_entry.so
-    proc = instance.start()
+    proc = instance.start(env, preexec_fn=(lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN)) if nohup else None)
     instance.wait_file("checks", proc)
-    checks = dict(line.split(" ", 1) for line in (instance.folder / "checks").read_text().splitlines())
-    assert (checks["ls"], checks["library"], checks["destroyed"]) == ("0", "loaded", "143")
-    assert all(int(checks[mask], 16) & STOP_AND_PIPE == 0 for mask in ("SigBlk", "SigIgn"))
+    ignored = (1 << (signal.SIGHUP - 1)) if nohup else 0
+    seen = checks(instance, "checks")
+    assert (seen["ls"], seen["library"]) == ("0", "loaded")
     dump = subprocess.run([JAVA_HOME / "bin/jcmd", str(proc.pid), "Thread.print"], capture_output=True, text=True)
     assert '"main"' in dump.stdout, dump
+    if nohup:  # a SIGHUP does not stop the application: it stays ignored
+        assert int(checks_of_status(proc.pid)["SigIgn"], 16) & STOP_AND_PIPE == ignored
+        proc.send_signal(signal.SIGHUP)
     proc.send_signal(signal.SIGTERM)
     assert proc.wait(timeout=60) == 0
+    for seen in (seen, checks(instance, "stop-checks")):
+        assert seen["destroyed"] == "143"
+        assert [int(seen[mask], 16) & STOP_AND_PIPE for mask in ("SigBlk", "SigIgn")] == [0, ignored]
+    if env:
+        assert f"JVM 'PATH={JAVA_HOME}/bin:{os.confstr('CS_PATH')}'" in instance.log()
+
+
+def checks_of_status(pid):
+    return dict(line.split(":\t", 1) for line in open(f"/proc/{pid}/status").read().splitlines() if ":\t" in line)
 
 
 @pytest.mark.parametrize("closed", [True, False], ids=["closed", "pipe without reader"])

@@ -64,12 +64,18 @@ size_t os_end_std_error_capture(char* buffer, size_t capacity)
     return static_cast<size_t>(status.st_size);
 }
 
-// Set before any other thread exists, only read afterwards.
+// Set before any other thread exists, only read afterwards. The stop
+// signals are those of SIGINT, SIGTERM and SIGHUP that the process did not
+// inherit as ignored: one ignored at start (nohup) stays ignored, as under
+// the java launcher, whose VM leaves such a signal alone.
 static void (*g_on_stop)() = nullptr;
 static sigset_t g_stop_signals;
+static bool g_any_stop_signal = false;
 // Read by the signal handler, on any thread: lock-free, so safe there.
 static std::atomic<pthread_t> g_waiter;
 static_assert(std::atomic<pthread_t>::is_always_lock_free, "a signal handler reads the waiting thread");
+
+static const int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
 
 static void* wait_for_signals(void*)
 {
@@ -104,9 +110,14 @@ void os_put_stop_watch_first()
     action.sa_handler = forward_to_waiter;
     action.sa_mask = g_stop_signals;
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
+    for (int signal_number : STOP_SIGNALS)
+        if (sigismember(&g_stop_signals, signal_number))
+            sigaction(signal_number, &action, nullptr);
+    os_begin_application_thread();
+}
+
+void os_begin_application_thread()
+{
     pthread_sigmask(SIG_UNBLOCK, &g_stop_signals, nullptr);
 }
 
@@ -114,9 +125,16 @@ int os_watch_stop_requests(void (*on_stop)())
 {
     g_on_stop = on_stop;
     sigemptyset(&g_stop_signals);
-    sigaddset(&g_stop_signals, SIGINT);
-    sigaddset(&g_stop_signals, SIGTERM);
-    sigaddset(&g_stop_signals, SIGHUP);
+    for (int signal_number : STOP_SIGNALS) {
+        struct sigaction inherited = {};
+        sigaction(signal_number, nullptr, &inherited);
+        if (inherited.sa_handler != SIG_IGN) {
+            sigaddset(&g_stop_signals, signal_number);
+            g_any_stop_signal = true;
+        }
+    }
+    if (!g_any_stop_signal)
+        return 0;
     // Blocked here, the signals stay blocked in every thread created later,
     // and a stop request waits for sigwait while the VM is being created.
     // Ignored as well, so that the VM installs no handlers of its own for
@@ -127,9 +145,9 @@ int os_watch_stop_requests(void (*on_stop)())
         errno = error;
         return -1;
     }
-    signal(SIGINT, SIG_IGN);
-    signal(SIGTERM, SIG_IGN);
-    signal(SIGHUP, SIG_IGN);
+    for (int signal_number : STOP_SIGNALS)
+        if (sigismember(&g_stop_signals, signal_number))
+            signal(signal_number, SIG_IGN);
     pthread_t waiter;
     error = pthread_create(&waiter, nullptr, wait_for_signals, nullptr);
     if (error != 0) {

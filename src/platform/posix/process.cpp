@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -18,6 +19,16 @@ const os_search_variable OS_SEARCH_VARIABLES[OS_SEARCH_VARIABLE_LIMIT + 1] = {
     {"LD_LIBRARY_PATH", true, {{OS_BELOW_BASE, "jdbc/dll"}, {}}},
     {},
 };
+
+const char* os_search_default(const char* name)
+{
+    // Read once, by the main thread before any other exists.
+    static char path[1024];
+    if (strcmp(name, "PATH") != 0)
+        return nullptr;
+    size_t length = confstr(_CS_PATH, path, sizeof path);
+    return length > 0 && length <= sizeof path ? path : nullptr;
+}
 
 // A standard descriptor that is not open would be taken by the next file the
 // process opens, the log file say, and everything written to standard output

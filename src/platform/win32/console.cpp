@@ -68,6 +68,9 @@ int os_watch_stop_requests(void (*on_stop)())
     return SetConsoleCtrlHandler(console_event, TRUE) ? 0 : -1;
 }
 
+// Threads start with nothing the application would miss.
+void os_begin_application_thread() {}
+
 // The handler registered last is asked first.
 void os_put_stop_watch_first()
 {

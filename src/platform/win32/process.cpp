@@ -21,6 +21,12 @@ const os_search_variable OS_SEARCH_VARIABLES[OS_SEARCH_VARIABLE_LIMIT + 1] = {
     {},
 };
 
+// PATH keeps nothing it inherited.
+const char* os_search_default(const char*)
+{
+    return nullptr;
+}
+
 void os_process_init()
 {
     // msvcrt buffers standard output when it is a file or a pipe; the
