@@ -14,19 +14,27 @@ def run_with(tmp_path, content, variant="options"):
     return instance, status, out + err, path
 
 
-def test_the_files_options_follow_the_class_path(tmp_path):
-    instance, status, _, _ = run_with(tmp_path, b"\xef\xbb\xbf# heap\r\n  -Xmx48m \r\n\r\n  #\n\t-Dzr.test=a b\t\n")
+def test_the_files_options_follow_the_class_path_and_a_gc_log_goes_to_its_file_only(tmp_path):
+    content = b"\xef\xbb\xbf# heap\r\n  -Xmx48m \r\n\r\n  #\n\t-Dzr.test=a b\t\n-Xlog:gc*:file=log/gc.log\n"
+    instance, status, _, _ = run_with(tmp_path, content)
     lines = preparation(instance)
     at = lines.index("Starting JVM")
-    assert status == 0 and instance.log() == lines[:at] + ["JVM '-Xmx48m'", "JVM '-Dzr.test=a b'"] + lines[at:]
+    options = ["JVM '-Xmx48m'", "JVM '-Dzr.test=a b'", "JVM '-Xlog:gc*:file=log/gc.log'"]
+    assert status == 0 and instance.log() == lines[:at] + options + lines[at:]
     heap, value = (instance.folder / "options-seen").read_text().split(" ", 1)
     assert 40 << 20 < int(heap) <= 48 << 20 and value == "a b"
+    assert "[gc" in (instance.folder / "log" / "gc.log").read_text()
 
 
-def test_an_option_the_vm_rejects_fails_the_creation_with_its_reason(tmp_path):
-    instance, status, output, _ = run_with(tmp_path, b"-Xnonsense\n")
-    assert status == 255 and instance.log()[-2:] == ["Create JVM failed!", "Terminated with exit code -1."]
-    assert "Unrecognized option: -Xnonsense" in output
+# The VM's reason reaches the log, and the console once (as the log line), also when the VM gives it before
+# its hook for messages is in force (while it reads a settings file).
+@pytest.mark.parametrize("option, reason", [("-Xnonsense", "Unrecognized option: -Xnonsense"),
+                                            ("-XX:Flags=/nonexistent", "Could not open settings file /nonexistent")])
+def test_an_option_the_vm_rejects_fails_the_creation_with_its_reason(tmp_path, option, reason):
+    instance, status, output, _ = run_with(tmp_path, option.encode())
+    assert status == 255 and instance.log()[-4] == reason
+    assert instance.log()[-2:] == ["Create JVM failed!", "Terminated with exit code -1."]
+    assert output.count(reason) == 1
 
 
 # The refusals themselves are a unit table; here one of them and a file
