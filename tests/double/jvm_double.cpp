@@ -8,7 +8,10 @@
 // stop() records as "status <state>".
 //   block       start() returns only after stop() has been called
 //   return      start() returns at once
-//   output      start() writes a line to each standard handle, then returns
+//   output      start() writes a line to each standard handle, then passes the
+//               host's "vfprintf" option hook a line for its C runtime's
+//               stdout and stderr and for a file "jvm-hook-file.txt" beside
+//               it, then returns
 //   slowdestroy plays block; DestroyJavaVM takes 1.5 s, then records "destroyed"
 //   slowcreate  the creation waits for a file "jvm-go" beside it (60 s at most),
 //               then plays block
@@ -37,6 +40,8 @@ static bool g_stopped = false;
 
 typedef void(JNICALL* exit_hook)(jint code);
 static exit_hook g_exit_hook = nullptr; // the host's "exit" option
+typedef jint(JNICALL* vfprintf_hook)(FILE* stream, const char* format, va_list arguments);
+static vfprintf_hook g_vfprintf_hook = nullptr; // the host's "vfprintf" option
 static int g_exit_code = 0;
 
 // Objects the host only passes back. No method throws.
@@ -70,12 +75,27 @@ static void write_standard_handle(DWORD which, const char* line)
     WriteFile(GetStdHandle(which), line, static_cast<DWORD>(strlen(line)), &written, nullptr);
 }
 
+// As a VM prints: through its hook, with a stream of its own C runtime.
+static void print_through_host(FILE* stream, const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    g_vfprintf_hook(stream, format, arguments);
+    va_end(arguments);
+}
+
 static void run_start()
 {
     if (g_variant == "output") {
         // As a VM does, whose C runtime writes to the process's standard handles.
         write_standard_handle(STD_OUTPUT_HANDLE, "double: standard output\r\n");
         write_standard_handle(STD_ERROR_HANDLE, "double: standard error\r\n");
+        print_through_host(stdout, "double: to %s %d\n", "standard output", 1);
+        print_through_host(stderr, "double: to %s %d\n", "standard error", 2);
+        if (FILE* file = fopen((g_folder + "jvm-hook-file.txt").c_str(), "w")) {
+            print_through_host(file, "double: to %s %d\n", "its file", 3);
+            fclose(file);
+        }
     } else if (g_variant == "exit" && g_exit_hook != nullptr) {
         g_exit_hook(g_exit_code);
     } else if (g_variant == "block" || g_variant == "slowdestroy" || g_variant == "hang" || g_variant == "slowstop") {
@@ -197,6 +217,8 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void
         line += "\textraInfo" + std::to_string(i) + (args->options[i].extraInfo == nullptr ? "=null" : "=set");
         if (strcmp(args->options[i].optionString, "exit") == 0)
             g_exit_hook = reinterpret_cast<exit_hook>(args->options[i].extraInfo);
+        if (strcmp(args->options[i].optionString, "vfprintf") == 0)
+            g_vfprintf_hook = reinterpret_cast<vfprintf_hook>(args->options[i].extraInfo);
     }
     record({line});
     read_script();

@@ -28,7 +28,7 @@ class Service:
         self.name = "ZR - " + self.instance
         layout.instance(self.instance)
         self.server = wine.java_home / "bin" / "server"
-        for stale in ("jvm-calls.txt", "jvm-go"):
+        for stale in ("jvm-calls.txt", "jvm-go", "jvm-hook-file.txt"):
             (self.server / stale).unlink(missing_ok=True)
         (self.server / "jvm-script.txt").write_text(f"{variant}\n{self.name}\n")
         assert b"Service installed successfully." in wine.run(layout.exe, "-install", self.instance).stdout
@@ -146,7 +146,7 @@ def test_running_is_reported_before_the_vm_exists_and_stop_accepted_only_after(s
 # How the service ends (the session's services see ZR_STOP_TIMEOUT=2): the
 # stopped report accepts no control and carries the application's exit code.
 @pytest.mark.parametrize("variant, stop, win32, specific, line", [
-    ("output", False, 0, 0, "Invoking main"),
+    ("output", False, 0, 0, "double: to standard error 2"),
     ("hang", True, 1066, 4,
      "The application did not stop within 2 seconds of the stop request: the process ends without waiting for it"),
     ("exit 7", False, 1066, 5, "The application ended the process with exit code 7"),
@@ -162,9 +162,15 @@ def test_the_service_stops_with_its_exit_code_and_no_control_accepted(service_fo
     service.wait_status(state=STOPPED, accepted=0, win32=win32, specific=specific)
     service.wait_gone()
     assert service.log()[-1] == line
-    if variant == "output":  # what the VM writes to its standard handles is kept beside the log
+    if variant == "output":
+        # What the VM writes to its standard handles, and what its hook is given for its C runtime's standard
+        # streams (written through the host's runtime, the double's too), is kept beside the log; what the
+        # hook is given for a file of the VM's goes to that file only, through the VM's runtime.
         captured = service.layout.log_file(service.instance).parent / "zrsvc-stdout.txt"
-        assert captured.read_bytes() == b"double: standard output\r\ndouble: standard error\r\n"
+        assert captured.read_bytes() == (b"double: standard output\r\ndouble: standard error\r\n"
+                                         b"double: to standard output 1\r\ndouble: to standard error 2\r\n")
+        assert service.log()[-3:] == ["Invoking main", "double: to standard output 1", line]
+        assert (service.server / "jvm-hook-file.txt").read_bytes() == b"double: to its file 3\r\n"
 
 
 def test_the_vm_is_destroyed_only_after_the_stopping_thread_has_detached(service_for):

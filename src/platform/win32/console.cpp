@@ -35,6 +35,14 @@ int os_redirect_std_streams(const char* path, bool append)
     if (error == 0) {
         SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
         SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(2)));
+        // A process started without standard handles (a service) has its C
+        // runtime's stdout and stderr on no descriptor (-2), and moving
+        // descriptors 1 and 2 does not reach them (nor does freopen, which
+        // fails on such a stream): they are put on their descriptors.
+        if (_fileno(stdout) != 1)
+            stdout->_file = 1;
+        if (_fileno(stderr) != 2)
+            stderr->_file = 2;
     }
     return error;
 }
