@@ -32,6 +32,8 @@ int os_begin_std_error_capture()
     g_capture = tmpfile();
     if (g_capture == nullptr)
         return -1;
+    // Not for a program started meanwhile: it gets descriptor 2 alone.
+    fcntl(fileno(g_capture), F_SETFD, FD_CLOEXEC);
     fflush(stderr);
     g_saved_error = fcntl(2, F_DUPFD_CLOEXEC, 3);
     if (g_saved_error >= 0 && dup2(fileno(g_capture), 2) >= 0)
