@@ -40,6 +40,21 @@ struct os_search_variable {
 // The platform's search variables, in the order they are set.
 extern const os_search_variable OS_SEARCH_VARIABLES[OS_SEARCH_VARIABLE_LIMIT + 1];
 
+// The code page every name, path and option of the process is held in: on
+// Windows the ANSI code page, which the Java VM reads its option strings in;
+// 0 on POSIX, where names are bytes taken as they are.
+unsigned os_text_code_page();
+
+// The process's arguments as the system holds them, in place of the C
+// runtime's argv: on Windows taken from the wide command line, each converted
+// to the code page above without best-fit mapping. Returns the argument
+// count and sets *arguments.
+int os_arguments(int argc, char** argv, char*** arguments);
+
+// False when the argument at index held characters that the code page cannot
+// hold: os_arguments gave it with '?' in their place.
+bool os_argument_is_exact(int index);
+
 // The operating system's error code of the last failed call of this thread.
 unsigned long os_last_error();
 
@@ -49,8 +64,10 @@ unsigned long os_last_error();
 int os_error_number(unsigned long os_error);
 
 // Writes the full path of the running executable into buffer. Returns the
-// number of characters written, 0 on failure (os_last_error tells why), or -1
-// when the path does not fit (the buffer is then emptied).
+// number of characters written, 0 on failure (os_last_error tells why), -1
+// when the path does not fit (the buffer is then emptied), or -2 when it holds
+// characters that the code page of os_text_code_page cannot hold (the buffer
+// then holds it with '?' in their place).
 int os_module_path(char* buffer, unsigned capacity);
 
 // True when path is absolute: a drive and a backslash or a network path on
@@ -67,6 +84,10 @@ int os_set_current_dir(const char* path);
 // The value the environment variable had, null when it is not set. Names are
 // matched as the platform matches them (ignoring case on Windows).
 const char* os_getenv(const char* name);
+
+// False when the variable's value holds characters that the code page of
+// os_text_code_page cannot hold (os_getenv then gives them as '?').
+bool os_getenv_is_exact(const char* name);
 
 // Sets an environment variable of the process. Returns 0, or -1 (os_last_error).
 int os_setenv(const char* name, const char* value);

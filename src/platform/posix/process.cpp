@@ -140,3 +140,24 @@ int os_local_time(time_t when, struct tm* result)
 {
     return localtime_r(&when, result) != nullptr ? 0 : -1;
 }
+
+unsigned os_text_code_page()
+{
+    return 0;
+}
+
+int os_arguments(int argc, char** argv, char*** arguments)
+{
+    *arguments = argv;
+    return argc;
+}
+
+bool os_argument_is_exact(int)
+{
+    return true;
+}
+
+bool os_getenv_is_exact(const char*)
+{
+    return true;
+}
