@@ -132,9 +132,14 @@ static void open_log_file(const char* instance_folder)
     FILE* file = kept == 0 ? os_open_text_for_writing(log_path) : os_open_text_for_appending(log_path);
     if (file != nullptr) {
         log_to_file(file);
+    } else if (os_error_number(os_last_error()) == ELOOP) {
+        snprintf(g_log_failure, sizeof g_log_failure, "Cannot open the log file '%s': it is a link, which is never "
+                 "followed", log_path);
     } else if (os_error_number(os_last_error()) != ENOENT) {
         snprintf(g_log_failure, sizeof g_log_failure, "Cannot open the log file '%s': %lu", log_path,
                  os_last_error());
+    }
+    if (file == nullptr && g_log_failure[0] != '\0') {
         log_cannot_log(g_log_failure);
         log_line(g_log_failure);
     }

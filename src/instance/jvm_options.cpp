@@ -128,6 +128,10 @@ int read_jvm_options(const char* instance_folder, jvm_launch* launch)
     int result = os_read_file(path, g_options_text, sizeof g_options_text - 1, &length, &failed_call);
     if (result == 1)
         return 0;
+    if (result == 2) {
+        log_format("JVM options file '%s' refused: it is not a regular file", path);
+        return -1;
+    }
     if (result != 0) {
         log_format("Cannot read the JVM options file: %s('%s') failed: %lu", failed_call, path, os_last_error());
         return -1;

@@ -94,7 +94,8 @@ int os_setenv(const char* name, const char* value);
 
 // Opens a file for writing in text mode, creating or truncating it, so that
 // other processes may still read, write, rename and delete it (a later run
-// renames it while another program reads it). Null when it cannot be opened.
+// renames it while another program reads it). Null when it cannot be opened
+// (os_last_error tells why); on POSIX a link is never followed (ELOOP).
 FILE* os_open_text_for_writing(const char* path);
 
 // The same, but keeping what the file holds and writing at its end.
@@ -103,8 +104,10 @@ FILE* os_open_text_for_appending(const char* path);
 // Reads the file at path from its start into buffer, at most capacity bytes
 // (a file that fills the buffer may hold more), and sets *length to the
 // number read; no terminator is added. Other processes may write the file
-// meanwhile. Returns 0, 1 when there is no such file (nor its folder), or -1
-// with *failed_call naming the call that failed (os_last_error tells why).
+// meanwhile. Returns 0, 1 when there is no such file (nor its folder), 2 when
+// it is no regular file (a FIFO, a device; found without waiting on POSIX),
+// or -1 with *failed_call naming the call that failed (os_last_error tells
+// why).
 int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call);
 
 // Renames the file from to the name to, replacing an existing file of that

@@ -197,13 +197,19 @@ def test_the_vm_library_is_loaded_from_the_java_home_only(wine, layout):
         assert not (folder / "jvm-calls.txt").exists(), folder
 
 
-def test_executable_at_a_drive_root_ends_with_the_termination_line_only(wine):
+@pytest.mark.parametrize("command, status", [("-console", 255), ("-install", 1)])
+def test_an_executable_at_a_drive_root_is_refused(wine, command, status):
     name = f"zrsvc-{uuid.uuid4().hex[:8]}.exe"
     at_root = wine.prefix / "drive_c" / name
     shutil.copy(ZRSVC_EXE, at_root)
     try:
-        done = wine.run("C:\\" + name, "-console", "shop")
+        done = wine.run("C:\\" + name, command, "shop")
     finally:
         at_root.unlink()
-    assert done.returncode == 255
-    assert parse_console(done.stdout) == (None, [TERMINATED])
+    assert done.returncode == status
+    reason = (f"the executable 'C:\\{name}' lies in no folder below a base folder: it must be "
+              "<base>\\bin\\zrsvc.exe or in another folder of the base folder")
+    if command == "-console":
+        assert parse_console(done.stdout) == (None, [reason[0].upper() + reason[1:], TERMINATED])
+    else:
+        assert done.stdout.decode().endswith(f"Cannot install service: {reason}\r\n")
