@@ -16,8 +16,7 @@ static int install(const char* instance_name)
 
 static int uninstall(const char* instance_name)
 {
-    uninstall_service(instance_name);
-    return 0;
+    return uninstall_service(instance_name);
 }
 
 static int service(const char* service_name)
@@ -37,13 +36,14 @@ struct command {
     int (*handler)(const char* argument);
     bool needs_scm;
     usage_rule usage;
+    int refused_name_status; // the exit status when the name is refused
 };
 
 static const command COMMANDS[] = {
-    {"-install", install, true, USAGE_WITHOUT_NAME_OR_EMPTY},
-    {"-uninstall", uninstall, true, USAGE_WITHOUT_NAME},
-    {"-service", service, true, NO_USAGE},
-    {"-console", run_console, false, USAGE_WITHOUT_NAME_OR_EMPTY},
+    {"-install", install, true, USAGE_WITHOUT_NAME_OR_EMPTY, 1},
+    {"-uninstall", uninstall, true, USAGE_WITHOUT_NAME, 1},
+    {"-service", service, true, NO_USAGE, -1},
+    {"-console", run_console, false, USAGE_WITHOUT_NAME_OR_EMPTY, 1},
 };
 
 static bool shows_usage(usage_rule rule, const char* name)
@@ -68,6 +68,7 @@ int main(int argc, char** argv)
 {
     os_process_init();
     log_to_console();
+    argc = os_arguments(argc, argv, &argv);
     if (argc < 2)
         return print_greeting();
     for (const command& c : COMMANDS) {
@@ -81,6 +82,12 @@ int main(int argc, char** argv)
         if (shows_usage(c.usage, argv[2])) {
             print_usage(c.option);
             return 0;
+        }
+        // A name mapped onto another would run or register another instance.
+        if (!os_argument_is_exact(2)) {
+            printf("Invalid instance name '%s': it holds characters that the ANSI code page %u cannot hold\n",
+                   argv[2], os_text_code_page());
+            return c.refused_name_status;
         }
         return c.handler(argv[2]);
     }

@@ -6,6 +6,7 @@
 #include "platform/os_console.h"
 #include "platform/os_process.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -17,45 +18,83 @@ static char g_class_path_option[LONG_TEXT_CAPACITY];
 
 static const char VERSION_TEXT[] = "ZR NTService 1.0";
 
+const char NO_BASE_FOLDER[] = "lies in no folder below a base folder: it must be <base>\\bin\\zrsvc.exe or in "
+                              "another folder of the base folder";
+
+bool has_base_folder(const char* executable_path)
+{
+    const char* last = strrchr(executable_path, OS_PATH_SEPARATOR);
+    if (last == nullptr)
+        return false;
+    for (const char* at = executable_path; at < last; ++at)
+        if (*at == OS_PATH_SEPARATOR)
+            return true;
+    return false;
+}
+
+// The class path and the search variables are lists split at the separator:
+// a folder that holds it would be split in two and none of its JARs found.
+static void refuse_separator_in(const char* what, const char* folder)
+{
+    if (strchr(folder, OS_CLASS_PATH_SEPARATOR) == nullptr)
+        return;
+    log_format("%s '%s' holds '%c', the class path separator: its paths would be split there", what, folder,
+               OS_CLASS_PATH_SEPARATOR);
+    terminate(-1);
+}
+
 // The executable's path cut down to the folder above the one that holds the
 // executable, keeping its trailing separator. Ends the process when the
-// executable's path cannot be read, does not fit or has no such folder.
+// executable's path cannot be read, does not fit, is not held by the code
+// page, or has no such folder, and when the base folder holds the class path
+// separator.
 static void read_base_directory(char* base)
 {
     int length = os_module_path(base, PATH_CAPACITY);
-    if (length < 0) {
+    if (length == -1) {
         log_line("Executable path too long: more than 259 characters");
+        terminate(-1);
+    }
+    if (length == -2) {
+        log_format("Executable path '%s' holds characters that the ANSI code page %u cannot hold", base,
+                   os_text_code_page());
         terminate(-1);
     }
     if (length == 0)
         terminate(-1);
-    char* separator = strrchr(base, OS_PATH_SEPARATOR);
-    if (separator == nullptr)
+    if (!has_base_folder(base)) {
+        log_format("The executable '%s' %s", base, NO_BASE_FOLDER);
         terminate(-1);
-    *separator = '\0';
-    separator = strrchr(base, OS_PATH_SEPARATOR);
-    if (separator == nullptr)
-        terminate(-1);
-    separator[1] = '\0';
+    }
+    *strrchr(base, OS_PATH_SEPARATOR) = '\0';
+    strrchr(base, OS_PATH_SEPARATOR)[1] = '\0';
+    refuse_separator_in("Base folder", base);
 }
+
+// The longest instance folder: Windows makes a folder the current directory
+// by a path of at most 258 characters (a separator is added behind it).
+enum { INSTANCE_FOLDER_MOST = PATH_CAPACITY - 2 };
 
 // The instance folder, base + "work" + the instance name. A path that does not
 // fit ends the process: an emptied or partial path would lead elsewhere.
 static void compose_instance_folder(char* folder, const char* base, const char* instance_name)
 {
     folder[0] = '\0';
-    if (append_pieces(folder, PATH_CAPACITY, {base, "work", path_separator(), instance_name}) != 0) {
-        log_format("Instance folder path too long for instance '%s': more than 259 characters",
-                   instance_name);
+    if (append_pieces(folder, INSTANCE_FOLDER_MOST + 1, {base, "work", path_separator(), instance_name}) != 0) {
+        log_format("Instance folder path too long for instance '%s': more than %d characters", instance_name,
+                   static_cast<int>(INSTANCE_FOLDER_MOST));
         terminate(-1);
     }
 }
 
-// The path of a file in the instance's log folder; empty when it does not fit.
+// Room for the instance folder's path and the longest name below it.
+enum { LOG_PATH_CAPACITY = PATH_CAPACITY + sizeof "\\log\\zrsvc-stdout.1.txt" };
+
+// The path of a file in the instance's log folder; it always fits.
 static void compose_log_folder_path(char* path, const char* instance_folder, const char* name)
 {
-    bounded_copy(path, PATH_CAPACITY, instance_folder);
-    append_pieces(path, PATH_CAPACITY, {path_separator(), "log", path_separator(), name});
+    bounded_copy(path, LOG_PATH_CAPACITY, instance_folder);
+    append_pieces(path, LOG_PATH_CAPACITY, {path_separator(), "log", path_separator(), name});
 }
 
 // Renames the previous run's file of the log folder to its ".1" name, so that
@@ -63,32 +102,47 @@ static void compose_log_folder_path(char* path, const char* instance_folder, con
 // Returns 0, or the operating system's error code when it could not be kept.
 static int keep_previous_run(const char* instance_folder, const char* name, const char* previous_name)
 {
-    char path[PATH_CAPACITY];
-    char previous[PATH_CAPACITY];
+    char path[LOG_PATH_CAPACITY];
+    char previous[LOG_PATH_CAPACITY];
     compose_log_folder_path(path, instance_folder, name);
     compose_log_folder_path(previous, instance_folder, previous_name);
-    if (path[0] == '\0' || previous[0] == '\0')
-        return 0;
     return os_replace_file(path, previous) < 0 ? static_cast<int>(os_last_error()) : 0;
 }
 
 // Where a run goes on in a file it could not keep apart from the run before.
 static const char SEPARATOR_LINE[] = "----------------------------------------";
 
+// The instance folder, for the files of its log folder; and why its log file
+// could not be opened, empty when it was.
+static char g_instance_folder[PATH_CAPACITY];
+static char g_log_failure[LONG_TEXT_CAPACITY];
+
 // Starts the log file of the instance afresh and makes it the log sink; when
 // the previous run's log cannot be kept apart, the new run goes on in it
-// below a separator line instead. Without a log folder, or when the file's
-// path does not fit (an instance folder path of 242 characters or more leaves
-// it empty), the sink stays standard output.
+// below a separator line instead. Without a log folder the sink stays
+// standard output; a log file that cannot be opened is said where the run can
+// still be heard (log_cannot_log) and on standard output, the sink.
 static void open_log_file(const char* instance_folder)
 {
-    char log_path[PATH_CAPACITY];
+    bounded_copy(g_instance_folder, sizeof g_instance_folder, instance_folder);
+    char log_path[LOG_PATH_CAPACITY];
     compose_log_folder_path(log_path, instance_folder, "zrsvc-log.txt");
     printf("LOG FILE: '%s'\n", log_path);
     int kept = keep_previous_run(instance_folder, "zrsvc-log.txt", "zrsvc-log.1.txt");
     FILE* file = kept == 0 ? os_open_text_for_writing(log_path) : os_open_text_for_appending(log_path);
-    if (file != nullptr)
+    if (file != nullptr) {
         log_to_file(file);
+    } else if (os_error_number(os_last_error()) == ELOOP) {
+        snprintf(g_log_failure, sizeof g_log_failure, "Cannot open the log file '%s': it is a link, which is never "
+                 "followed", log_path);
+    } else if (os_error_number(os_last_error()) != ENOENT) {
+        snprintf(g_log_failure, sizeof g_log_failure, "Cannot open the log file '%s': %lu", log_path,
+                 os_last_error());
+    }
+    if (file == nullptr && g_log_failure[0] != '\0') {
+        log_cannot_log(g_log_failure);
+        log_line(g_log_failure);
+    }
     if (kept != 0) {
         log_line(SEPARATOR_LINE);
         log_format("Cannot keep the previous log as zrsvc-log.1.txt: %d", kept);
@@ -97,18 +151,22 @@ static void open_log_file(const char* instance_folder)
 
 void capture_std_streams()
 {
-    if (!log_sink_is_file())
+    // Without a log folder nothing of the run is kept.
+    if (!log_sink_is_file() && g_log_failure[0] == '\0')
         return;
-    int kept = keep_previous_run(".", "zrsvc-stdout.txt", "zrsvc-stdout.1.txt");
+    int kept = keep_previous_run(g_instance_folder, "zrsvc-stdout.txt", "zrsvc-stdout.1.txt");
     if (kept != 0)
         log_format("Cannot keep the previous output as zrsvc-stdout.1.txt: %d", kept);
-    char path[PATH_CAPACITY];
-    compose_log_folder_path(path, ".", "zrsvc-stdout.txt");
+    char path[LOG_PATH_CAPACITY];
+    compose_log_folder_path(path, g_instance_folder, "zrsvc-stdout.txt");
     int error = os_redirect_std_streams(path, kept != 0);
     if (error != 0)
         log_format("Cannot send standard output and error to zrsvc-stdout.txt: %d", error);
     else if (kept != 0)
         printf("%s\n", SEPARATOR_LINE);
+    // The only record of the run then.
+    if (error == 0 && g_log_failure[0] != '\0')
+        log_cannot_log(g_log_failure);
 }
 
 void normalise_java_home(char* java_home)
@@ -144,8 +202,15 @@ static const char* resolve_java_home()
         log_line("Invalid ZR_JAVA_HOME or JAVA_HOME environment variable !");
         terminate(-1);
     }
+    const char* name = os_getenv("ZR_JAVA_HOME") != nullptr ? "ZR_JAVA_HOME" : "JAVA_HOME";
+    if (!os_getenv_is_exact(name)) {
+        log_format("%s '%s' holds characters that the ANSI code page %u cannot hold", name, java_home,
+                   os_text_code_page());
+        terminate(-1);
+    }
     normalise_java_home(java_home);
     log_format("JAVA_HOME: '%s'", java_home);
+    refuse_separator_in("Java home", java_home);
     return java_home;
 }
 

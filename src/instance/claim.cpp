@@ -29,6 +29,9 @@ void claim_instance(const char* instance_folder, const char* instance_name)
         case OS_CLAIM_TAKEN:
         case OS_CLAIM_NO_FOLDER:
             return;
+        case OS_CLAIM_LINK:
+            log_line("zrsvc.lock in the instance folder is a link: refused, the claim is never taken through a link");
+            terminate(-1);
         case OS_CLAIM_FAILED:
             log_format("Cannot lock zrsvc.lock in the instance folder: %d", static_cast<int>(os_last_error()));
             terminate(-1);

@@ -22,14 +22,20 @@ enum { MOST_STOP_TIMEOUT = 86400 };
 // end the process (terminate).
 int build_paths(const char* instance_name, jvm_launch* launch);
 
+// True when the executable's full path has a base folder: a folder above the
+// one that holds the executable. NO_BASE_FOLDER says why a path has none.
+bool has_base_folder(const char* executable_path);
+extern const char NO_BASE_FOLDER[];
+
 // The seconds of a stop timeout text: a whole number from 1 to
 // MOST_STOP_TIMEOUT, only digits. Returns -1 for any other text.
 int parse_stop_timeout(const char* text);
 
 // Sends the process's standard output and error, the VM's and the
 // application's included, to zrsvc-stdout.txt beside the instance's log file,
-// keeping the previous run's as zrsvc-stdout.1.txt. Runs after build_paths,
-// in the instance folder; does nothing when the log is not a file.
+// keeping the previous run's as zrsvc-stdout.1.txt. Runs after build_paths;
+// does nothing without a log folder. When the log file could not be opened,
+// says so there too.
 void capture_std_streams();
 
 // Adds every JAR file of the folder base_directory + folder_name (every file
@@ -58,7 +64,7 @@ const char* instance_name_fault(const char* name);
 
 // Checks that a non-empty instance name is one plain folder name below work:
 // not "." or "..", none of \ / : * ? " < > |, no control character, no
-// trailing blank or dot. Returns 0, or -1 after printing "Invalid instance
+// trailing blank or dot, no name of a Windows device. Returns 0, or -1 after printing "Invalid instance
 // name '<name>': <why>" on the console, control characters shown escaped.
 int check_instance_name(const char* name);
 

@@ -1,7 +1,44 @@
 #include "instance/instance.h"
 
+#include "text/bounded_text.h"
+
 #include <cstdio>
 #include <cstring>
+
+// The names Windows gives its devices in every folder: a file name whose part
+// before the first dot is one of them, in any case and with blanks behind it,
+// opens the device instead ("con.txt", "NUL "). COM and LPT take a digit from
+// 1 to 9 or a superscript 1, 2 or 3 (bytes of the ANSI code page 1252).
+static const char* const DEVICE_NAMES[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+static const char* const NUMBERED_DEVICES[] = {"COM", "LPT"};
+
+static bool is_device_number(const char* text, size_t length)
+{
+    if (length != 1)
+        return false;
+    unsigned char c = static_cast<unsigned char>(text[0]);
+    return (c >= '1' && c <= '9') || c == 0xB9 || c == 0xB2 || c == 0xB3;
+}
+
+static bool names_a_device(const char* name)
+{
+    size_t stem = strcspn(name, ".");
+    while (stem > 0 && name[stem - 1] == ' ')
+        --stem;
+    char upper[8];
+    if (stem >= sizeof upper)
+        return false;
+    for (size_t i = 0; i < stem; ++i)
+        upper[i] = (name[i] >= 'a' && name[i] <= 'z') ? static_cast<char>(name[i] - 'a' + 'A') : name[i];
+    upper[stem] = '\0';
+    for (const char* device : DEVICE_NAMES)
+        if (strcmp(upper, device) == 0)
+            return true;
+    for (const char* device : NUMBERED_DEVICES)
+        if (stem > 3 && strncmp(upper, device, 3) == 0 && is_device_number(upper + 3, stem - 3))
+            return true;
+    return false;
+}
 
 const char* instance_name_fault(const char* name)
 {
@@ -20,6 +57,8 @@ const char* instance_name_fault(const char* name)
     char last = name[strlen(name) - 1];
     if (last == ' ' || last == '.')
         return "it ends with a blank or a dot";
+    if (names_a_device(name))
+        return "Windows names a device so (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, CONIN$, CONOUT$)";
     return nullptr;
 }
 

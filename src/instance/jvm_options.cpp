@@ -99,14 +99,27 @@ int parse_jvm_options(char* text, size_t length, jvm_launch* launch, char* refus
         return -1;
     }
     text[length] = '\0';
+    // Notepad's "Unicode" starts with the byte-order mark of UTF-16, little
+    // or big endian; every other character then holds a zero byte.
+    if (length >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF'))) {
+        snprintf(refusal, LONG_TEXT_CAPACITY, "refused: it is saved as UTF-16; save it as UTF-8");
+        return -1;
+    }
     static const char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
     size_t at = (length >= 3 && memcmp(text, BYTE_ORDER_MARK, 3) == 0) ? 3 : 0;
     for (int number = 1; at < length; ++number) {
-        char* end = static_cast<char*>(memchr(text + at, '\n', length - at));
-        size_t next = end != nullptr ? static_cast<size_t>(end - text) + 1 : length;
-        size_t line_length = (end != nullptr ? static_cast<size_t>(end - text) : length) - at;
-        if (line_length > 0 && text[at + line_length - 1] == '\r')
-            --line_length;
+        // A line ends in LF, CRLF or a CR alone.
+        size_t line_length = strcspn(text + at, "\r\n");
+        size_t end = at + line_length;
+        // strcspn stops at a zero byte too: the line goes on behind it.
+        while (end < length && text[end] == '\0')
+            end += 1 + strcspn(text + end + 1, "\r\n");
+        if (end > length)
+            end = length;
+        line_length = end - at;
+        size_t next = end;
+        if (next < length)
+            next += (text[next] == '\r' && next + 1 < length && text[next + 1] == '\n') ? 2 : 1;
         // The zero put behind an option lands on its line end, a trimmed
         // blank or the byte after the text.
         if (take_line(number, text + at, line_length, launch, refusal) != 0)
@@ -129,6 +142,10 @@ int read_jvm_options(const char* instance_folder, jvm_launch* launch)
     int result = os_read_file(path, g_options_text, sizeof g_options_text - 1, &length, &failed_call);
     if (result == 1)
         return 0;
+    if (result == 2) {
+        log_format("JVM options file '%s' refused: it is not a regular file", path);
+        return -1;
+    }
     if (result != 0) {
         log_format("Cannot read the JVM options file: %s('%s') failed: %lu", failed_call, path, os_last_error());
         return -1;

@@ -6,11 +6,12 @@
 
 // Takes the options of the file's text, length bytes followed by room for one
 // more: trimmed of blanks, without blank lines and '#' comments, after a
-// UTF-8 byte-order mark, lines ending in LF or CRLF. Each option is left in
+// UTF-8 byte-order mark, lines ending in LF, CRLF or CR. Each option is left in
 // text, ended by a zero put behind it, and added to launch. Returns 0, or -1
 // with refusal (capacity LONG_TEXT_CAPACITY) saying why the text is refused:
-// larger than the limit, a line too long, holding a zero byte, setting the
-// class path or naming another options file, or too many options ("line 3: '-cp x' refused: ...").
+// saved as UTF-16, larger than the limit, a line too long, holding a zero
+// byte, setting the class path or naming another options file, or too many
+// options ("line 3: '-cp x' refused: ...").
 int parse_jvm_options(char* text, size_t length, jvm_launch* launch, char* refusal);
 
 // Adds the options of instance_folder's conf/jvm.options to launch. Returns 0,

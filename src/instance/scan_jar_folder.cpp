@@ -3,6 +3,7 @@
 #include "instance/path_text.h"
 #include "log/log.h"
 #include "platform/os_dir.h"
+#include "platform/os_process.h"
 
 #include <cstring>
 
@@ -38,6 +39,13 @@ int scan_jar_folder(const char* base_directory, const char* folder_name, char* c
         // Links to files are taken like files; subfolders are not searched.
         if (type == OS_ENTRY_DIRECTORY || !text_contains_nocase(name, ".jar"))
             continue;
+        // The VM could not be given the name: it reads the class path in
+        // the code page, and a mapped name would be another file.
+        if (type == OS_ENTRY_INEXACT_NAME) {
+            log_format("Skipping entry '%s': its name holds characters that the ANSI code page %u cannot hold", name,
+                       os_text_code_page());
+            continue;
+        }
         if (type == OS_ENTRY_OTHER) {
             log_format("Skipping entry '%s': not a file nor a link to one", name);
             continue;

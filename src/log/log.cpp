@@ -3,7 +3,9 @@
 #include "platform/os_process.h"
 #include "text/bounded_text.h"
 
+#include <cerrno>
 #include <cstdarg>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
@@ -11,6 +13,7 @@
 static FILE* g_sink = nullptr;
 static std::mutex g_sink_lock; // a line, a switch and a close are one unit each
 static bool g_echo = false;
+static bool g_write_failed = false; // a line could not be written to the log file; guarded by g_sink_lock
 // A message with its control characters escaped; guarded by g_sink_lock.
 static char g_shown[4 * LONG_TEXT_CAPACITY];
 
@@ -81,8 +84,14 @@ void log_line(const char* message)
     if (g_sink == nullptr)
         return;
     const char* shown = shown_text(message);
-    fprintf(g_sink, "%s - %s\n", stamp, shown);
-    fflush(g_sink);
+    bool written = fprintf(g_sink, "%s - %s\n", stamp, shown) >= 0;
+    written = fflush(g_sink) == 0 && written;
+    if (!written && g_sink != stdout && !g_write_failed) {
+        g_write_failed = true;
+        char failure[200];
+        snprintf(failure, sizeof failure, "Cannot write the log file: %s", strerror(errno));
+        log_cannot_log(failure);
+    }
     if (g_echo && g_sink != stdout)
         fprintf(stdout, "%s - %s\n", stamp, shown);
 }
@@ -99,6 +108,14 @@ void log_format(const char* format, ...)
     if (length < 0 || length >= LONG_TEXT_CAPACITY)
         message[0] = '\0';
     log_line(message);
+}
+
+void log_cannot_log(const char* message)
+{
+    char stamp[200];
+    format_timestamp(stamp, sizeof stamp);
+    fprintf(stderr, "%s - %s\n", stamp, message);
+    fflush(stderr);
 }
 
 void close_log()

@@ -23,11 +23,19 @@ bool log_sink_is_file();
 
 // Writes one line with the message, its control characters shown escaped
 // (\n, \x07) except a leading tab. Nothing happens when there is no sink.
+// The first line that cannot be written to a log file is said with
+// log_cannot_log.
 void log_line(const char* message);
 
 // Formats a message as printf does and logs it. A message longer than 9999
 // characters is not cut: the line is written with an empty message.
 void log_format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Says that the log file cannot be opened or written, where the run can still
+// be heard: one timestamped line on standard error (the console in the
+// foreground, the captured output of a service once it is captured). The one
+// place for every further channel of that news.
+void log_cannot_log(const char* message);
 
 // Closes the log file; later lines go nowhere.
 void close_log();

@@ -9,6 +9,7 @@ enum {
     OS_CLAIM_HELD = 1,      // another process holds it and runs the instance
     OS_CLAIM_CLOSING = 2,   // another process holds it, its run over, cleaning up
     OS_CLAIM_NO_FOLDER = 3, // the lock file's folder does not exist
+    OS_CLAIM_LINK = 4,      // the lock file is a link, which is never followed (POSIX)
     OS_CLAIM_FAILED = -1,   // os_last_error tells why
 };
 

@@ -7,6 +7,7 @@ enum os_entry_type {
     OS_ENTRY_REPARSE_POINT, // a link (reparse point) that is not a directory
     OS_ENTRY_FILE,
     OS_ENTRY_OTHER,         // no file to read: a FIFO, a socket, a device, a dangling link
+    OS_ENTRY_INEXACT_NAME,  // its name holds characters the code page of os_text_code_page cannot hold
 };
 
 struct os_dir;

@@ -46,6 +46,21 @@ extern const os_search_variable OS_SEARCH_VARIABLES[OS_SEARCH_VARIABLE_LIMIT + 1
 // there is none, or it cannot be read.
 const char* os_search_default(const char* name);
 
+// The code page every name, path and option of the process is held in: on
+// Windows the ANSI code page, which the Java VM reads its option strings in;
+// 0 on POSIX, where names are bytes taken as they are.
+unsigned os_text_code_page();
+
+// The process's arguments as the system holds them, in place of the C
+// runtime's argv: on Windows taken from the wide command line, each converted
+// to the code page above without best-fit mapping. Returns the argument
+// count and sets *arguments.
+int os_arguments(int argc, char** argv, char*** arguments);
+
+// False when the argument at index held characters that the code page cannot
+// hold: os_arguments gave it with '?' in their place.
+bool os_argument_is_exact(int index);
+
 // The operating system's error code of the last failed call of this thread.
 unsigned long os_last_error();
 
@@ -55,8 +70,10 @@ unsigned long os_last_error();
 int os_error_number(unsigned long os_error);
 
 // Writes the full path of the running executable into buffer. Returns the
-// number of characters written, 0 on failure (os_last_error tells why), or -1
-// when the path does not fit (the buffer is then emptied).
+// number of characters written, 0 on failure (os_last_error tells why), -1
+// when the path does not fit (the buffer is then emptied), or -2 when it holds
+// characters that the code page of os_text_code_page cannot hold (the buffer
+// then holds it with '?' in their place).
 int os_module_path(char* buffer, unsigned capacity);
 
 // True when path is absolute: a drive and a backslash or a network path on
@@ -74,12 +91,17 @@ int os_set_current_dir(const char* path);
 // matched as the platform matches them (ignoring case on Windows).
 const char* os_getenv(const char* name);
 
+// False when the variable's value holds characters that the code page of
+// os_text_code_page cannot hold (os_getenv then gives them as '?').
+bool os_getenv_is_exact(const char* name);
+
 // Sets an environment variable of the process. Returns 0, or -1 (os_last_error).
 int os_setenv(const char* name, const char* value);
 
 // Opens a file for writing in text mode, creating or truncating it, so that
 // other processes may still read, write, rename and delete it (a later run
-// renames it while another program reads it). Null when it cannot be opened.
+// renames it while another program reads it). Null when it cannot be opened
+// (os_last_error tells why); on POSIX a link is never followed (ELOOP).
 FILE* os_open_text_for_writing(const char* path);
 
 // The same, but keeping what the file holds and writing at its end.
@@ -88,8 +110,10 @@ FILE* os_open_text_for_appending(const char* path);
 // Reads the file at path from its start into buffer, at most capacity bytes
 // (a file that fills the buffer may hold more), and sets *length to the
 // number read; no terminator is added. Other processes may write the file
-// meanwhile. Returns 0, 1 when there is no such file (nor its folder), or -1
-// with *failed_call naming the call that failed (os_last_error tells why).
+// meanwhile. Returns 0, 1 when there is no such file (nor its folder), 2 when
+// it is no regular file (a FIFO, a device; found without waiting on POSIX),
+// or -1 with *failed_call naming the call that failed (os_last_error tells
+// why).
 int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call);
 
 // Renames the file from to the name to, replacing an existing file of that

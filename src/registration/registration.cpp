@@ -10,29 +10,57 @@
 
 // The SCM service name and display name: "ZR - " and the instance name.
 static const char SERVICE_NAME_PREFIX[] = "ZR - ";
+enum { INSTANCE_NAME_MOST = SERVICE_NAME_CAPACITY - 1 - (sizeof SERVICE_NAME_PREFIX - 1) };
 
 // Quote, executable path, " -service ", service name, quote, terminator.
 enum { COMMAND_LINE_CAPACITY = 1 + (PATH_CAPACITY - 2) + 12 + (SERVICE_NAME_CAPACITY - 1) + 1 + 1 };
 
-// A name that does not fit leaves the buffer empty; the SCM then refuses the
-// empty name and that refusal is what the user sees.
-static void compose_service_name(char* name, const char* instance_name)
+// Returns 0, or -1 after saying that the name is longer than the SCM takes.
+static int compose_service_name(char* name, const char* instance_name)
 {
     name[0] = '\0';
-    bounded_append(name, SERVICE_NAME_CAPACITY, SERVICE_NAME_PREFIX);
-    bounded_append(name, SERVICE_NAME_CAPACITY, instance_name);
+    if (append_pieces(name, SERVICE_NAME_CAPACITY, {SERVICE_NAME_PREFIX, instance_name}) == 0)
+        return 0;
+    printf("Invalid instance name '%s': longer than %d characters (the Service Control Manager takes service "
+           "names of at most %d, '%s' and the instance name)\n",
+           instance_name, static_cast<int>(INSTANCE_NAME_MOST), SERVICE_NAME_CAPACITY - 1, SERVICE_NAME_PREFIX);
+    return -1;
 }
 
-// Returns 0, -1 when the executable's path cannot be read (os_last_error), or
-// -2 when it does not fit.
+// The SCM expands the registered command line like an environment string:
+// "%OS%" would become "Windows_NT" and the service would run another
+// instance, or another executable.
+static const char EXPANDED[] = "which the Service Control Manager expands in the service's command line";
+
+// Returns 0, or -1 after saying why the executable's path cannot be
+// registered: unreadable, too long, not held by the code page, without a
+// base folder above its own, or holding '%'.
 static int compose_command_line(char* command_line, const char* service_name)
 {
     command_line[0] = '"';
-    int length = os_module_path(command_line + 1, PATH_CAPACITY - 1);
-    if (length < 0)
-        return -2;
-    if (length == 0)
+    char* path = command_line + 1;
+    int length = os_module_path(path, PATH_CAPACITY - 1);
+    if (length == -1) {
+        printf("Cannot install service: the executable's path is longer than %d characters\n", PATH_CAPACITY - 2);
         return -1;
+    }
+    if (length == -2) {
+        printf("Cannot install service: the executable's path '%s' holds characters that the ANSI code page %u "
+               "cannot hold\n", path, os_text_code_page());
+        return -1;
+    }
+    if (length == 0) {
+        printf("Cannot install service (%lu)\n", os_last_error());
+        return -1;
+    }
+    if (!has_base_folder(path)) {
+        printf("Cannot install service: the executable '%s' %s\n", path, NO_BASE_FOLDER);
+        return -1;
+    }
+    if (strchr(path, '%') != nullptr) {
+        printf("Cannot install service: the executable's path '%s' holds '%%', %s\n", path, EXPANDED);
+        return -1;
+    }
     strcat(command_line, "\" -service \"");
     strcat(command_line, service_name);
     strcat(command_line, "\"");
@@ -44,57 +72,62 @@ int install_service(const char* instance_name)
     // Also keeps the name from breaking the quoting of the command line.
     if (check_instance_name(instance_name) != 0)
         return 1;
+    if (strchr(instance_name, '%') != nullptr) {
+        printf("Invalid instance name '%s': it holds '%%', %s\n", instance_name, EXPANDED);
+        return 1;
+    }
     char service_name[SERVICE_NAME_CAPACITY];
-    compose_service_name(service_name, instance_name);
+    if (compose_service_name(service_name, instance_name) != 0)
+        return 1;
     printf("Installing service '%s' ...\n", service_name);
 
     char command_line[COMMAND_LINE_CAPACITY];
-    int composed = compose_command_line(command_line, service_name);
-    if (composed == -2) {
-        printf("Cannot install service: the executable's path is longer than %d characters\n", PATH_CAPACITY - 2);
-        return 0;
-    }
-    if (composed != 0) {
-        printf("Cannot install service (%lu)\n", os_last_error());
-        return 0;
-    }
+    if (compose_command_line(command_line, service_name) != 0)
+        return 1;
     void* scm = os_scm_open();
     if (scm == nullptr) {
         printf("OpenSCManager failed (%lu)\n", os_last_error());
-        return 0;
+        return 1;
     }
     void* service = os_scm_create_service(scm, service_name, command_line);
+    int status = 0;
     if (service != nullptr) {
         printf("Service installed successfully.\n");
         os_scm_close(service);
     } else {
         printf("CreateService failed (%lu)\n", os_last_error());
+        status = 1;
     }
     os_scm_close(scm);
-    return 0;
+    return status;
 }
 
-void uninstall_service(const char* instance_name)
+int uninstall_service(const char* instance_name)
 {
     char service_name[SERVICE_NAME_CAPACITY];
-    compose_service_name(service_name, instance_name);
+    if (compose_service_name(service_name, instance_name) != 0)
+        return 1;
     printf("Uninstalling service '%s' ...\n", service_name);
 
     void* scm = os_scm_open();
     if (scm == nullptr) {
         printf("OpenSCManager failed (%lu)\n", os_last_error());
-        return;
+        return 1;
     }
     void* service = os_scm_open_service_for_delete(scm, service_name);
     if (service == nullptr) {
         printf("OpenService failed (%lu)\n", os_last_error());
         os_scm_close(scm);
-        return;
+        return 1;
     }
-    if (os_scm_delete_service(service) == 0)
+    int status = 0;
+    if (os_scm_delete_service(service) == 0) {
         printf("Service uninstalled successfully.\n");
-    else
+    } else {
         printf("DeleteService failed (%lu)\n", os_last_error());
+        status = 1;
+    }
     os_scm_close(service);
     os_scm_close(scm);
+    return status;
 }

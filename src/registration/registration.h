@@ -2,8 +2,8 @@
 // Service Control Manager. Every outcome is printed on standard output.
 #pragma once
 
-// Both take a name the command line gave. install_service returns the
-// process's exit status: 1 when the instance name is refused
-// (check_instance_name), else 0, whatever the SCM answered.
+// Both take a name the command line gave and return the process's exit
+// status: 0 when the SCM did what was asked, 1 when the name or the
+// executable's path is refused or the SCM refused the request.
 int install_service(const char* instance_name);
-void uninstall_service(const char* instance_name);
+int uninstall_service(const char* instance_name);

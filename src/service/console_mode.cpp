@@ -6,15 +6,24 @@
 #include "platform/os_process.h"
 #include "service/application.h"
 
+#include <atomic>
 #include <thread>
 
 static int g_start_result = 0;
+// Set by the application's thread once its VM exists.
+static std::atomic<bool> g_vm_created{false};
 
 // The first request stops the application; a second one, while the first
 // is under way or the clean-up runs, ends the process at once, as Ctrl+C
 // pressed again does in any console program.
+// Before the VM exists there is nothing to stop: the preparation or the VM's
+// creation may wait on a file or the network, and the request ends the run.
 static void stop_from_console()
 {
+    if (!g_vm_created.load()) {
+        log_line("Stop requested before the JVM was created: the process ends");
+        end_process_now(0);
+    }
     if (request_stop(nullptr) != STOP_REQUEST_REPEATED)
         return;
     log_line("Stop requested again: the process ends without waiting for the application");
@@ -26,6 +35,7 @@ static void stop_from_console()
 static void run_application()
 {
     create_jvm_or_terminate();
+    g_vm_created.store(true);
     // The VM may have put a console handler of its own before ours.
     os_put_stop_watch_first();
     g_start_result = run_start();

@@ -12,7 +12,7 @@ enum {
 
 enum {
     PATH_CAPACITY = 260,
-    SERVICE_NAME_CAPACITY = 200,
+    SERVICE_NAME_CAPACITY = 257, // the SCM takes service and display names of 256 characters
     LONG_TEXT_CAPACITY = 10000,
 };
 

@@ -42,8 +42,10 @@ class Wine:
     def __init__(self, prefix, java_home):
         self.prefix = prefix
         self.java_home = java_home
+        # Wine takes the Unix command line and file names in the locale's
+        # encoding: UTF-8, for the tests of names outside the ANSI code page.
         self.env = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
+                        WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8")
         for name in ("ZR_JAVA_HOME", "JAVA_HOME"):
             self.env.pop(name, None)
 

@@ -25,9 +25,8 @@ def usage(option):
     (["-Install", ""], usage("-install"), 0),
     (["-UnInstall"], usage("-uninstall"), 0),
     (["-CONSOLE"], usage("-console"), 0),
-    (["-uninstall", "nothere", "extra"], b"Uninstalling service 'ZR - nothere' ...\r\nOpenService failed (1060)\r\n", 0),
-    (["-uninstall", ""], b"Uninstalling service 'ZR - ' ...\r\nOpenService failed (1060)\r\n", 0),
-    (["-install", "n" * 195], b"Installing service '' ...\r\nCreateService failed (123)\r\n", 0),
+    (["-uninstall", "nothere", "extra"], b"Uninstalling service 'ZR - nothere' ...\r\nOpenService failed (1060)\r\n", 1),
+    (["-uninstall", ""], b"Uninstalling service 'ZR - ' ...\r\nOpenService failed (1060)\r\n", 1),
     (["-service"], None, 255),
     (["-SERVICE", "ZR - "], None, 255),
 ], ids=lambda value: repr(value)[:40])
@@ -49,7 +48,8 @@ def test_console_texts_and_exit_status(wine, layout, args, stdout, status):
 
 
 def test_install_registers_the_service_and_uninstall_removes_it(wine, layout):
-    name = "t" + uuid.uuid4().hex[:8] + " east wing"
+    # The longest name the SCM takes: 256 characters with "ZR - ".
+    name = "t" + uuid.uuid4().hex[:8] + " east wing" + "w" * 232
     service = "ZR - " + name
     done = wine.run(layout.exe, "-install", name)
     assert done.stdout == f"Installing service '{service}' ...\r\nService installed successfully.\r\n".encode()
@@ -58,7 +58,8 @@ def test_install_registers_the_service_and_uninstall_removes_it(wine, layout):
     assert values["DisplayName"] == service
     assert (int(values["Type"], 16), int(values["Start"], 16), int(values["ErrorControl"], 16)) == (0x10, 3, 1)
     assert "STOPPED" in wine.sc("query", service)[1]
-    assert wine.run(layout.exe, "-install", name).stdout.endswith(b"CreateService failed (1073)\r\n")
+    again = wine.run(layout.exe, "-install", name)
+    assert (again.returncode, again.stdout.endswith(b"CreateService failed (1073)\r\n")) == (1, True)
 
     done = wine.run(layout.exe, "-uninstall", name)
     assert done.stdout == f"Uninstalling service '{service}' ...\r\nService uninstalled successfully.\r\n".encode()

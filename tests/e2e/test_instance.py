@@ -136,23 +136,24 @@ def test_java_home_comes_from_zr_java_home_else_java_home(wine, layout, variable
                                  f"LoadLibraryEx('{library}') failed: 126", "Create JVM failed!", TERMINATED]
 
 
-@pytest.mark.parametrize("folder_length, log_file_used", [(241, True), (242, False)])
-def test_log_file_path_must_fit_259_characters(wine, layout, folder_length, log_file_used):
+@pytest.mark.parametrize("folder_length", [242, 258])
+def test_the_longest_instance_folders_have_their_log(wine, layout, folder_length):
     shop = Shop(wine, layout, "i" * (folder_length - len(winpath(layout.base) + "\\work\\")))
+    layout.log_file(shop.name).write_bytes(b"an older run\r\n")
     status, log_file, messages = shop.run()
     assert status == 0
     assert messages[:4] == shop.opening()
-    assert log_file == (f"{shop.base}work\\{shop.name}\\log\\zrsvc-log.txt" if log_file_used else "")
-    assert len(list((layout.base / "work" / shop.name / "log").iterdir())) == (1 if log_file_used else 0)
+    assert log_file == f"{shop.base}work\\{shop.name}\\log\\zrsvc-log.txt"
+    assert sorted(os.listdir(layout.log_file(shop.name).parent)) == ["zrsvc-log.1.txt", "zrsvc-log.txt"]
 
 
 @pytest.mark.parametrize("case, last_lines", [
-    ("instance folder too long", ["Instance folder path too long for instance '{name}': more than 259 characters"]),
+    ("instance folder too long", ["Instance folder path too long for instance '{name}': more than 258 characters"]),
     ("no instance folder", ["WORKING DIR PATH: '{base}work\\nowhere'", "Cannot change working dir: 2"]),
     ("no room for conf", ["Class path too long: no room for its last entry 'conf' within 9999 characters",
                           "build_paths() failed: -1"]),
     ("class path too long", ["Class path too long while scanning '{base}lib': more than 9999 characters"]),
-    ("unreadable jvm.options", ["Cannot read the JVM options file: CreateFileA('{base}work\\shop\\conf\\jvm.options') "
+    ("unreadable jvm.options", ["Cannot read the JVM options file: CreateFileW('{base}work\\shop\\conf\\jvm.options') "
                                 "failed: 5"]),
     ("no entry point", ["Starting JVM", "GetProcAddress('{jdk}\\bin\\server\\jvm.dll', 'JNI_CreateJavaVM') failed: 127",
                         "Create JVM failed!"]),
@@ -161,7 +162,7 @@ def test_preparation_that_cannot_go_on_ends_the_process(wine, layout, tmp_path, 
     shop = Shop(wine, layout)
     jdk, env = tmp_path / "jdk", None
     if case == "instance folder too long":
-        shop.name = "i" * (260 - len(winpath(layout.base) + "\\work\\"))
+        shop.name = "i" * (259 - len(winpath(layout.base) + "\\work\\"))
     elif case == "no instance folder":
         shop.name = "nowhere"
     elif case == "no room for conf":
@@ -196,13 +197,19 @@ def test_the_vm_library_is_loaded_from_the_java_home_only(wine, layout):
         assert not (folder / "jvm-calls.txt").exists(), folder
 
 
-def test_executable_at_a_drive_root_ends_with_the_termination_line_only(wine):
+@pytest.mark.parametrize("command, status", [("-console", 255), ("-install", 1)])
+def test_an_executable_at_a_drive_root_is_refused(wine, command, status):
     name = f"zrsvc-{uuid.uuid4().hex[:8]}.exe"
     at_root = wine.prefix / "drive_c" / name
     shutil.copy(ZRSVC_EXE, at_root)
     try:
-        done = wine.run("C:\\" + name, "-console", "shop")
+        done = wine.run("C:\\" + name, command, "shop")
     finally:
         at_root.unlink()
-    assert done.returncode == 255
-    assert parse_console(done.stdout) == (None, [TERMINATED])
+    assert done.returncode == status
+    reason = (f"the executable 'C:\\{name}' lies in no folder below a base folder: it must be "
+              "<base>\\bin\\zrsvc.exe or in another folder of the base folder")
+    if command == "-console":
+        assert parse_console(done.stdout) == (None, [reason[0].upper() + reason[1:], TERMINATED])
+    else:
+        assert done.stdout.decode().endswith(f"Cannot install service: {reason}\r\n")

@@ -1,8 +1,12 @@
 """One run per instance under Wine's Service Control Manager, and instance
 names that are one plain folder name below work or refused."""
 import os
+import re
 
 import pytest
+
+from conftest import make_layout, winpath
+from test_instance import Shop, make_files
 
 from test_service import ACCEPTS, RUNNING, STOPPED, service_for  # noqa: F401 (a fixture)
 
@@ -40,16 +44,53 @@ def test_a_start_at_once_after_a_stop_waits_for_the_previous_run_to_clean_up(ser
     assert previous.read_bytes().endswith(b" - Invoking stop()\r\n")
 
 
-# The name rules are a unit table; here each command that checks a name
-# shows that a refused one is said on the console and touches nothing.
-@pytest.mark.parametrize("command, prefix, status", [("-install", "", 1), ("-console", "", 1),
-                                                     ("-service", "ZR - ", 255)])
-def test_an_instance_name_that_is_not_one_plain_folder_name_is_refused(wine, layout, command, prefix, status):
-    layout.folder("work")
-    done = wine.run(layout.exe, command, prefix + "a\tb")
+# The name rules are a unit table; here each road by which a name, a folder
+# or a JAR's name arrives shows that it is used as given or refused on the
+# console, touching nothing: what the ANSI code page 1252 cannot hold (from
+# Wine's UTF-8 command line and folder names), what the SCM would expand, what
+# would split the class path, what names a device, what the SCM cannot hold.
+DEVICE = "Windows names a device so (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, CONIN$, CONOUT$)"
+CODE_PAGE = "holds characters that the ANSI code page 1252 cannot hold"
+EXPANDED = "holds '%', which the Service Control Manager expands in the service's command line"
+NAMES = [  # base folder, arguments, lines of the console (after a timestamp for a log line), status
+    ("app", ["-console", "a\tb"], ["Invalid instance name 'a\\tb': it holds a control character"], 1),
+    ("app", ["-service", "ZR - a\tb"], ["Invalid instance name 'a\\tb': it holds a control character"], 255),
+    ("app", ["-console", "ｓｈｏｐ"], [f"Invalid instance name '????': it {CODE_PAGE}"], 1),
+    ("app", ["-install", "Ω"], [f"Invalid instance name '?': it {CODE_PAGE}"], 1),
+    ("app", ["-uninstall", "Ω"], [f"Invalid instance name '?': it {CODE_PAGE}"], 1),
+    ("app", ["-console", "con.txt"], [f"Invalid instance name 'con.txt': {DEVICE}"], 1),
+    ("app", ["-install", "NUL"], [f"Invalid instance name 'NUL': {DEVICE}"], 1),
+    ("app", ["-install", "a%OS%b"], [f"Invalid instance name 'a%OS%b': it {EXPANDED}"], 1),
+    ("app", ["-install", "n" * 252], [f"Invalid instance name '{'n' * 252}': longer than 251 characters (the Service "
+                                      "Control Manager takes service names of at most 256, 'ZR - ' and the instance "
+                                      "name)"], 1),
+    ("app商", ["-install", "shop"], ["Installing service 'ZR - shop' ...", "Cannot install service: the executable's "
+                                     f"path '{{base}}\\bin\\zrsvc.exe' {CODE_PAGE}"], 1),
+    ("app商", ["-console", "shop"], [f"Executable path '{{base}}\\bin\\zrsvc.exe' {CODE_PAGE}"], 255),
+    ("app%OS%", ["-install", "shop"], ["Cannot install service: the executable's path '{base}\\bin\\zrsvc.exe' "
+                                       f"{EXPANDED}"], 1),
+    ("app;v2", ["-console", "shop"], ["Base folder '{base}\\' holds ';', the class path separator: its paths "
+                                      "would be split there"], 255),
+    ("app", ["-console", "café"], ["LOG FILE: '{base}\\work\\café\\log\\zrsvc-log.txt'",
+                                   f"Skipping entry '???????.jar': its name {CODE_PAGE}"], 0),
+]
+
+
+@pytest.mark.parametrize("base, args, lines, status", NAMES, ids=lambda value: repr(value)[:30])
+def test_a_name_or_folder_is_used_as_given_or_refused(wine, tmp_path, base, args, lines, status):
+    layout = make_layout(tmp_path / base)
+    Shop(wine, layout, "café")
+    (layout.base / "work" / "shop").mkdir()
+    make_files(layout.base / "lib", "драйвер.jar")
+    done = wine.run(layout.exe, *args)
     assert done.returncode == status
-    lines = done.stdout.decode("latin-1").split("\r\n")
-    assert lines[0] == "Invalid instance name 'a\\tb': it holds a control character"
-    # Nothing registered (no "Installing ..."), nothing created or claimed.
-    assert len(lines) == (3 if command == "-service" else 2)
-    assert sorted(os.listdir(layout.base)) == ["bin", "work"] and os.listdir(layout.base / "work") == []
+    console = [re.sub(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d - ", "", line)
+               for line in done.stdout.decode("cp1252").split("\r\n")]
+    base_folder = winpath(layout.base).replace("商", "?")
+    for line in lines:
+        assert line.format(base=base_folder) in console, console
+    if status != 0:  # nothing registered, created or claimed
+        assert "Service installed successfully." not in console
+        assert sorted(os.listdir(layout.base / "work")) == ["café", "shop"]
+        assert os.listdir(layout.base / "work" / "shop") == []
+        assert os.listdir(layout.base / "work" / "café" / "log") == []

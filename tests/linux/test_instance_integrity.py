@@ -62,3 +62,61 @@ def test_an_exception_text_longer_than_a_log_line_keeps_its_first_part(tmp_path)
     line = next(m for m in instance.log() if m.startswith("start() ended with an exception: "))
     assert line.startswith("start() ended with an exception: java.lang.IllegalStateException: xxx")
     assert line.endswith("x...") and len(line) == 9999
+
+
+def link_to(target):
+    return lambda path: os.symlink(target, path)
+
+
+def folder_with_entry(path):
+    (path / "entry").mkdir(parents=True)
+
+
+# Files of the instance folder that a run must not write through, wait on or
+# lose silently: (file, how it is made, exit status, the line that says so).
+@pytest.mark.parametrize("name, make, status, line", [
+    ("zrsvc.lock", link_to("../../outside"), 255,
+     "zrsvc.lock in the instance folder is a link: refused, the claim is never taken through a link"),
+    ("zrsvc.lock", link_to("../../missing/zrsvc.lock"), 255,
+     "zrsvc.lock in the instance folder is a link: refused, the claim is never taken through a link"),
+    ("log/zrsvc-log.txt", link_to("../../../outside"), 0, None),
+    ("log/zrsvc-log.1.txt", folder_with_entry, 0,
+     "Cannot open the log file '{folder}/log/zrsvc-log.txt': it is a link, which is never followed"),
+    ("log/zrsvc-log.txt", folder_with_entry, 0, "Cannot open the log file '{folder}/log/zrsvc-log.txt': 21"),
+    ("conf/jvm.options", os.mkfifo, 255, "JVM options file '{folder}/conf/jvm.options' refused: it is not a regular file"),
+], ids=["lock link", "lock link into a missing folder", "log link", "log link that cannot be kept",
+        "log folder", "jvm.options FIFO"])
+def test_instance_files_are_never_written_through_a_link_nor_waited_on(tmp_path, name, make, status, line):
+    instance = Instance(tmp_path, "returning")
+    outside = tmp_path / "outside"
+    outside.write_text("precious\n")
+    make(instance.folder / name)
+    if name == "log/zrsvc-log.1.txt":
+        os.symlink("../../../outside", instance.log_file())
+    if name == "log/zrsvc-log.txt" and status == 0 and line is not None:
+        folder_with_entry(instance.folder / "log" / "zrsvc-log.1.txt")
+    code, out, err = instance.run()
+    assert code == status
+    assert outside.read_text() == "precious\n"
+    assert not (tmp_path / "missing").exists()
+    if line is not None:
+        line = line.format(folder=instance.folder)
+        assert line in out
+        if "log file" in line:  # said on standard error as well, and the run goes on
+            assert line in err and "Invoking main" in out
+    else:  # the link is kept as the previous log, and the run logs afresh
+        assert os.path.islink(instance.folder / "log" / "zrsvc-log.1.txt")
+        assert "Invoking main" in instance.log()
+
+
+def test_a_stop_signal_ends_a_run_whose_vm_is_being_created(tmp_path):
+    instance = Instance(tmp_path, "returning")
+    os.mkfifo(instance.folder / "gc.fifo")
+    # The VM opens its GC log, a FIFO without a reader, while it is created.
+    (instance.folder / "conf" / "jvm.options").write_text("-Xlog:gc:file=gc.fifo\n")
+    proc = instance.start()
+    instance.wait_log("Starting JVM", proc)
+    proc.send_signal(signal.SIGTERM)
+    out, _ = proc.communicate(timeout=30)
+    assert proc.returncode == 0
+    assert "Stop requested before the JVM was created: the process ends" in instance.log()

@@ -37,14 +37,14 @@ def test_an_option_the_vm_rejects_fails_the_creation_with_its_reason(tmp_path, o
     assert output.count(reason) == 1
 
 
-# The refusals themselves are a unit table; here one of them and a file
-# that cannot be read show that either ends the run before the VM exists.
+# The refusals themselves are a unit table; here one of them and a folder
+# show that either ends the run before the VM exists.
 @pytest.mark.parametrize("content, line", [
     (b"-Xmx64m\n-Djava.class.path=x\n", f"line 2: '-Djava.class.path=x' {CLASS_PATH}"),
-    (None, ": 21"),
+    (None, "refused: it is not a regular file"),
 ])
 def test_a_refused_file_ends_the_process_before_the_vm(tmp_path, content, line):
     instance, status, _, path = run_with(tmp_path, content, variant=None)
-    start = f"JVM options file '{path}' " if content else f"Cannot read the JVM options file: read('{path}') failed"
+    start = f"JVM options file '{path}' "
     assert status == 255 and "Starting JVM" not in instance.log()
     assert instance.log()[-2:] == [start + line, "Terminated with exit code -1."]

@@ -26,6 +26,8 @@ TEST(NormaliseJavaHome, TakesOffEnclosingQuotesOnceThenOneTrailingSeparator)
 }
 
 // Instance names: one plain folder name below work, or why not.
+static const char DEVICE[] = "Windows names a device so (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, CONIN$, CONOUT$)";
+
 TEST(InstanceName, IsOnePlainFolderNameOrSaysWhyNot)
 {
     const std::pair<const char*, const char*> cases[] = {
@@ -37,6 +39,10 @@ TEST(InstanceName, IsOnePlainFolderNameOrSaysWhyNot)
         {"<a>", "it holds one of \\ / : * ? \" < > |"}, {"a|b", "it holds one of \\ / : * ? \" < > |"},
         {"a\tb", "it holds a control character"}, {"a\x7f", "it holds a control character"},
         {"shop.", "it ends with a blank or a dot"}, {"shop ", "it ends with a blank or a dot"},
+        {"NUL", DEVICE}, {"con", DEVICE}, {"Aux.txt", DEVICE}, {"prn .log", DEVICE}, {"COM1", DEVICE},
+        {"lpt9.x.y", DEVICE}, {"com\xB9", DEVICE}, {"CONIN$", DEVICE}, {"conout$.txt", DEVICE},
+        {"COM0", nullptr}, {"COM10", nullptr}, {"LPT", nullptr}, {"console", nullptr}, {"nul_", nullptr},
+        {"a%OS%b", nullptr}, {"\xCE\xA9", nullptr},
     };
     for (auto [name, why] : cases)
         EXPECT_STREQ(why, instance_name_fault(name)) << name;

@@ -28,6 +28,9 @@ static std::string repeated(const std::string& text, int times)
 static const options_case CASES[] = {
     {"trimmed options in order, comments and blank lines skipped",
      "\xEF\xBB\xBF# heap\r\n  -Xmx48m \r\n\r\n  #\n\t-Dzr.test=a b\t", {"-Xmx48m", "-Dzr.test=a b"}, ""},
+    {"lines ending in CR alone", "-Da\r-Db\r\r-Dc\r\n-Dd", {"-Da", "-Db", "-Dc", "-Dd"}, ""},
+    {"UTF-16, little endian", std::string("\xFF\xFE#\0", 4), {}, "refused: it is saved as UTF-16; save it as UTF-8"},
+    {"UTF-16, big endian", std::string("\xFE\xFF\0#", 4), {}, "refused: it is saved as UTF-16; save it as UTF-8"},
     {"an option set twice is passed twice", "-Da=1\n-Da=2\n", {"-Da=1", "-Da=2"}, ""},
     {"a line of 4095 characters", "-D" + std::string(4093, 'x'), {"-D" + std::string(4093, 'x')}, ""},
     {"256 options", repeated("-Da\n", 256), std::vector<std::string>(256, "-Da"), ""},
@@ -42,6 +45,7 @@ static const options_case CASES[] = {
      "line 1: '-D" + std::string(38, 'x') + "' refused: longer than 4095 characters (its start is shown)"},
     {"257 options", repeated("-Da\n", 257), {}, "line 257: '-Da' refused: more than 256 options"},
     {"a zero byte", std::string("-Da\n-D\0b\n", 9), {}, "line 2: '-D' refused: it holds a zero byte"},
+    {"a zero byte before a CR", std::string("-Da\r-D\0b\r-Dc", 12), {}, "line 2: '-D' refused: it holds a zero byte"},
     {"a file beyond 65536 bytes", std::string(65537, '#'), {}, "refused: larger than 65536 bytes"},
 };
 

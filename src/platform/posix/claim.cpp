@@ -26,8 +26,11 @@ static int write_word(int fd, const char* word)
 int os_claim_instance(const char* path)
 {
     // Close-on-exec: a child process of the VM that outlived this one would
-    // otherwise keep the instance taken.
-    int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // otherwise keep the instance taken. Never through a link: it would
+    // write another file, or claim nothing when it leads nowhere.
+    int fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == ELOOP)
+        return OS_CLAIM_LINK;
     if (fd < 0)
         return (errno == ENOENT || errno == ENOTDIR) ? OS_CLAIM_NO_FOLDER : OS_CLAIM_FAILED;
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) {

@@ -11,7 +11,7 @@
 
 int os_redirect_std_streams(const char* path, bool append)
 {
-    int fd = open(path, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0644);
+    int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC), 0644);
     if (fd < 0)
         return errno;
     fflush(stdout);

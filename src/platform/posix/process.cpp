@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 const char OS_PATH_SEPARATOR = '/';
@@ -103,23 +104,52 @@ int os_setenv(const char* name, const char* value)
     return setenv(name, value, 1) == 0 ? 0 : -1;
 }
 
+// Never through a link: the instance folder belongs to the application's
+// user, whose link would lead a run by root to write wherever it points.
+static FILE* open_text(const char* path, int flags, const char* mode)
+{
+    int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | flags, 0644);
+    if (fd < 0)
+        return nullptr;
+    FILE* stream = fdopen(fd, mode);
+    if (stream == nullptr) {
+        int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return stream;
+}
+
 FILE* os_open_text_for_writing(const char* path)
 {
-    return fopen(path, "w");
+    return open_text(path, O_TRUNC, "w");
 }
 
 FILE* os_open_text_for_appending(const char* path)
 {
-    return fopen(path, "a");
+    return open_text(path, O_APPEND, "a");
 }
 
 int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call)
 {
     *length = 0;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    // Without waiting: a FIFO would block the open until a writer comes.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *failed_call = "open";
         return (errno == ENOENT || errno == ENOTDIR) ? 1 : -1;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        int error = errno;
+        close(fd);
+        errno = error;
+        *failed_call = "fstat";
+        return -1;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        close(fd);
+        return 2;
     }
     while (*length < capacity) {
         ssize_t got = read(fd, buffer + *length, capacity - *length);
@@ -150,4 +180,25 @@ int os_replace_file(const char* from, const char* to)
 int os_local_time(time_t when, struct tm* result)
 {
     return localtime_r(&when, result) != nullptr ? 0 : -1;
+}
+
+unsigned os_text_code_page()
+{
+    return 0;
+}
+
+int os_arguments(int argc, char** argv, char*** arguments)
+{
+    *arguments = argv;
+    return argc;
+}
+
+bool os_argument_is_exact(int)
+{
+    return true;
+}
+
+bool os_getenv_is_exact(const char*)
+{
+    return true;
 }

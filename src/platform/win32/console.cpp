@@ -1,6 +1,7 @@
 #include "platform/os_console.h"
 
 #include "platform/os_process.h"
+#include "platform/win32/long_path.h"
 
 #include <windows.h>
 #include <fcntl.h>
@@ -11,8 +12,9 @@
 int os_redirect_std_streams(const char* path, bool append)
 {
     // Shared for deleting too, as the log file is (os_open_text_for_writing).
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const char* failed_call = "";
+    HANDLE file = create_file_any_length(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         append ? OPEN_ALWAYS : CREATE_ALWAYS, &failed_call);
     if (file == INVALID_HANDLE_VALUE)
         return os_error_number(GetLastError());
     // The VM's C runtime writes through the handle: its position starts at

@@ -3,21 +3,26 @@
 #include <cstring>
 #include <cwchar>
 
+int wide_any_length(const char* path, wchar_t* wide, int capacity)
+{
+    const wchar_t* prefix = L"";
+    const char* rest = path;
+    if (strlen(path) >= MAX_PATH) {
+        bool network = path[0] == '\\' && path[1] == '\\';
+        prefix = network ? L"\\\\?\\UNC" : L"\\\\?\\";
+        rest = network ? path + 1 : path;
+    }
+    int at = static_cast<int>(wcslen(prefix));
+    wcscpy(wide, prefix);
+    return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, rest, -1, wide + at, capacity - at) == 0 ? -1 : 0;
+}
+
 HANDLE create_file_any_length(const char* path, DWORD access, DWORD sharing, DWORD disposition,
                               const char** failed_call)
 {
-    if (strlen(path) < MAX_PATH) {
-        *failed_call = "CreateFileA";
-        return CreateFileA(path, access, sharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
-    bool network = path[0] == '\\' && path[1] == '\\';
-    const wchar_t* prefix = network ? L"\\\\?\\UNC" : L"\\\\?\\";
-    const char* rest = network ? path + 1 : path;
-    wchar_t wide[4 * MAX_PATH];
-    size_t at = wcslen(prefix);
-    wcscpy(wide, prefix);
+    wchar_t wide[WIDE_LONG_PATH_CAPACITY];
     *failed_call = "MultiByteToWideChar";
-    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, rest, -1, wide + at, static_cast<int>(4 * MAX_PATH - at)) == 0)
+    if (wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) != 0)
         return INVALID_HANDLE_VALUE;
     *failed_call = "CreateFileW";
     return CreateFileW(wide, access, sharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -2,10 +2,16 @@
 #pragma once
 #include <windows.h>
 
-// CreateFile for a narrow path: a path of MAX_PATH characters or more (a file
-// below an instance folder near that limit) is opened by its long form,
-// "\\?\" or "\\?\UNC\" before it, which only the wide call takes. Returns the
-// handle, or INVALID_HANDLE_VALUE with *failed_call naming the call that
-// failed (GetLastError tells why).
+enum { WIDE_LONG_PATH_CAPACITY = 4 * MAX_PATH };
+
+// The wide form of a narrow path (in the ANSI code page) that a wide call
+// takes whatever its length: a full path of MAX_PATH characters or more gets
+// its long form, "\\?\" or "\\?\UNC\" before it. Returns 0, or -1 when it
+// cannot be converted or does not fit (GetLastError tells why).
+int wide_any_length(const char* path, wchar_t* wide, int capacity);
+
+// CreateFile for a narrow path of any length, as wide_any_length gives it.
+// Returns the handle, or INVALID_HANDLE_VALUE with *failed_call naming the
+// call that failed (GetLastError tells why).
 HANDLE create_file_any_length(const char* path, DWORD access, DWORD sharing, DWORD disposition,
                               const char** failed_call);

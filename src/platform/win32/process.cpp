@@ -1,5 +1,6 @@
 #include "platform/os_process.h"
 
+#include "platform/win32/ansi_text.h"
 #include "platform/win32/long_path.h"
 
 #include <windows.h>
@@ -85,15 +86,63 @@ int os_error_number(unsigned long os_error)
     return EINVAL;
 }
 
+enum { WIDE_PATH_MOST = 32767 };
+
 int os_module_path(char* buffer, unsigned capacity)
 {
-    DWORD length = GetModuleFileNameA(nullptr, buffer, capacity);
+    static wchar_t wide[WIDE_PATH_MOST + 1];
+    DWORD length = GetModuleFileNameW(nullptr, wide, WIDE_PATH_MOST + 1);
+    if (length == 0)
+        return 0;
     // A path that does not fit is cut to the room, and the whole room used.
-    if (capacity > 0 && length >= capacity) {
-        buffer[0] = '\0';
+    bool exact = true;
+    if (length > WIDE_PATH_MOST || narrow_from_wide(wide, buffer, static_cast<int>(capacity), &exact) != 0) {
+        if (capacity > 0)
+            buffer[0] = '\0';
         return -1;
     }
-    return static_cast<int>(length);
+    return exact ? static_cast<int>(strlen(buffer)) : -2;
+}
+
+// The C runtime's own splitting of the wide command line, by the rules it
+// splits the narrow one by: the arguments are the same, only not mapped.
+struct startup_info {
+    int new_mode;
+};
+extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** environment, int expand, startup_info* info);
+
+// The arguments as the wide command line holds them; set once by the main
+// thread before any other thread exists.
+static char** g_arguments = nullptr;
+static bool* g_exact = nullptr;
+static int g_argument_count = 0;
+
+int os_arguments(int argc, char** argv, char*** arguments)
+{
+    *arguments = argv;
+    int count = 0;
+    wchar_t** wide = nullptr;
+    wchar_t** environment = nullptr;
+    startup_info info = {0};
+    if (__wgetmainargs(&count, &wide, &environment, 0, &info) < 0 || wide == nullptr || count != argc)
+        return argc;
+    g_arguments = new char*[count + 1]();
+    g_exact = new bool[count];
+    for (int i = 0; i < count; ++i) {
+        int room = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        g_arguments[i] = new char[room > 0 ? room : 1]();
+        g_exact[i] = true;
+        if (room > 0)
+            narrow_from_wide(wide[i], g_arguments[i], room, &g_exact[i]);
+    }
+    g_argument_count = count;
+    *arguments = g_arguments;
+    return count;
+}
+
+bool os_argument_is_exact(int index)
+{
+    return index >= g_argument_count || g_exact == nullptr || g_exact[index];
 }
 
 bool os_path_is_absolute(const char* path)
@@ -122,6 +171,28 @@ const char* os_getenv(const char* name)
     return getenv(name);
 }
 
+bool os_getenv_is_exact(const char* name)
+{
+    wchar_t wide_name[256];
+    if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide_name, 256) == 0)
+        return false;
+    DWORD room = GetEnvironmentVariableW(wide_name, nullptr, 0);
+    if (room == 0)
+        return true;
+    wchar_t* value = new wchar_t[room];
+    bool exact = true;
+    DWORD length = GetEnvironmentVariableW(wide_name, value, room);
+    if (length > 0 && length < room) {
+        int narrow_room = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, value, -1, nullptr, 0, nullptr, nullptr);
+        char* narrow = new char[narrow_room > 0 ? narrow_room : 1];
+        if (narrow_room > 0)
+            narrow_from_wide(value, narrow, narrow_room, &exact);
+        delete[] narrow;
+    }
+    delete[] value;
+    return exact;
+}
+
 int os_setenv(const char* name, const char* value)
 {
     return SetEnvironmentVariableA(name, value) ? 0 : -1;
@@ -131,8 +202,9 @@ int os_setenv(const char* name, const char* value)
 // later run renames the file even while another program reads it.
 static FILE* open_shared_text(const char* path, bool append)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const char* failed_call = "";
+    HANDLE file = create_file_any_length(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         append ? OPEN_ALWAYS : CREATE_ALWAYS, &failed_call);
     if (file == INVALID_HANDLE_VALUE)
         return nullptr;
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_TEXT | (append ? _O_APPEND : 0));
@@ -187,7 +259,12 @@ int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length
 
 int os_replace_file(const char* from, const char* to)
 {
-    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING))
+    wchar_t wide_from[WIDE_LONG_PATH_CAPACITY];
+    wchar_t wide_to[WIDE_LONG_PATH_CAPACITY];
+    if (wide_any_length(from, wide_from, WIDE_LONG_PATH_CAPACITY) != 0 ||
+        wide_any_length(to, wide_to, WIDE_LONG_PATH_CAPACITY) != 0)
+        return -1;
+    if (MoveFileExW(wide_from, wide_to, MOVEFILE_REPLACE_EXISTING))
         return 0;
     DWORD error = GetLastError();
     return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 1 : -1;
