@@ -15,6 +15,8 @@
 //   hang        start() never returns; stop() returns at once
 //   slowstop    plays block, but stop() returns only once "jvm-go" exists
 //   exit N      start() calls the host's "exit" option hook with the number N
+// Given -XX:ArchiveClassesAtExit=FILE, DestroyJavaVM writes FILE, as the VM
+// writes its class archive there.
 #define _JNI_IMPLEMENTATION_
 #include <jni.h>
 #include <windows.h>
@@ -38,6 +40,7 @@ static bool g_stopped = false;
 typedef void(JNICALL* exit_hook)(jint code);
 static exit_hook g_exit_hook = nullptr; // the host's "exit" option
 static int g_exit_code = 0;
+static std::string g_archive_at_exit; // the file of -XX:ArchiveClassesAtExit=
 
 // Objects the host only passes back. No method throws.
 struct fake_method {
@@ -137,6 +140,11 @@ static void build_tables()
     };
     g_vm_table.DestroyJavaVM = [](JavaVM*) -> jint {
         record({"DestroyJavaVM"});
+        if (!g_archive_at_exit.empty())
+            if (FILE* file = fopen(g_archive_at_exit.c_str(), "wb")) {
+                fputs("double: class archive\n", file);
+                fclose(file);
+            }
         if (g_variant == "slowdestroy") {
             // As a VM whose application's last threads take a while to end.
             Sleep(1500);
@@ -197,6 +205,9 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void
         line += "\textraInfo" + std::to_string(i) + (args->options[i].extraInfo == nullptr ? "=null" : "=set");
         if (strcmp(args->options[i].optionString, "exit") == 0)
             g_exit_hook = reinterpret_cast<exit_hook>(args->options[i].extraInfo);
+        static const char ARCHIVE_AT_EXIT[] = "-XX:ArchiveClassesAtExit=";
+        if (strncmp(args->options[i].optionString, ARCHIVE_AT_EXIT, sizeof ARCHIVE_AT_EXIT - 1) == 0)
+            g_archive_at_exit = args->options[i].optionString + sizeof ARCHIVE_AT_EXIT - 1;
     }
     record({line});
     read_script();

@@ -206,3 +206,28 @@ def test_executable_at_a_drive_root_ends_with_the_termination_line_only(wine):
         at_root.unlink()
     assert done.returncode == 255
     assert parse_console(done.stdout) == (None, [TERMINATED])
+
+
+def test_the_class_archive_is_written_at_the_vms_end_mapped_later_and_renewed(wine, layout):
+    """The double writes the file of -XX:ArchiveClassesAtExit while it is destroyed."""
+    shop, folder = Shop(wine, layout), layout.base / "work" / "shop"
+    make_files(layout.base / "lib", "app.jar")
+    calls = wine.java_home / "bin" / "server" / "jvm-calls.txt"
+    archive = "Class archive zrsvc.jsa "
+    runs = [(None, archive + "to be created when the VM ends: there is none",
+             ["-XX:ArchiveClassesAtExit=zrsvc.jsa.new", "-Xlog:cds*=off"]),
+            (None, archive + "used: made from this Java home, class path and options",
+             ["-XX:SharedArchiveFile=zrsvc.jsa"]),
+            ("lib/app.jar", archive + f"to be renewed when the VM ends: the JAR '{shop.base}lib\\app.jar' changed",
+             ["-XX:ArchiveClassesAtExit=zrsvc.jsa.new", "-Xlog:cds*=off"])]
+    for changed, line, options in runs:
+        if changed:
+            (layout.base / changed).write_bytes(b"PK changed")
+        calls.unlink(missing_ok=True)
+        status, _, log = shop.run({"ZR_JAVA_HOME": shop.java_home()})
+        assert status == 0 and [entry for entry in log if entry.startswith("Class archive")] == [line]
+        created = [field.split("=", 1)[1] for field in calls.read_text().split("\tJNI_CreateJavaVM\t")[1]
+                   .split("\n")[0].split("\t") if field.startswith("option")]
+        assert created[3:] == [shop.class_path("lib\\app.jar")[5:-1]] + options
+        assert sorted(p.name for p in folder.glob("zrsvc.jsa*")) == ["zrsvc.jsa", "zrsvc.jsa.txt"]
+        assert (folder / "zrsvc.jsa").read_bytes() == b"double: class archive\n"
