@@ -131,8 +131,9 @@ static void compose_record(unsigned long long size, unsigned long long modified)
              static_cast<int>(g_inputs_length), g_inputs);
 }
 
-// Why the archive's record differs from what the run would record, judged
-// by the first line that differs; null when they are the same.
+// Why the archive's record (found) differs from what the run would record
+// (expected, in g_record), judged by the first line that differs; null when
+// they are the same.
 static const char* record_difference(const char* found, const char* expected, char* reason, size_t capacity)
 {
     while (*found != '\0' && *found == *expected) {
@@ -141,25 +142,29 @@ static const char* record_difference(const char* found, const char* expected, ch
     }
     if (*found == '\0' && *expected == '\0')
         return nullptr;
-    while (expected > g_record && expected[-1] != '\n')
+    while (expected > g_record && expected[-1] != '\n') {
         --expected;
-    const char* kind = *expected != '\0' ? expected : "jar";
-    if (strncmp(kind, "archive ", 8) == 0)
-        return "the archive is not the one its record describes";
-    if (strncmp(kind, "java-home ", 10) == 0)
-        return "the Java home changed";
-    if (strncmp(kind, "vm ", 3) == 0)
-        return "the VM library changed";
-    if (strncmp(kind, "option ", 7) == 0)
-        return "the options of jvm.options changed";
-    if (strncmp(kind, "jar ", 4) == 0 && *expected != '\0') {
-        const char* path = strchr(strchr(expected + 4, ' ') + 1, ' ') + 1;
-        snprintf(reason, capacity, "the JAR '%.*s' changed", static_cast<int>(strcspn(path, "\n")), path);
-        return reason;
+        --found;
     }
-    if (strncmp(kind, "jar ", 4) == 0 || strncmp(found, "jar ", 4) == 0)
+    // A record with more lines than the run's: its first extra line tells.
+    const char* line = *expected != '\0' ? expected : found;
+    if (strncmp(line, "archive ", 8) == 0)
+        return "the archive is not the one its record describes";
+    if (strncmp(line, "java-home ", 10) == 0)
+        return "the Java home changed";
+    if (strncmp(line, "vm ", 3) == 0)
+        return "the VM library changed";
+    if (strncmp(line, "option ", 7) == 0)
+        return "the options of jvm.options changed";
+    if (strncmp(line, "jar ", 4) != 0)
+        return "its record is not of this run";
+    const char* path = line + 4;
+    for (int field = 0; field < 2 && strchr(path, ' ') != nullptr; ++field)
+        path = strchr(path, ' ') + 1;
+    if (line == found)
         return "the class path changed";
-    return "its record is not of this run";
+    snprintf(reason, capacity, "the JAR '%.*s' changed", static_cast<int>(strcspn(path, "\n")), path);
+    return reason;
 }
 
 // Why the archive must be written anew; null when it can be mapped.

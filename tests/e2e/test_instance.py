@@ -108,7 +108,7 @@ def test_service_from_a_console_prepares_the_instance_then_fails_at_the_dispatch
     end = ["StartServiceCtrlDispatcher() failed: 1063", TERMINATED]
     assert log[:5] + sorted(added) + log[10:] == (
         shop.opening() + shop.scan("bin") + sorted(shop.scan("bin", *taken)[1:]) + shop.scan("lib") + [NO_FOLDER]
-        + shop.scan("jdbc", "x.JAR") + [shop.path_assignment(),
+        + shop.scan("jdbc", "x.JAR") + ["Class archive not used: ZR_CLASS_ARCHIVE is off", shop.path_assignment(),
                                         shop.class_path(*[f"bin\\{line.split(chr(39))[1]}" for line in added],
                                                         "jdbc\\x.JAR")] + end)
     # The first five characters of the service name are dropped, whatever they are.
