@@ -93,7 +93,8 @@ def bench_real_vm(root):
     subprocess.run([str(JAVA_HOME / "bin" / "jar"), "cf", str(base / "lib" / "bench.jar"),
                     "-C", str(classes), "."], check=True)
     instance = base / "work" / "bench"
-    env = dict(os.environ, JAVA_HOME=str(JAVA_HOME))
+    # What the host adds to the VM: neither side has a class archive of the application.
+    env = dict(os.environ, JAVA_HOME=str(JAVA_HOME), ZR_CLASS_ARCHIVE="off")
     env.pop("ZR_JAVA_HOME", None)
     host_argv = [str(base / "bin" / "zrsvc"), "-console", "bench"]
     # One run of each side first, uncounted: it warms the file cache for both,
@@ -115,6 +116,126 @@ def bench_real_vm(root):
     result, value = ratio(host_m, java_m)
     row("2. peak resident memory", "zrsvc -console", host_m, "java -cp", java_m, result,
         f"≤ 1.00: {verdict(value <= 1.00)}", unit=1 / 2**20, suffix="MiB")
+
+
+# 7 and 8: an application of some 3,000 classes, which its start() loads
+# and initialises, split over three JARs.
+
+CLASS_COUNT, JAR_COUNT = 3000, 3
+
+
+def generated_class(index):
+    return f"""package qo.wyn.zr.gen{index % JAR_COUNT};
+
+public final class C{index} implements java.util.function.IntUnaryOperator {{
+    private final int[] values = new int[8];
+    private final java.util.List<String> names = new java.util.ArrayList<>();
+
+    public int applyAsInt(int x) {{
+        int sum = x;
+        for (int i = 0; i < values.length; i++)
+            sum += values[i] * (i + {index});
+        return names.isEmpty() ? sum ^ {index} : sum;
+    }}
+
+    public String describe(Object other) {{
+        if (other instanceof Number)
+            return names.size() + ":" + ((Number) other).intValue();
+        return String.valueOf(other).trim();
+    }}
+
+    static long mix(long a, long b) {{
+        return (a * 31 + b) ^ (a >>> 7) ^ {index}L;
+    }}
+}}
+"""
+
+
+LOADER = f"""package qo.wyn.zr;
+
+/** Benchmark application: start() loads and initialises every generated class, then records the moment. */
+public final class NTService {{
+    public static void start() throws Exception {{
+        for (int i = 0; i < {CLASS_COUNT}; i++)
+            Class.forName("qo.wyn.zr.gen" + i % {JAR_COUNT} + ".C" + i);
+        ReachedStart.record();
+    }}
+
+    public static void stop() {{
+    }}
+
+    /** The plain-launcher side: the same work from main(). */
+    public static void main(String[] args) throws Exception {{
+        start();
+    }}
+}}
+"""
+
+
+def build_many_classes(root):
+    """A layout whose lib holds app.jar and the JARs of the generated classes."""
+    sources = root / "src"
+    for index in range(CLASS_COUNT):
+        path = sources / f"gen{index % JAR_COUNT}" / f"C{index}.java"
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text(generated_class(index))
+    (sources / "NTService.java").write_text(LOADER)
+    shutil.copy(REPO / "bench" / "java" / "qo" / "wyn" / "zr" / "ReachedStart.java", sources)
+    classes = root / "classes"
+    subprocess.run([str(JAVA_HOME / "bin" / "javac"), "-d", str(classes), *map(str, sources.rglob("*.java"))],
+                   check=True)
+    base = root / "app"
+    for folder in ("bin", "lib", "jdbc", "work/bench/log", "work/bench/conf"):
+        (base / folder).mkdir(parents=True)
+    shutil.copy(NATIVE / "zrsvc", base / "bin" / "zrsvc")
+    jar = str(JAVA_HOME / "bin" / "jar")
+    subprocess.run([jar, "cf", str(base / "lib" / "app.jar"), "-C", str(classes), "qo/wyn/zr/NTService.class",
+                    "-C", str(classes), "qo/wyn/zr/ReachedStart.class"], check=True)
+    for part in range(JAR_COUNT):
+        subprocess.run([jar, "cf", str(base / "lib" / f"gen{part}.jar"), "-C", str(classes), f"qo/wyn/zr/gen{part}"],
+                       check=True)
+    return base
+
+
+def bench_class_archive(root):
+    base = build_many_classes(root)
+    instance = base / "work" / "bench"
+    reached = instance / "reached.txt"
+    env = dict(os.environ, JAVA_HOME=str(JAVA_HOME))
+    env.pop("ZR_JAVA_HOME", None)
+    env.pop("ZR_CLASS_ARCHIVE", None)
+    off = dict(env, ZR_CLASS_ARCHIVE="off")
+    host_argv = [str(base / "bin" / "zrsvc"), "-console", "bench"]
+    # The first run writes the archive; the log then tells the class path.
+    measure_process(host_argv, instance, env, reached)
+    if not (instance / "zrsvc.jsa").exists():
+        raise RuntimeError("the first run wrote no class archive")
+    java_argv = [str(JAVA_HOME / "bin" / "java"), "-cp", logged_class_path(instance / "log" / "zrsvc-log.txt"),
+                 "qo.wyn.zr.NTService"]
+    measure_process(java_argv, instance, env, reached)
+    host, java, writing, plain = [], [], [], []
+    for _ in range(RUNS):
+        host.append(measure_process(host_argv, instance, env, reached))
+        java.append(measure_process(java_argv, instance, env, reached))
+    # The first run's stop: from start()'s end to the process's end, with the
+    # archive written meanwhile against without any archive.
+    kept = instance / "kept.jsa"
+    (instance / "zrsvc.jsa").rename(kept)
+    for _ in range(RUNS):
+        (instance / "zrsvc.jsa").unlink(missing_ok=True)
+        writing.append(measure_process(host_argv, instance, env, reached))
+        plain.append(measure_process(host_argv, instance, off, reached))
+    archive_size = kept.stat().st_size
+    host_t, java_t = [h[0] for h in host], [j[0] for j in java]
+    result, value = ratio(host_t, java_t)
+    row(f"7. time to reach start(), {CLASS_COUNT:,} classes loaded", "zrsvc, its class archive", host_t,
+        "java -cp", java_t, result, f"≤ 0.50: {verdict(value <= 0.50)}")
+    host_m, java_m = [h[2] for h in host], [j[2] for j in java]
+    row(f"7b. peak resident memory, {CLASS_COUNT:,} classes", "zrsvc, its class archive", host_m, "java -cp",
+        java_m, ratio(host_m, java_m)[0], unit=1 / 2**20, suffix="MiB")
+    writing_t, plain_t = [w[1] - w[0] for w in writing], [p[1] - p[0] for p in plain]
+    row(f"8. start()'s end to exit, first run ({archive_size / 2**20:.0f} MiB archive)", "writing the archive",
+        writing_t, "no archive", plain_t, difference(writing_t, plain_t)[0])
 
 
 # 3 and 4: preparation under Wine, with the test-double VM.
@@ -227,30 +348,45 @@ def machine():
     return f"{model}, {os.cpu_count()} cores, {platform.system()} {kernel}, {wine}"
 
 
+def attempt(figure, bench, *args):
+    """Runs one figure's bench; a failure becomes a row that says so, and the others go on."""
+    try:
+        bench(*args)
+    except Exception as failure:  # noqa: BLE001 - any failure of one figure is reported in its row
+        ROWS.append((figure, "failed", "", "", "", "", "", f"{type(failure).__name__}: {failure}"[:200], ""))
+
+
+def bench_wine(root):
+    java_home = root / "jdk"
+    (java_home / "bin" / "server").mkdir(parents=True)
+    shutil.copy(DOUBLE_DLL, java_home / "bin" / "server" / "jvm.dll")
+    wine = Wine(WINDOWS / "bench-prefix", java_home)
+    wine.start({"ZR_JAVA_HOME": winpath(java_home), "ZR_CLASS_ARCHIVE": "off"})
+    try:
+        short = Path("/tmp/zb")
+        shutil.rmtree(short, ignore_errors=True)
+        try:
+            attempt("3-4. preparation under Wine", bench_preparation, wine, short)
+        finally:
+            shutil.rmtree(short, ignore_errors=True)
+        attempt("5. stop request to STOPPED, Wine's SCM", bench_stop, wine, root / "wine")
+    finally:
+        wine.stop()
+
+
 def main():
     with tempfile.TemporaryDirectory() as tmp:
         root = Path(tmp)
-        bench_real_vm(root / "vm")
-        java_home = root / "jdk"
-        (java_home / "bin" / "server").mkdir(parents=True)
-        shutil.copy(DOUBLE_DLL, java_home / "bin" / "server" / "jvm.dll")
-        wine = Wine(WINDOWS / "bench-prefix", java_home)
-        wine.start({"ZR_JAVA_HOME": winpath(java_home)})
-        try:
-            short = Path("/tmp/zb")
-            shutil.rmtree(short, ignore_errors=True)
-            try:
-                bench_preparation(wine, short)
-            finally:
-                shutil.rmtree(short)
-            bench_stop(wine, root / "wine")
-        finally:
-            wine.stop()
+        attempt("1-2. start and memory, OpenJDK 17", bench_real_vm, root / "vm")
+        attempt("3-5. under Wine", bench_wine, root)
+        attempt("7-8. class archive, OpenJDK 17", bench_class_archive, root / "many")
     print(f"Latest run ({machine()}), {RUNS} runs of each side, interleaved:")
     print()
     print("| figure | side | median | min | against | median | min | result | target |")
     print("|---|---|---|---|---|---|---|---|---|")
-    for r in ROWS + [executable_row()]:
+    rows = ROWS + [executable_row()]
+    rows.sort(key=lambda r: int(re.match(r"\d+", r[0]).group(0)))
+    for r in rows:
         print("|" + "|".join(f" {x} " if x != "" else " " for x in r) + "|")
 
 

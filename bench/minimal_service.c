@@ -1,5 +1,7 @@
 /* The smallest service there is, for comparison: it reports running, and on
-   a stop request reports stopped at once. */
+   a stop request reports stopped at once. The control handler only signals
+   the main thread, which reports stopped: a process that ended inside the
+   handler would break the SCM's pipe before the control returned. */
 #include <windows.h>
 
 static SERVICE_STATUS_HANDLE handle;
@@ -16,19 +18,18 @@ static void report(DWORD state, DWORD accepted)
 
 static void WINAPI control(DWORD code)
 {
-    if (code == SERVICE_CONTROL_STOP) {
-        report(SERVICE_STOPPED, 0);
+    if (code == SERVICE_CONTROL_STOP)
         SetEvent(stopped);
-    }
 }
 
 static void WINAPI service_main(DWORD argc, LPSTR *argv)
 {
     (void)argc;
-    handle = RegisterServiceCtrlHandlerA(argv[0], control);
     stopped = CreateEventA(NULL, TRUE, FALSE, NULL);
+    handle = RegisterServiceCtrlHandlerA(argv[0], control);
     report(SERVICE_RUNNING, SERVICE_ACCEPT_STOP);
     WaitForSingleObject(stopped, INFINITE);
+    report(SERVICE_STOPPED, 0);
 }
 
 int main(void)

@@ -1,5 +1,6 @@
 #include "instance/instance.h"
 
+#include "instance/class_archive.h"
 #include "instance/jvm_options.h"
 #include "instance/path_text.h"
 #include "log/log.h"
@@ -331,6 +332,7 @@ int build_paths(const char* instance_name, jvm_launch* launch)
     if (read_jvm_options(instance_folder, launch) != 0)
         terminate(-1);
     launch->stop_timeout = read_stop_timeout();
+    plan_class_archive(launch);
     apply_search_assignments();
     for (int i = 0; i < launch->option_count; ++i)
         log_format("JVM '%s'", launch->options[i]);

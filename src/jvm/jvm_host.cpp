@@ -24,7 +24,7 @@ bool create_jvm(const jvm_launch& launch)
 {
     if (g_create_vm == nullptr && (g_create_vm = bind_vm_library(launch.java_home)) == nullptr)
         return false;
-    JavaVMOption vm_options[VM_HOOK_OPTIONS + 1 + JVM_OPTIONS_MOST];
+    JavaVMOption vm_options[VM_HOOK_OPTIONS + JVM_LAUNCH_OPTIONS_MOST];
     put_vm_hooks(vm_options);
     for (int i = 0; i < launch.option_count; ++i) {
         vm_options[VM_HOOK_OPTIONS + i].optionString = const_cast<char*>(launch.options[i]);
@@ -117,14 +117,15 @@ void invoke_stop()
     vm->DetachCurrentThread();
 }
 
-void destroy_jvm()
+bool destroy_jvm()
 {
     JavaVM* vm = g_vm.exchange(nullptr);
     if (vm == nullptr)
-        return;
+        return false;
     g_env = nullptr;
     jint result = vm->DestroyJavaVM();
     flush_vm_text();
     if (result != JNI_OK)
         log_format("DestroyJavaVM failed: %d", static_cast<int>(result));
+    return result == JNI_OK;
 }

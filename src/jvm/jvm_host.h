@@ -43,5 +43,6 @@ void invoke_stop();
 
 // Destroys the VM if one exists; this waits for the application's non-daemon
 // threads. Must run on the thread that created the VM, or with that thread
-// detached from it. Never runs at the same time as invoke_stop.
-void destroy_jvm();
+// detached from it. Never runs at the same time as invoke_stop. Returns true
+// when the VM existed and DestroyJavaVM succeeded.
+bool destroy_jvm();

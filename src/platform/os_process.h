@@ -121,6 +121,17 @@ int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length
 // (os_last_error).
 int os_replace_file(const char* from, const char* to);
 
+// The size in bytes and the last-write time of the file at path, the time in
+// the platform's own units (what counts is only whether it changed). Returns
+// 0, 1 when there is no such file (nor its folder), or -1 with *failed_call
+// naming the call that failed (os_last_error tells why).
+int os_file_stamp(const char* path, unsigned long long* size, unsigned long long* modified,
+                  const char** failed_call);
+
+// Deletes the file at path. Returns 0, 1 when there is none, or -1
+// (os_last_error).
+int os_remove_file(const char* path);
+
 // Converts a time to the local time of the system's time-zone settings.
 // Returns 0, or -1 when it cannot be converted.
 int os_local_time(time_t when, struct tm* result);

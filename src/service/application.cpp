@@ -1,5 +1,6 @@
 #include "service/application.h"
 
+#include "instance/class_archive.h"
 #include "instance/instance.h"
 #include "jvm/jvm_host.h"
 #include "log/log.h"
@@ -136,7 +137,7 @@ static void wait_for_stop_to_return()
 void release_application()
 {
     wait_for_stop_to_return();
-    destroy_jvm();
+    finish_class_archive(destroy_jvm());
     close_log();
     std::lock_guard<std::mutex> hold(g_life_lock);
     g_cleanup_done = true;

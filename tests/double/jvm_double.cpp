@@ -18,6 +18,8 @@
 //   hang        start() never returns; stop() returns at once
 //   slowstop    plays block, but stop() returns only once "jvm-go" exists
 //   exit N      start() calls the host's "exit" option hook with the number N
+// Given -XX:ArchiveClassesAtExit=FILE, DestroyJavaVM writes FILE, as the VM
+// writes its class archive there.
 #define _JNI_IMPLEMENTATION_
 #include <jni.h>
 #include <windows.h>
@@ -43,6 +45,7 @@ static exit_hook g_exit_hook = nullptr; // the host's "exit" option
 typedef jint(JNICALL* vfprintf_hook)(FILE* stream, const char* format, va_list arguments);
 static vfprintf_hook g_vfprintf_hook = nullptr; // the host's "vfprintf" option
 static int g_exit_code = 0;
+static std::string g_archive_at_exit; // the file of -XX:ArchiveClassesAtExit=
 
 // Objects the host only passes back. No method throws.
 struct fake_method {
@@ -157,6 +160,11 @@ static void build_tables()
     };
     g_vm_table.DestroyJavaVM = [](JavaVM*) -> jint {
         record({"DestroyJavaVM"});
+        if (!g_archive_at_exit.empty())
+            if (FILE* file = fopen(g_archive_at_exit.c_str(), "wb")) {
+                fputs("double: class archive\n", file);
+                fclose(file);
+            }
         if (g_variant == "slowdestroy") {
             // As a VM whose application's last threads take a while to end.
             Sleep(1500);
@@ -219,6 +227,9 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void
             g_exit_hook = reinterpret_cast<exit_hook>(args->options[i].extraInfo);
         if (strcmp(args->options[i].optionString, "vfprintf") == 0)
             g_vfprintf_hook = reinterpret_cast<vfprintf_hook>(args->options[i].extraInfo);
+        static const char ARCHIVE_AT_EXIT[] = "-XX:ArchiveClassesAtExit=";
+        if (strncmp(args->options[i].optionString, ARCHIVE_AT_EXIT, sizeof ARCHIVE_AT_EXIT - 1) == 0)
+            g_archive_at_exit = args->options[i].optionString + sizeof ARCHIVE_AT_EXIT - 1;
     }
     record({line});
     read_script();

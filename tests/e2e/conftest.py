@@ -120,12 +120,13 @@ def wine(tmp_path_factory):
     if not ZRSVC_EXE.exists():
         pytest.fail(f"{ZRSVC_EXE} is missing: build the windows preset first")
     # Every service of the session sees a Java home with the test-double VM,
-    # and ends when its application has not stopped 2 s after a stop request.
+    # ends when its application has not stopped 2 s after a stop request, and
+    # keeps no class archive.
     java_home = tmp_path_factory.mktemp("jdk")
     (java_home / "bin" / "server").mkdir(parents=True)
     shutil.copy(DOUBLE_DLL, java_home / "bin" / "server" / "jvm.dll")
     session = Wine(BUILD / "e2e-prefix", java_home)
-    session.start({"ZR_JAVA_HOME": winpath(java_home), "ZR_STOP_TIMEOUT": "2"})
+    session.start({"ZR_JAVA_HOME": winpath(java_home), "ZR_STOP_TIMEOUT": "2", "ZR_CLASS_ARCHIVE": "off"})
     yield session
     session.stop()
 

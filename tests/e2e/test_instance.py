@@ -108,7 +108,7 @@ def test_service_from_a_console_prepares_the_instance_then_fails_at_the_dispatch
     end = ["StartServiceCtrlDispatcher() failed: 1063", TERMINATED]
     assert log[:5] + sorted(added) + log[10:] == (
         shop.opening() + shop.scan("bin") + sorted(shop.scan("bin", *taken)[1:]) + shop.scan("lib") + [NO_FOLDER]
-        + shop.scan("jdbc", "x.JAR") + [shop.path_assignment(),
+        + shop.scan("jdbc", "x.JAR") + ["Class archive not used: ZR_CLASS_ARCHIVE is off", shop.path_assignment(),
                                         shop.class_path(*[f"bin\\{line.split(chr(39))[1]}" for line in added],
                                                         "jdbc\\x.JAR")] + end)
     # The first five characters of the service name are dropped, whatever they are.
@@ -213,3 +213,28 @@ def test_an_executable_at_a_drive_root_is_refused(wine, command, status):
         assert parse_console(done.stdout) == (None, [reason[0].upper() + reason[1:], TERMINATED])
     else:
         assert done.stdout.decode().endswith(f"Cannot install service: {reason}\r\n")
+
+
+def test_the_class_archive_is_written_at_the_vms_end_mapped_later_and_renewed(wine, layout):
+    """The double writes the file of -XX:ArchiveClassesAtExit while it is destroyed."""
+    shop, folder = Shop(wine, layout), layout.base / "work" / "shop"
+    make_files(layout.base / "lib", "app.jar")
+    calls = wine.java_home / "bin" / "server" / "jvm-calls.txt"
+    archive = "Class archive zrsvc.jsa "
+    runs = [(None, archive + "to be created when the VM ends: there is none",
+             ["-XX:ArchiveClassesAtExit=zrsvc.jsa.new", "-Xlog:cds*=off"]),
+            (None, archive + "used: made from this Java home, class path and options",
+             ["-XX:SharedArchiveFile=zrsvc.jsa"]),
+            ("lib/app.jar", archive + f"to be renewed when the VM ends: the JAR '{shop.base}lib\\app.jar' changed",
+             ["-XX:ArchiveClassesAtExit=zrsvc.jsa.new", "-Xlog:cds*=off"])]
+    for changed, line, options in runs:
+        if changed:
+            (layout.base / changed).write_bytes(b"PK changed")
+        calls.unlink(missing_ok=True)
+        status, _, log = shop.run({"ZR_JAVA_HOME": shop.java_home()})
+        assert status == 0 and [entry for entry in log if entry.startswith("Class archive")] == [line]
+        created = [field.split("=", 1)[1] for field in calls.read_text().split("\tJNI_CreateJavaVM\t")[1]
+                   .split("\n")[0].split("\t") if field.startswith("option")]
+        assert created[3:] == [shop.class_path("lib\\app.jar")[5:-1]] + options
+        assert sorted(p.name for p in folder.glob("zrsvc.jsa*")) == ["zrsvc.jsa", "zrsvc.jsa.txt"]
+        assert (folder / "zrsvc.jsa").read_bytes() == b"double: class archive\n"

@@ -36,10 +36,12 @@ class Instance:
                             "-C", str(CLASSES / variant), "."], check=True)
 
     def environment(self, extra=None):
-        env = dict(os.environ, JAVA_HOME=str(JAVA_HOME))
+        """The run's environment: the class archive is off unless extra says
+        otherwise; a value None in extra unsets the variable."""
+        env = dict(os.environ, JAVA_HOME=str(JAVA_HOME), ZR_CLASS_ARCHIVE="off")
         env.pop("ZR_JAVA_HOME", None)
         env.update(extra or {})
-        return {name: value for name, value in env.items() if value is not None}  # None: unset
+        return {name: value for name, value in env.items() if value is not None}
 
     def start(self, env=None, **popen):
         """Starts zrsvc -console NAME; stdout and stderr are pipes unless popen says otherwise."""
@@ -86,6 +88,7 @@ def preparation(instance):
         f"Scaning folder '{base}lib' for JARs",
         "Adding entry to class path: 'app.jar'",
         f"Scaning folder '{base}jdbc' for JARs",
+        "Class archive not used: ZR_CLASS_ARCHIVE is off",
         f"JVM 'PATH={JAVA_HOME}/bin:{env['PATH']}'",
         f"JVM 'LD_LIBRARY_PATH={':'.join(filter(None, [base + 'jdbc/dll', env.get('LD_LIBRARY_PATH')]))}'",
         f"JVM '-Djava.class.path={base}lib/app.jar:conf'",

@@ -1,3 +1,4 @@
+#include "instance/class_archive.h"
 #include "instance/jvm_options.h"
 #include "text/bounded_text.h"
 
@@ -75,3 +76,28 @@ TEST_P(JvmOptions, TakesEachLinesOptionOrRefusesTheFile)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, JvmOptions, testing::ValuesIn(CASES));
+
+// The options of jvm.options for which the host leaves the VM's class
+// sharing to them, and ZR_CLASS_ARCHIVE's values.
+TEST(class_archive, stands_aside_for_a_sharing_option_and_reads_its_setting)
+{
+    const std::pair<const char*, bool> options[] = {
+        {"-Xshare:off", true},          {"-Xshare:auto", true},
+        {"-XX:SharedArchiveFile=a", true}, {"-XX:ArchiveClassesAtExit=a", true},
+        {"-XX:+AutoCreateSharedArchive", true}, {"-XX:SharedClassListFile=l", true},
+        {"-XX:DumpLoadedClassList=l", true}, {"-XX:-VerifySharedSpaces", true},
+        {"-Xmx64m", false},             {"-Dshared.archive=x", false},
+        {"-Xlog:cds", false},           {"-XX:+UseG1GC", false},
+    };
+    for (const auto& option : options) {
+        jvm_launch launch{};
+        launch.options[0] = "-Djava.class.path=-Xshare:off";
+        launch.options[1] = option.first;
+        launch.option_count = 2;
+        EXPECT_EQ(sharing_option(launch) != nullptr, option.second) << option.first;
+    }
+    EXPECT_EQ(parse_class_archive_setting("on"), 1);
+    EXPECT_EQ(parse_class_archive_setting("off"), 0);
+    for (const char* text : {"", "On", "OFF", "1", "no", "off "})
+        EXPECT_EQ(parse_class_archive_setting(text), -1) << text;
+}

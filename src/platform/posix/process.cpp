@@ -177,6 +177,27 @@ int os_replace_file(const char* from, const char* to)
     return errno == ENOENT ? 1 : -1;
 }
 
+int os_file_stamp(const char* path, unsigned long long* size, unsigned long long* modified,
+                  const char** failed_call)
+{
+    struct stat status;
+    if (stat(path, &status) != 0) {
+        *failed_call = "stat";
+        return (errno == ENOENT || errno == ENOTDIR) ? 1 : -1;
+    }
+    *size = static_cast<unsigned long long>(status.st_size);
+    *modified = static_cast<unsigned long long>(status.st_mtim.tv_sec) * 1000000000ULL +
+                static_cast<unsigned long long>(status.st_mtim.tv_nsec);
+    return 0;
+}
+
+int os_remove_file(const char* path)
+{
+    if (unlink(path) == 0)
+        return 0;
+    return (errno == ENOENT || errno == ENOTDIR) ? 1 : -1;
+}
+
 int os_local_time(time_t when, struct tm* result)
 {
     return localtime_r(&when, result) != nullptr ? 0 : -1;

@@ -270,6 +270,39 @@ int os_replace_file(const char* from, const char* to)
     return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 1 : -1;
 }
 
+int os_file_stamp(const char* path, unsigned long long* size, unsigned long long* modified,
+                  const char** failed_call)
+{
+    // Opened for no access: only its attributes are read, whoever holds it.
+    HANDLE file = create_file_any_length(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         OPEN_EXISTING, failed_call);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 1 : -1;
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information)) {
+        DWORD error = GetLastError();
+        CloseHandle(file);
+        SetLastError(error);
+        *failed_call = "GetFileInformationByHandle";
+        return -1;
+    }
+    CloseHandle(file);
+    *size = (static_cast<unsigned long long>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    *modified = (static_cast<unsigned long long>(information.ftLastWriteTime.dwHighDateTime) << 32) |
+                information.ftLastWriteTime.dwLowDateTime;
+    return 0;
+}
+
+int os_remove_file(const char* path)
+{
+    if (DeleteFileA(path))
+        return 0;
+    DWORD error = GetLastError();
+    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 1 : -1;
+}
+
 int os_local_time(time_t when, struct tm* result)
 {
     return localtime_s(result, &when) == 0 ? 0 : -1;

@@ -1,0 +1,340 @@
+#include "instance/class_archive.h"
+
+#include "instance/path_text.h"
+#include "log/log.h"
+#include "platform/os_dir.h"
+#include "platform/os_library.h"
+#include "platform/os_process.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+static const char ARCHIVE[] = "zrsvc.jsa";
+static const char RECORD[] = "zrsvc.jsa.txt";
+static const char DUMP[] = "zrsvc.jsa.new";
+static const char MAP_OPTION[] = "-XX:SharedArchiveFile=zrsvc.jsa";
+static const char DUMP_OPTION[] = "-XX:ArchiveClassesAtExit=zrsvc.jsa.new";
+// While dumping, the VM warns once per class it cannot archive (old class
+// files): one line each, thousands for some JARs.
+static const char QUIET_OPTION[] = "-Xlog:cds*=off";
+static const char RECORD_KIND[] = "zrsvc class archive 1";
+
+// A record holds a line per class-path entry and per option: room for the
+// longest class path (10,000 characters) and jvm.options (64 KiB) with
+// their stamps.
+enum { RECORD_CAPACITY = 512 * 1024, CONF_DEPTH_MOST = 16 };
+
+// What the run's archive is made from, one line each, without the lines of
+// the record's kind and of the archive itself. Built and read on the main
+// thread by plan_class_archive, read by finish_class_archive afterwards.
+static char g_inputs[RECORD_CAPACITY];
+static size_t g_inputs_length = 0;
+static char g_record[RECORD_CAPACITY];
+static bool g_dumping = false;
+
+int parse_class_archive_setting(const char* text)
+{
+    if (strcmp(text, "on") == 0)
+        return 1;
+    if (strcmp(text, "off") == 0)
+        return 0;
+    return -1;
+}
+
+// Whether the flag name of a -XX: option (after its + or -) names sharing.
+static bool names_sharing(const char* flag)
+{
+    for (const char* word : {"Shared", "Archive", "ClassList"})
+        if (strstr(flag, word) != nullptr)
+            return true;
+    return false;
+}
+
+const char* sharing_option(const jvm_launch& launch)
+{
+    for (int i = 1; i < launch.option_count; ++i) {
+        const char* option = launch.options[i];
+        if (strncmp(option, "-Xshare", 7) == 0 || (strncmp(option, "-XX:", 4) == 0 && names_sharing(option + 4)))
+            return option;
+    }
+    return nullptr;
+}
+
+// Adds a line to the run's inputs. Returns 0, or -1 when it does not fit.
+static int add_input(const char* format, ...) __attribute__((format(printf, 1, 2)));
+static int add_input(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    size_t room = RECORD_CAPACITY - g_inputs_length;
+    int length = vsnprintf(g_inputs + g_inputs_length, room, format, arguments);
+    va_end(arguments);
+    if (length < 0 || static_cast<size_t>(length) >= room)
+        return -1;
+    g_inputs_length += static_cast<size_t>(length);
+    return 0;
+}
+
+// Adds the line "<kind> <size> <modified> <path>" of a file. Returns 0, or -1
+// after logging why the file cannot be stamped or the line does not fit.
+static int add_stamp(const char* kind, const char* path)
+{
+    unsigned long long size = 0, modified = 0;
+    const char* failed_call = "";
+    int found = os_file_stamp(path, &size, &modified, &failed_call);
+    if (found != 0) {
+        log_format("Class archive not used: %s('%s') failed: %lu", failed_call, path, os_last_error());
+        return -1;
+    }
+    if (add_input("%s %llu %llu %s\n", kind, size, modified, path) != 0) {
+        log_format("Class archive not used: its record would exceed %d bytes", RECORD_CAPACITY);
+        return -1;
+    }
+    return 0;
+}
+
+// Composes the run's inputs: the Java home, the VM library, each JAR of the
+// class path (every entry but the last, conf) and each option after it.
+// Returns 0, or -1 (logged).
+static int compose_inputs(const jvm_launch& launch)
+{
+    g_inputs_length = 0;
+    char library[PATH_CAPACITY];
+    if (add_input("java-home %s\n", launch.java_home) != 0 || bounded_copy(library, sizeof library, launch.java_home) != 0 ||
+        bounded_append(library, sizeof library, OS_JVM_LIBRARY) != 0) {
+        log_line("Class archive not used: the Java home's path is too long");
+        return -1;
+    }
+    if (add_stamp("vm", library) != 0)
+        return -1;
+    const char* entry = strchr(launch.options[0], '=') + 1;
+    for (const char* end; (end = strchr(entry, OS_CLASS_PATH_SEPARATOR)) != nullptr; entry = end + 1) {
+        char path[LONG_TEXT_CAPACITY];
+        snprintf(path, sizeof path, "%.*s", static_cast<int>(end - entry), entry);
+        if (add_stamp("jar", path) != 0)
+            return -1;
+    }
+    for (int i = 1; i < launch.option_count; ++i)
+        if (add_input("option %s\n", launch.options[i]) != 0) {
+            log_format("Class archive not used: its record would exceed %d bytes", RECORD_CAPACITY);
+            return -1;
+        }
+    return 0;
+}
+
+// Composes the whole record of the archive with this stamp into g_record.
+static void compose_record(unsigned long long size, unsigned long long modified)
+{
+    snprintf(g_record, sizeof g_record, "%s\narchive %llu %llu\n%.*s", RECORD_KIND, size, modified,
+             static_cast<int>(g_inputs_length), g_inputs);
+}
+
+// Why the archive's record (found) differs from what the run would record
+// (expected, in g_record), judged by the first line that differs; null when
+// they are the same.
+static const char* record_difference(const char* found, const char* expected, char* reason, size_t capacity)
+{
+    while (*found != '\0' && *found == *expected) {
+        ++found;
+        ++expected;
+    }
+    if (*found == '\0' && *expected == '\0')
+        return nullptr;
+    while (expected > g_record && expected[-1] != '\n') {
+        --expected;
+        --found;
+    }
+    // A record with more lines than the run's: its first extra line tells.
+    const char* line = *expected != '\0' ? expected : found;
+    if (strncmp(line, "archive ", 8) == 0)
+        return "the archive is not the one its record describes";
+    if (strncmp(line, "java-home ", 10) == 0)
+        return "the Java home changed";
+    if (strncmp(line, "vm ", 3) == 0)
+        return "the VM library changed";
+    if (strncmp(line, "option ", 7) == 0)
+        return "the options of jvm.options changed";
+    if (strncmp(line, "jar ", 4) != 0)
+        return "its record is not of this run";
+    const char* path = line + 4;
+    for (int field = 0; field < 2 && strchr(path, ' ') != nullptr; ++field)
+        path = strchr(path, ' ') + 1;
+    if (line == found)
+        return "the class path changed";
+    snprintf(reason, capacity, "the JAR '%.*s' changed", static_cast<int>(strcspn(path, "\n")), path);
+    return reason;
+}
+
+// Why the archive must be written anew; null when it can be mapped.
+static const char* renewal_reason(char* reason, size_t capacity)
+{
+    unsigned long long size = 0, modified = 0;
+    const char* failed_call = "";
+    if (os_file_stamp(ARCHIVE, &size, &modified, &failed_call) != 0)
+        return "";
+    static char found[RECORD_CAPACITY];
+    size_t length = 0;
+    if (os_read_file(RECORD, found, sizeof found - 1, &length, &failed_call) != 0)
+        return "its record zrsvc.jsa.txt cannot be read";
+    size_t kept = 0;
+    for (size_t i = 0; i < length; ++i)
+        if (found[i] != '\r')
+            found[kept++] = found[i];
+    found[kept] = '\0';
+    compose_record(size, modified);
+    return record_difference(found, g_record, reason, capacity);
+}
+
+static bool ends_in_class(const char* name)
+{
+    size_t length = strlen(name);
+    if (length < 6)
+        return false;
+    const char* end = name + length - 6;
+    for (int i = 0; i < 6; ++i)
+        if (tolower(static_cast<unsigned char>(end[i])) != ".class"[i])
+            return false;
+    return true;
+}
+
+// Whether folder (capacity PATH_CAPACITY), or a folder below it up to depth
+// levels down, holds a class file; folder is then that file's path. A folder
+// that cannot be listed counts as holding none.
+static bool holds_class_file(char* folder, int depth)
+{
+    int error = 0;
+    os_dir* dir = os_dir_open(folder, &error);
+    if (dir == nullptr)
+        return false;
+    size_t length = strlen(folder);
+    os_entry_type type;
+    bool found = false;
+    for (const char* name; !found && (name = os_dir_next(dir, &type)) != nullptr;) {
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+            continue;
+        if (append_pieces(folder, PATH_CAPACITY, {path_separator(), name}) != 0)
+            continue;
+        found = type == OS_ENTRY_DIRECTORY ? depth > 0 && holds_class_file(folder, depth - 1)
+                                          : ends_in_class(name);
+        if (!found)
+            folder[length] = '\0';
+    }
+    os_dir_close(dir);
+    return found;
+}
+
+// Inserts the option behind the class path.
+static void put_option(jvm_launch* launch, const char* option)
+{
+    memmove(&launch->options[2], &launch->options[1], sizeof launch->options[0] * (launch->option_count - 1));
+    launch->options[1] = option;
+    ++launch->option_count;
+}
+
+// Makes room for the VM's archive: an old unfinished one goes, and a new
+// empty file shows that the instance folder can be written. Returns 0, or -1
+// (logged).
+static int prepare_dump()
+{
+    os_remove_file(DUMP);
+    FILE* file = os_open_text_for_writing(DUMP);
+    if (file == nullptr) {
+        log_format("Class archive not used: the instance folder cannot be written (%s: %lu)", DUMP,
+                   os_last_error());
+        return -1;
+    }
+    fclose(file);
+    return 0;
+}
+
+void plan_class_archive(jvm_launch* launch)
+{
+    g_dumping = false;
+    const char* setting = os_getenv("ZR_CLASS_ARCHIVE");
+    int on = setting == nullptr ? 1 : parse_class_archive_setting(setting);
+    if (on < 0) {
+        log_format("Invalid ZR_CLASS_ARCHIVE '%s': on or off is expected", setting);
+        terminate(-1);
+    }
+    if (on == 0) {
+        log_line("Class archive not used: ZR_CLASS_ARCHIVE is off");
+        return;
+    }
+    if (const char* option = sharing_option(*launch)) {
+        log_format("Class archive not used: jvm.options sets '%s'", option);
+        return;
+    }
+    char conf[PATH_CAPACITY] = "conf";
+    if (holds_class_file(conf, CONF_DEPTH_MOST)) {
+        log_format("Class archive not used: the VM cannot archive classes of the conf folder ('%s')", conf);
+        return;
+    }
+    if (compose_inputs(*launch) != 0)
+        return;
+    char detail[LONG_TEXT_CAPACITY];
+    const char* reason = renewal_reason(detail, sizeof detail);
+    if (reason == nullptr) {
+        put_option(launch, MAP_OPTION);
+        log_format("Class archive %s used: made from this Java home, class path and options", ARCHIVE);
+        return;
+    }
+    if (prepare_dump() != 0)
+        return;
+    put_option(launch, QUIET_OPTION);
+    put_option(launch, DUMP_OPTION);
+    g_dumping = true;
+    if (reason[0] == '\0')
+        log_format("Class archive %s to be created when the VM ends: there is none", ARCHIVE);
+    else
+        log_format("Class archive %s to be renewed when the VM ends: %s", ARCHIVE, reason);
+}
+
+// Writes the record of the archive in place. Returns 0, or -1 (logged).
+static int write_record()
+{
+    unsigned long long size = 0, modified = 0;
+    const char* failed_call = "";
+    if (os_file_stamp(ARCHIVE, &size, &modified, &failed_call) != 0) {
+        log_format("Cannot record the class archive: %s('%s') failed: %lu", failed_call, ARCHIVE, os_last_error());
+        return -1;
+    }
+    compose_record(size, modified);
+    FILE* file = os_open_text_for_writing(RECORD);
+    bool written = file != nullptr && fputs(g_record, file) >= 0;
+    if (file != nullptr && fclose(file) != 0)
+        written = false;
+    if (!written) {
+        log_format("Cannot write the class archive's record %s: %lu", RECORD, os_last_error());
+        os_remove_file(RECORD);
+        return -1;
+    }
+    return 0;
+}
+
+void finish_class_archive(bool destroyed)
+{
+    if (!g_dumping)
+        return;
+    g_dumping = false;
+    unsigned long long size = 0, modified = 0;
+    const char* failed_call = "";
+    bool written = os_file_stamp(DUMP, &size, &modified, &failed_call) == 0 && size > 0;
+    if (!destroyed || !written) {
+        log_format("Class archive %s not written: %s", ARCHIVE,
+                   destroyed ? "the VM wrote none" : "the VM was not destroyed cleanly");
+        os_remove_file(DUMP);
+        return;
+    }
+    // The record goes first: a run that finds an archive without a record
+    // matching it renews it.
+    os_remove_file(RECORD);
+    if (os_replace_file(DUMP, ARCHIVE) != 0) {
+        log_format("Cannot put the class archive in place: rename('%s', '%s') failed: %lu", DUMP, ARCHIVE,
+                   os_last_error());
+        os_remove_file(DUMP);
+        return;
+    }
+    write_record();
+}

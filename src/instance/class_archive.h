@@ -1,0 +1,34 @@
+// The instance's class-data archive: the classes its VM loaded, which the
+// next VM maps instead of loading and verifying them again. It lies in the
+// instance folder as zrsvc.jsa, beside zrsvc.jsa.txt, the record of what it
+// was made from (the Java home, the VM library, every JAR of the class path
+// with its size and modification time, the options of jvm.options) and of
+// the archive itself. The VM writes a new one while it is destroyed, as
+// zrsvc.jsa.new.
+#pragma once
+#include "jvm/jvm_launch.h"
+
+// Decides, in the instance folder as the current directory, whether the run
+// maps the archive (it exists and its record matches the run), has the VM
+// write a new one (none, or its record differs), or stands aside
+// (ZR_CLASS_ARCHIVE=off, jvm.options names a sharing option, conf holds
+// class files, the instance folder cannot be written, the inputs cannot be
+// read); puts the options of that choice behind the class-path option of
+// launch and logs one line that says which and why. An invalid
+// ZR_CLASS_ARCHIVE ends the process.
+void plan_class_archive(jvm_launch* launch);
+
+// After the VM's destruction: when the run had the VM write an archive, puts
+// it in place with its record if the VM was destroyed cleanly (destroyed)
+// and wrote one, else removes what was written. Failures are logged.
+void finish_class_archive(bool destroyed);
+
+// Whether a text of ZR_CLASS_ARCHIVE asks for the archive: 1 for "on", 0 for
+// "off", -1 for any other text.
+int parse_class_archive_setting(const char* text);
+
+// The first option of launch after the class path that has the VM share or
+// archive classes on its own (-Xshare:..., -XX:SharedArchiveFile=...,
+// -XX:ArchiveClassesAtExit=..., any -XX: flag whose name holds "Shared",
+// "Archive" or "ClassList"); null when there is none.
+const char* sharing_option(const jvm_launch& launch);

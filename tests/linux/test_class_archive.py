@@ -1,0 +1,69 @@
+"""The instance's class-data archive on the real OpenJDK 17: whether the VM
+maps it is asked of the VM itself, through its class-loading log."""
+import zipfile
+
+import pytest
+
+from conftest import Instance
+
+MAPPED = "qo.wyn.zr.NTService source: shared objects file (top)"
+ARCHIVE = "Class archive zrsvc.jsa"
+CREATED = f"{ARCHIVE} to be created when the VM ends: there is none"
+USED = f"{ARCHIVE} used: made from this Java home, class path and options"
+RENEWED = f"{ARCHIVE} to be renewed when the VM ends: "
+
+
+def run(instance, env=None):
+    """(exit status, the archive's lines of the log, whether the VM mapped the service class)."""
+    status, out, _ = instance.run(dict({"ZR_CLASS_ARCHIVE": None}, **(env or {})))
+    return status, [line for line in instance.log() if line.startswith("Class archive")], MAPPED in out
+
+
+def change_jar(instance):
+    with zipfile.ZipFile(instance.base / "lib" / "app.jar", "a") as jar:
+        jar.writestr("added.txt", "a JAR of the class path changes")
+    return f"the JAR '{instance.base}/lib/app.jar' changed"
+
+
+def cut_archive(instance):
+    archive = instance.folder / "zrsvc.jsa"
+    archive.write_bytes(archive.read_bytes()[:5000])  # a cut archive crashes the VM that maps it
+    return "the archive is not the one its record describes"
+
+
+def change_options(instance):
+    (instance.folder / "conf" / "jvm.options").write_text("-Xlog:class+load\n-Xmx64m\n")
+    return "the options of jvm.options changed"
+
+
+@pytest.mark.parametrize("change", [None, change_jar, cut_archive, change_options])
+def test_a_later_run_maps_the_archive_and_a_change_renews_it(tmp_path, change):
+    instance = Instance(tmp_path, "returning")
+    (instance.folder / "conf" / "jvm.options").write_text("-Xlog:class+load\n")
+    assert run(instance) == (0, [CREATED], False)
+    assert sorted(p.name for p in instance.folder.glob("zrsvc.jsa*")) == ["zrsvc.jsa", "zrsvc.jsa.txt"]
+    if change is not None:
+        assert run(instance) == (0, [USED], True)
+        assert run(instance, {"ZR_CLASS_ARCHIVE": "on"}) == (0, [USED], True)
+        reason = change(instance)
+        assert run(instance) == (0, [RENEWED + reason], False)
+    assert run(instance) == (0, [USED], True)
+
+
+# A class loaded from a folder of the class path (conf) would make the
+# VM's dump end the process.
+@pytest.mark.parametrize("env, options, conf_class, line", [
+    ({"ZR_CLASS_ARCHIVE": "off"}, "", None, "Class archive not used: ZR_CLASS_ARCHIVE is off"),
+    ({}, "-Xshare:off\n", None, "Class archive not used: jvm.options sets '-Xshare:off'"),
+    ({}, "", "qo/Local.class", "Class archive not used: the VM cannot archive classes of the conf folder "
+                               "('conf/qo/Local.class')"),
+])
+def test_the_archive_stands_aside(tmp_path, env, options, conf_class, line):
+    instance = Instance(tmp_path, "returning")
+    (instance.folder / "conf" / "jvm.options").write_text("-Xlog:class+load\n" + options)
+    if conf_class:
+        (instance.folder / "conf" / conf_class).parent.mkdir(parents=True)
+        (instance.folder / "conf" / conf_class).write_bytes(b"")
+    for _ in range(2):
+        assert run(instance, env) == (0, [line], False)
+    assert not list(instance.folder.glob("zrsvc.jsa*"))
