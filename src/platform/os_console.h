@@ -11,9 +11,12 @@ int os_redirect_std_streams(const char* path, bool append);
 
 // Calls on_stop, on a thread that is neither the caller's nor one of the
 // Java VM's, each time the user asks the foreground process to stop: Ctrl+C
-// or the console closing on Windows (Ctrl+Break stays with the VM's thread
-// dumps), SIGINT, SIGTERM or SIGHUP on POSIX. Must be called before any other
-// thread exists. Returns 0, or -1 (os_last_error).
+// or the console closing, the user logging off or the system shutting down
+// on Windows (Ctrl+Break stays with the VM's thread dumps), SIGINT, SIGTERM
+// or SIGHUP on POSIX. Windows ends the process as soon as a handler of the
+// last three returns: there the watch returns only when the process ends
+// (on_stop's road ends it), or Windows ends it at its own limit. Must be
+// called before any other thread exists. Returns 0, or -1 (os_last_error).
 int os_watch_stop_requests(void (*on_stop)());
 
 // Puts the watch of os_watch_stop_requests before any a library loaded since
@@ -24,3 +27,10 @@ int os_watch_stop_requests(void (*on_stop)());
 // application's threads and their child processes inherit, stops blocking
 // them, so that children start with the default dispositions and mask.
 void os_put_stop_watch_first();
+
+// For a service process on Windows: the console logoff event, which a
+// service receives when a user logs off, is taken and ignored before the
+// VM's handler or the default one (which would end the process) sees it.
+// Called again after the VM's creation, it puts that handling first again.
+// Does nothing on POSIX. Returns 0, or -1 (os_last_error).
+int os_ignore_logoff();
