@@ -11,9 +11,12 @@
 
 static const char INSTANCE_LOCK_FILE[] = "zrsvc.lock";
 
-// A service's clean-up after its stopped report lasts 30 seconds at most; a
-// little more lets its process end.
-static const std::chrono::seconds CLOSING_WAIT(35);
+// A service reports its end (STOPPED) as the very last thing it does; its
+// process is gone moments later. A run started at once after that report
+// finds the claim still held for that moment, and tries again for this long
+// before it says the instance is running: far less than the time the SCM
+// gives a new run to reach it (10 s under Wine, 30 s on Windows).
+static const std::chrono::seconds HELD_WAIT(3);
 static const std::chrono::milliseconds POLL_INTERVAL(50);
 
 void claim_instance(const char* instance_folder, const char* instance_name)
@@ -22,8 +25,7 @@ void claim_instance(const char* instance_folder, const char* instance_name)
     char path[PATH_CAPACITY + sizeof INSTANCE_LOCK_FILE];
     path[0] = '\0';
     append_pieces(path, sizeof path, {instance_folder, path_separator(), INSTANCE_LOCK_FILE});
-    const auto deadline = std::chrono::steady_clock::now() + CLOSING_WAIT;
-    bool waiting = false;
+    const auto deadline = std::chrono::steady_clock::now() + HELD_WAIT;
     for (;;) {
         switch (os_claim_instance(path)) {
         case OS_CLAIM_TAKEN:
@@ -35,25 +37,13 @@ void claim_instance(const char* instance_folder, const char* instance_name)
         case OS_CLAIM_FAILED:
             log_format("Cannot lock zrsvc.lock in the instance folder: %d", static_cast<int>(os_last_error()));
             terminate(-1);
-        case OS_CLAIM_CLOSING:
-            if (std::chrono::steady_clock::now() < deadline) {
-                if (!waiting)
-                    printf("Instance '%s' is finishing its previous run: waiting for it\n", instance_name);
-                waiting = true;
-                std::this_thread::sleep_for(POLL_INTERVAL);
-                continue;
-            }
-            break;
         default:
             break;
         }
-        printf("Instance '%s' is already running\n", instance_name);
-        terminate(-1);
+        if (std::chrono::steady_clock::now() >= deadline)
+            break;
+        std::this_thread::sleep_for(POLL_INTERVAL);
     }
-}
-
-void mark_instance_closing()
-{
-    if (os_mark_claim_closing() != 0)
-        log_format("Cannot mark the instance as closing in zrsvc.lock: %d", static_cast<int>(os_last_error()));
+    printf("Instance '%s' is already running\n", instance_name);
+    terminate(-1);
 }

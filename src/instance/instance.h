@@ -71,11 +71,7 @@ int check_instance_name(const char* name);
 // Claims the instance folder for this process's life, through the lock file
 // zrsvc.lock in it. When another run holds it, says so on the console
 // ("Instance '<name>' is already running") and ends the process with -1,
-// having touched nothing; a run that is only cleaning up after reporting its
-// end is waited for first, at most 35 seconds. A missing instance folder is
-// left to the working directory's change to report.
+// having touched nothing, once the claim has stayed held for 3 seconds (the
+// moment a service's process lasts after its stopped report). A missing
+// instance folder is left to the working directory's change to report.
 void claim_instance(const char* instance_folder, const char* instance_name);
-
-// Tells a run that starts while this one cleans up (destroys the VM, closes
-// the log) to wait for it: called once the application's start() returned.
-void mark_instance_closing();

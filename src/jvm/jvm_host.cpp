@@ -104,17 +104,18 @@ int invoke_start()
     return call_service_method(g_env, "start");
 }
 
-void invoke_stop()
+bool invoke_stop()
 {
     log_line("Invoking stop()");
     JavaVM* vm = g_vm.load();
     JNIEnv* env = nullptr;
     if (vm == nullptr || vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) < 0) {
         log_line("Cannot attach current thread to JVM");
-        return;
+        return false;
     }
-    call_service_method(env, "stop");
+    int result = call_service_method(env, "stop");
     vm->DetachCurrentThread();
+    return result == START_RETURNED;
 }
 
 bool destroy_jvm()

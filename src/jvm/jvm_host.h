@@ -38,8 +38,9 @@ int invoke_start();
 // Calls the service class's static stop() from any thread but the creating
 // one, attached to the VM for the call and detached afterwards. A missing
 // class or method, an exception stop() ends with, and a thread that cannot
-// be attached are logged.
-void invoke_stop();
+// be attached are logged. Returns true when stop() was called and returned
+// normally.
+bool invoke_stop();
 
 // Destroys the VM if one exists; this waits for the application's non-daemon
 // threads. Must run on the thread that created the VM, or with that thread

@@ -16,6 +16,10 @@ static bool g_echo = false;
 static bool g_write_failed = false; // a line could not be written to the log file; guarded by g_sink_lock
 // A message with its control characters escaped; guarded by g_sink_lock.
 static char g_shown[4 * LONG_TEXT_CAPACITY];
+// Where the fatal exit tells its reason, null when nowhere; the last message
+// logged, as shown, while it is set. Both guarded by g_sink_lock.
+static void (*g_tell_fatal)(const char* reason) = nullptr;
+static char g_last_shown[4 * LONG_TEXT_CAPACITY];
 
 void log_to_console()
 {
@@ -81,9 +85,13 @@ void log_line(const char* message)
     char stamp[200];
     format_timestamp(stamp, sizeof stamp);
     std::lock_guard<std::mutex> hold(g_sink_lock);
-    if (g_sink == nullptr)
+    if (g_sink == nullptr && g_tell_fatal == nullptr)
         return;
     const char* shown = shown_text(message);
+    if (g_tell_fatal != nullptr)
+        bounded_copy(g_last_shown, sizeof g_last_shown, shown);
+    if (g_sink == nullptr)
+        return;
     bool written = fprintf(g_sink, "%s - %s\n", stamp, shown) >= 0;
     written = fflush(g_sink) == 0 && written;
     if (!written && g_sink != stdout && !g_write_failed) {
@@ -126,8 +134,34 @@ void close_log()
     g_sink = nullptr;
 }
 
+void log_tell_fatal_reason(void (*tell)(const char* reason))
+{
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    g_tell_fatal = tell;
+    g_last_shown[0] = '\0';
+}
+
+// Tells the reason of the fatal exit, the last message logged, where
+// log_tell_fatal_reason said; the exit's own line when nothing was logged.
+static void tell_fatal_reason(int code)
+{
+    static char reason[sizeof g_last_shown];
+    void (*tell)(const char*) = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(g_sink_lock);
+        tell = g_tell_fatal;
+        bounded_copy(reason, sizeof reason, g_last_shown);
+    }
+    if (tell == nullptr)
+        return;
+    if (reason[0] == '\0')
+        snprintf(reason, sizeof reason, "Terminated with exit code %d.", code);
+    tell(reason);
+}
+
 void terminate(int code)
 {
+    tell_fatal_reason(code);
     log_format("Terminated with exit code %d.", code);
     close_log();
     exit(code);

@@ -40,6 +40,11 @@ void log_cannot_log(const char* message);
 // Closes the log file; later lines go nowhere.
 void close_log();
 
+// Makes the fatal exit (terminate) call tell with its reason, the text of the
+// last line logged before it (its own line when none was), before it logs its
+// exit code. Nothing is told while tell is null.
+void log_tell_fatal_reason(void (*tell)(const char* reason));
+
 // The fatal exit: logs the exit code, closes the log file and ends the
 // process through the standard exit. Never runs while a VM exists.
 [[noreturn]] void terminate(int code);

@@ -6,8 +6,7 @@
 
 enum {
     OS_CLAIM_TAKEN = 0,     // this process holds the claim from now on
-    OS_CLAIM_HELD = 1,      // another process holds it and runs the instance
-    OS_CLAIM_CLOSING = 2,   // another process holds it, its run over, cleaning up
+    OS_CLAIM_HELD = 1,      // another process holds it
     OS_CLAIM_NO_FOLDER = 3, // the lock file's folder does not exist
     OS_CLAIM_LINK = 4,      // the lock file is a link, which is never followed (POSIX)
     OS_CLAIM_FAILED = -1,   // os_last_error tells why
@@ -18,7 +17,3 @@ enum {
 // values. Called once a process, on one thread at a time.
 int os_claim_instance(const char* path);
 
-// Marks the claim this process holds as closing: its run is over and only
-// its clean-up is left, so a new run may wait for it instead of giving up.
-// Returns 0 (also when no claim is held), or -1 (os_last_error).
-int os_mark_claim_closing();

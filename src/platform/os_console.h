@@ -25,9 +25,12 @@ size_t os_end_std_error_capture(char* buffer, size_t capacity);
 
 // Calls on_stop, on a thread that is neither the caller's nor one of the
 // Java VM's, each time the user asks the foreground process to stop: Ctrl+C
-// or the console closing on Windows (Ctrl+Break stays with the VM's thread
-// dumps), SIGINT, SIGTERM or SIGHUP on POSIX. Must be called before any other
-// thread exists. Returns 0, or -1 (os_last_error).
+// or the console closing, the user logging off or the system shutting down
+// on Windows (Ctrl+Break stays with the VM's thread dumps), SIGINT, SIGTERM
+// or SIGHUP on POSIX. Windows ends the process as soon as a handler of the
+// last three returns: there the watch returns only when the process ends
+// (on_stop's road ends it), or Windows ends it at its own limit. Must be
+// called before any other thread exists. Returns 0, or -1 (os_last_error).
 int os_watch_stop_requests(void (*on_stop)());
 
 // Puts the watch of os_watch_stop_requests before any a library loaded since
@@ -44,3 +47,10 @@ void os_put_stop_watch_first();
 // launcher has: on POSIX the stop signals are not blocked, so that its child
 // processes can be stopped.
 void os_begin_application_thread();
+
+// For a service process on Windows: the console logoff event, which a
+// service receives when a user logs off, is taken and ignored before the
+// VM's handler or the default one (which would end the process) sees it.
+// Called again after the VM's creation, it puts that handling first again.
+// Does nothing on POSIX. Returns 0, or -1 (os_last_error).
+int os_ignore_logoff();

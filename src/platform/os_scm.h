@@ -19,12 +19,15 @@ typedef void (*os_control_handler_fn)(unsigned long control);
 
 enum {
     OS_SERVICE_STOPPED = 1,
+    OS_SERVICE_START_PENDING = 2,
     OS_SERVICE_STOP_PENDING = 3,
     OS_SERVICE_RUNNING = 4,
     OS_ACCEPT_STOP = 1,
     OS_ACCEPT_SHUTDOWN = 4,
+    OS_ACCEPT_PRESHUTDOWN = 0x100,
     OS_CONTROL_STOP = 1,
     OS_CONTROL_SHUTDOWN = 5,
+    OS_CONTROL_PRESHUTDOWN = 0xF,
     OS_ERROR_SERVICE_SPECIFIC = 1066,
 };
 
@@ -41,8 +44,23 @@ struct os_service_status {
 // process; returns once the service has stopped. Returns 0, or -1.
 int os_service_dispatch(const char* name, os_service_main_fn service_main);
 
-// Registers the control handler of the running service. Null on failure.
+// Registers the control handler of the running service, which is given
+// every control the service accepts, the preshutdown control included.
+// Null on failure.
 void* os_service_register_handler(const char* name, os_control_handler_fn handler);
 
 // Reports the service's status (own-process type). Returns 0, or -1.
 int os_service_report(void* status_handle, const os_service_status* status);
+
+// The service's entry in the Application event log: an event source named
+// as the service, whose message file is the executable at exe_path (it holds
+// one message, "%1", so that an entry shows its text alone). Returns 0, or -1
+// with *failed_call naming the call that failed (os_last_error).
+int os_event_source_add(const char* name, const char* exe_path, const char** failed_call);
+
+// Removes the event source. Returns 0, 1 when there is none, or -1 as above.
+int os_event_source_remove(const char* name, const char** failed_call);
+
+// Writes text as one error entry of the event source name. Returns 0, or -1
+// (os_last_error).
+int os_event_log_error(const char* name, const char* text);

@@ -67,6 +67,20 @@ static int compose_command_line(char* command_line, const char* service_name)
     return 0;
 }
 
+// The service's fatal conditions go to the Application event log under its
+// own name, with this executable as the message file. A failure is said, and
+// the service stays installed: it runs without the entries.
+// Returns 0, or 1 after saying why the source could not be registered.
+static int add_event_source(const char* service_name)
+{
+    char exe_path[PATH_CAPACITY];
+    const char* failed_call = "GetModuleFileNameW";
+    if (os_module_path(exe_path, sizeof exe_path) > 0 && os_event_source_add(service_name, exe_path, &failed_call) == 0)
+        return 0;
+    printf("Cannot register the event source: %s failed (%lu)\n", failed_call, os_last_error());
+    return 1;
+}
+
 int install_service(const char* instance_name)
 {
     // Also keeps the name from breaking the quoting of the command line.
@@ -94,6 +108,7 @@ int install_service(const char* instance_name)
     if (service != nullptr) {
         printf("Service installed successfully.\n");
         os_scm_close(service);
+        status = add_event_source(service_name);
     } else {
         printf("CreateService failed (%lu)\n", os_last_error());
         status = 1;
@@ -123,6 +138,11 @@ int uninstall_service(const char* instance_name)
     int status = 0;
     if (os_scm_delete_service(service) == 0) {
         printf("Service uninstalled successfully.\n");
+        const char* failed_call = "";
+        if (os_event_source_remove(service_name, &failed_call) < 0) {
+            printf("Cannot remove the event source: %s failed (%lu)\n", failed_call, os_last_error());
+            status = 1;
+        }
     } else {
         printf("DeleteService failed (%lu)\n", os_last_error());
         status = 1;

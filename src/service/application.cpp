@@ -23,6 +23,7 @@ static bool g_start_returned = false;
 static int g_stop_requests = 0;
 static bool g_stopping = false; // a thread is calling the application's stop()
 static bool g_cleanup_done = false;
+static bool g_cleanup_abandoned = false; // the clean-up limit ran out
 
 // How the mode tells the outside that the application has ended, when the
 // process ends without the normal road; null when nothing is to be told.
@@ -37,27 +38,18 @@ void on_application_end(void (*report)(int exit_code))
 
 void end_application(int exit_code)
 {
+    // The report is the last thing the process does: a service may be ended
+    // at any moment after it.
+    close_log();
     void (*report)(int) = g_report_end.load();
     if (report != nullptr)
         report(exit_code);
     end_process_now(exit_code);
 }
 
-// The stopping thread: calls stop(), detached from the VM when it returns.
-static void call_stop()
+// Ends the process when start() has not returned within seconds.
+static void watch_stop_timeout(int seconds)
 {
-    // Created by a thread that blocks the stop signals (the console's watch).
-    os_begin_application_thread();
-    invoke_stop();
-    std::lock_guard<std::mutex> hold(g_life_lock);
-    g_stopping = false;
-    g_life_changed.notify_all();
-}
-
-// Ends the process when start() has not returned within the stop timeout.
-static void watch_stop_timeout()
-{
-    int seconds = g_launch.stop_timeout;
     {
         std::unique_lock<std::mutex> hold(g_life_lock);
         if (g_life_changed.wait_for(hold, std::chrono::seconds(seconds), [] { return g_start_returned; }))
@@ -67,6 +59,22 @@ static void watch_stop_timeout()
                "waiting for it",
                seconds);
     end_application(APPLICATION_STOP_TIMEOUT);
+}
+
+// The stopping thread: calls stop(), detached from the VM when it returns.
+// When stop() cannot be called or ends with an exception while start() still
+// runs, start() is waited for as after a stop timeout: ZR_STOP_TIMEOUT when
+// set (its watch runs already), else the clean-up limit.
+static void call_stop()
+{
+    // Created by a thread that blocks the stop signals (the console's watch).
+    os_begin_application_thread();
+    bool called = invoke_stop();
+    std::lock_guard<std::mutex> hold(g_life_lock);
+    g_stopping = false;
+    g_life_changed.notify_all();
+    if (!called && !g_start_returned && g_launch.stop_timeout == 0)
+        std::thread(watch_stop_timeout, static_cast<int>(CLEANUP_SECONDS)).detach();
 }
 
 int request_stop(void (*announce)())
@@ -85,15 +93,18 @@ int request_stop(void (*announce)())
         std::thread(call_stop).detach();
     }
     if (g_launch.stop_timeout > 0)
-        std::thread(watch_stop_timeout).detach();
+        std::thread(watch_stop_timeout, g_launch.stop_timeout).detach();
     return STOP_REQUEST_TAKEN;
 }
 
-// Returns true when start() may run, false when a stop request came first.
-static bool begin_start()
+// Returns true when start() may run, after announcing it; false when a stop
+// request came first.
+static bool begin_start(void (*announce)())
 {
     std::lock_guard<std::mutex> hold(g_life_lock);
     g_start_running = g_stop_requests == 0;
+    if (g_start_running && announce != nullptr)
+        announce();
     return g_start_running;
 }
 
@@ -105,19 +116,16 @@ static void end_start()
     g_life_changed.notify_all();
 }
 
-int run_start()
+int run_start(void (*announce)())
 {
     int result = START_RETURNED;
-    if (begin_start()) {
+    if (begin_start(announce)) {
         log_line("Invoking main");
         result = invoke_start();
     } else {
         log_line("Stop requested before the application started: start() is not called");
     }
     end_start();
-    // From here on the run only cleans up: a run of the same instance that
-    // starts now (once the service is reported stopped) waits for it.
-    mark_instance_closing();
     return result;
 }
 
@@ -134,7 +142,7 @@ static void wait_for_stop_to_return()
     g_life_changed.wait(hold, [] { return !g_stopping; });
 }
 
-void release_application()
+bool release_application()
 {
     wait_for_stop_to_return();
     finish_class_archive(destroy_jvm());
@@ -142,6 +150,7 @@ void release_application()
     std::lock_guard<std::mutex> hold(g_life_lock);
     g_cleanup_done = true;
     g_life_changed.notify_all();
+    return !g_cleanup_abandoned;
 }
 
 void wait_for_cleanup()
@@ -150,10 +159,11 @@ void wait_for_cleanup()
     g_life_changed.wait(hold, [] { return g_start_returned; });
     if (g_life_changed.wait_for(hold, std::chrono::seconds(CLEANUP_SECONDS), [] { return g_cleanup_done; }))
         return;
+    g_cleanup_abandoned = true;
     hold.unlock();
     log_line("The JVM was not destroyed within 30 seconds after the application ended: the process ends "
              "without waiting for it");
-    end_process_now(APPLICATION_CLEANUP_TIMEOUT);
+    end_application(APPLICATION_CLEANUP_TIMEOUT);
 }
 
 int application_exit_code(int start_result)

@@ -18,23 +18,27 @@ enum {
 // runs announce when given (the SCM's stop-pending report), then calls the
 // application's stop() on a thread of its own if start() is running (a
 // request that comes before start() keeps it from being called), and starts
-// the stop timeout when one is set. Returns STOP_REQUEST_TAKEN, _LATE or
+// the stop timeout when one is set. A stop() that cannot be called or ends
+// with an exception while start() runs starts the clean-up limit's instead,
+// when no stop timeout is set. Returns STOP_REQUEST_TAKEN, _LATE or
 // _REPEATED.
 int request_stop(void (*announce)());
 
 // Logs "Invoking main" and runs the application's start() on the thread that
-// created the VM, unless a stop request came first. Returns invoke_start's
-// result, START_RETURNED when start() was not called.
-int run_start();
+// created the VM, unless a stop request came first; announce, when given, is
+// run first (the SCM's running report), never after a stop request's. Returns
+// invoke_start's result, START_RETURNED when start() was not called.
+int run_start(void (*announce)());
 
 // The clean-up after start() has returned, on the thread that created the
 // VM: waits until no thread is calling stop() (logging it when that takes a
-// while), then destroys the VM and closes the log.
-void release_application();
+// while), then destroys the VM and closes the log. Returns true, or false
+// when wait_for_cleanup gave up on it meanwhile and is ending the process.
+bool release_application();
 
 // Waits until start() has returned, then at most 30 seconds for
 // release_application to finish. When it does not, logs so and ends the
-// process with APPLICATION_CLEANUP_TIMEOUT.
+// process as end_application does with APPLICATION_CLEANUP_TIMEOUT.
 void wait_for_cleanup();
 
 // Sets how the mode reports the application's end (the service's stopped
@@ -43,8 +47,8 @@ void wait_for_cleanup();
 // reported.
 void on_application_end(void (*report)(int exit_code));
 
-// Reports the end as on_application_end set and ends the process at once,
-// with exit_code.
+// Closes the log, reports the end as on_application_end set (the last thing
+// the process does) and ends the process at once, with exit_code.
 [[noreturn]] void end_application(int exit_code);
 
 // What the end of start() means for the service's exit code and the
@@ -58,10 +62,10 @@ enum {
     APPLICATION_NO_CLASS = 1,
     APPLICATION_NO_START = 2,
     APPLICATION_START_THREW = 3,
-    APPLICATION_STOP_TIMEOUT = 4,    // start() had not returned when ZR_STOP_TIMEOUT ran out
+    APPLICATION_STOP_TIMEOUT = 4,    // start() had not returned when the stop timeout ran out
     APPLICATION_EXITED = 5,          // the application ended the process with a code other than 0
     APPLICATION_STOPPED_AGAIN = 6,   // a second stop request in the foreground
-    APPLICATION_CLEANUP_TIMEOUT = 7, // the clean-up did not finish in time (process exit status only)
+    APPLICATION_CLEANUP_TIMEOUT = 7, // the clean-up did not finish in time
 };
 
 // The instance's launch: built by prepare_instance on the main thread before

@@ -3,6 +3,7 @@
 #include "instance/instance.h"
 #include "log/log.h"
 #include "platform/os_console.h"
+#include "platform/os_notify.h"
 #include "platform/os_process.h"
 #include "service/application.h"
 
@@ -12,6 +13,27 @@
 static int g_start_result = 0;
 // Set by the application's thread once its VM exists.
 static std::atomic<bool> g_vm_created{false};
+static std::atomic<bool> g_notify_failed{false};
+
+// Tells a service manager that started the run (systemd, Type=notify) what
+// the run is doing; its first failure is logged.
+static void notify(const char* state)
+{
+    const char* failed_call = "";
+    if (os_notify_service_manager(state, &failed_call) >= 0 || g_notify_failed.exchange(true))
+        return;
+    log_format("Cannot notify the service manager: %s() failed: %lu", failed_call, os_last_error());
+}
+
+static void notify_ready()
+{
+    notify("READY=1\nSTATUS=Running: start() invoked");
+}
+
+static void notify_stopping()
+{
+    notify("STOPPING=1\nSTATUS=Stopping: stop() invoked");
+}
 
 // The first request stops the application; a second one, while the first
 // is under way or the clean-up runs, ends the process at once, as Ctrl+C
@@ -24,7 +46,7 @@ static void stop_from_console()
         log_line("Stop requested before the JVM was created: the process ends");
         end_process_now(0);
     }
-    if (request_stop(nullptr) != STOP_REQUEST_REPEATED)
+    if (request_stop(notify_stopping) != STOP_REQUEST_REPEATED)
         return;
     log_line("Stop requested again: the process ends without waiting for the application");
     end_process_now(APPLICATION_STOPPED_AGAIN);
@@ -34,11 +56,13 @@ static void stop_from_console()
 // the thread that created the VM, destroys it again.
 static void run_application()
 {
+    notify("STATUS=Creating the Java VM");
     create_jvm_or_terminate();
     g_vm_created.store(true);
     // The VM may have put a console handler of its own before ours.
     os_put_stop_watch_first();
-    g_start_result = run_start();
+    g_start_result = run_start(notify_ready);
+    notify("STOPPING=1\nSTATUS=Cleaning up: waiting for stop(), destroying the Java VM");
     release_application();
 }
 
@@ -53,6 +77,7 @@ int run_console(const char* instance_name)
         terminate(-1);
     }
     log_echo_to_console(true);
+    notify("STATUS=Preparing the instance");
     prepare_instance(instance_name);
     std::thread application(run_application);
     wait_for_cleanup();

@@ -2,6 +2,7 @@
 
 #include "instance/instance.h"
 #include "log/log.h"
+#include "platform/os_console.h"
 #include "platform/os_process.h"
 #include "platform/os_scm.h"
 #include "service/application.h"
@@ -14,6 +15,10 @@ enum { SERVICE_NAME_PREFIX_LENGTH = 5 };
 
 void run_service(const char* service_name)
 {
+    log_fatal_to_event_log(service_name != nullptr ? service_name : "");
+    // A user who logs off does not stop a service.
+    if (os_ignore_logoff() != 0)
+        log_format("SetConsoleCtrlHandler() failed: %lu", os_last_error());
     if (service_name == nullptr || strlen(service_name) < SERVICE_NAME_PREFIX_LENGTH + 1) {
         log_line("Invalid service name");
         terminate(-1);
@@ -26,11 +31,14 @@ void run_service(const char* service_name)
     // application write there beside the log.
     capture_std_streams();
 
+    // The instance is prepared first: a fatal condition found there ends the
+    // run before the SCM sees it start, and -service run by hand from a
+    // console says what is wrong with the instance before the dispatcher
+    // refuses it.
     if (os_service_dispatch(service_name, service_main) != 0) {
         log_format("StartServiceCtrlDispatcher() failed: %lu", os_last_error());
         terminate(-1);
     }
-    // The dispatcher returns once the stopped report is out, while the
-    // service thread may still be destroying the VM and closing the log.
-    wait_for_cleanup();
+    // The dispatcher returns once the stopped report, the service's last act,
+    // is out.
 }

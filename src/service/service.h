@@ -3,16 +3,21 @@
 
 // The -service command: prepares the instance named by the service name and
 // hands the main thread to the SCM dispatcher. Returns once the service has
-// stopped and cleaned up; fatal conditions, an instance name that is refused
-// or an instance another run holds end the process with -1.
+// cleaned up and reported STOPPED; fatal conditions, an instance name that is
+// refused or an instance another run holds end the process with -1, their
+// reason written to the event log too.
 void run_service(const char* service_name);
+
+// Makes the fatal exit write its reason as an error entry of the event
+// source service_name (registered by -install) as well.
+void log_fatal_to_event_log(const char* service_name);
 
 // The service's main function, run by the SCM on a thread of its own; the
 // first argument is the service name.
 void service_main(int argc, char** argv);
 
-// The control handler, run on the main thread inside the dispatcher. A stop
-// or a system shutdown calls the Java application's stop() on a thread of
+// The control handler, run on the main thread inside the dispatcher. A stop,
+// a system preshutdown or shutdown calls the Java application's stop() on a thread of
 // its own, so that the handler returns at once; every other control is
 // ignored.
 void control_handler(unsigned long control);

@@ -1,34 +1,88 @@
 #include "service/service.h"
 
 #include "log/log.h"
+#include "platform/os_console.h"
 #include "platform/os_process.h"
 #include "platform/os_scm.h"
 #include "service/application.h"
 
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 // The status record is written by the service thread, by the control
-// handler's stop request and by whichever thread ends the process early;
-// every change and its report is one unit.
-static std::mutex g_status_lock;
+// handler's stop request, by the ticker and by whichever thread ends the
+// process early; every change and its report is one unit. Never destroyed:
+// the ticker may still run while the process exits.
+static std::mutex& g_status_lock = *new std::mutex;
 static os_service_status g_status = {};
 static void* g_status_handle = nullptr;
+static bool g_report_failed = false;
+
+// A pending state is reported again this often with its checkpoint one
+// further, well within the wait hint: the SCM sees the start or the stop
+// progress however long the VM's creation, stop() or the VM's destruction
+// take.
+enum { TICK_MILLISECONDS = 500, WAIT_HINT_MILLISECONDS = 5000 };
+
+// The controls accepted while the application starts or runs: a stop, and
+// the system's shutdown (preshutdown, which leaves the service the
+// preshutdown time, or else the shutdown itself) stop it.
+static const unsigned long STOP_CONTROLS = OS_ACCEPT_STOP | OS_ACCEPT_SHUTDOWN | OS_ACCEPT_PRESHUTDOWN;
+
+static bool is_pending(unsigned long state)
+{
+    return state == OS_SERVICE_START_PENDING || state == OS_SERVICE_STOP_PENDING;
+}
+
+// Sends g_status, held by the caller. Without a registered handler there is
+// no SCM to tell.
+static void send_status()
+{
+    if (g_status_handle == nullptr || os_service_report(g_status_handle, &g_status) == 0 || g_report_failed)
+        return;
+    g_report_failed = true;
+    log_format("SetServiceStatus() failed: %lu", os_last_error());
+}
 
 // Reports the state, the controls accepted and, for STOPPED, the exit code
 // (application.h): a failure of the application is a failure of the
-// service, for the SCM's recovery actions to act on. Once the service has
-// been reported stopped nothing is reported any more: the process may be
-// ended at any moment after that report.
+// service, for the SCM's recovery actions to act on. A pending state carries
+// a wait hint and a checkpoint, which a repeated report of it moves on. Once
+// the service has been reported stopped nothing is reported any more: the
+// process may be ended at any moment after that report.
 static void report(unsigned long state, unsigned long controls_accepted, int exit_code)
 {
     std::lock_guard<std::mutex> hold(g_status_lock);
     if (g_status.state == OS_SERVICE_STOPPED)
         return;
+    g_status.check_point = !is_pending(state) ? 0 : state == g_status.state ? g_status.check_point + 1 : 1;
+    g_status.wait_hint = is_pending(state) ? WAIT_HINT_MILLISECONDS : 0;
     g_status.state = state;
     g_status.controls_accepted = controls_accepted;
     g_status.service_exit_code = static_cast<unsigned long>(exit_code);
     g_status.win32_exit_code = exit_code != 0 ? OS_ERROR_SERVICE_SPECIFIC : 0;
-    os_service_report(g_status_handle, &g_status);
+    send_status();
+}
+
+// The ticker: moves a pending state's checkpoint on until the service stops.
+static void keep_pending_states_moving()
+{
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(TICK_MILLISECONDS));
+        std::lock_guard<std::mutex> hold(g_status_lock);
+        if (g_status.state == OS_SERVICE_STOPPED)
+            return;
+        if (is_pending(g_status.state)) {
+            ++g_status.check_point;
+            send_status();
+        }
+    }
+}
+
+static void report_running()
+{
+    report(OS_SERVICE_RUNNING, STOP_CONTROLS, 0);
 }
 
 static void report_stop_pending()
@@ -41,28 +95,52 @@ static void report_stopped(int exit_code)
     report(OS_SERVICE_STOPPED, 0, exit_code);
 }
 
+// The text of a fatal condition as one error entry of the service's event
+// source, for a service's log may not exist, and its standard output leads
+// nowhere.
+static const char* g_service_name = "";
+
+static void tell_event_log(const char* reason)
+{
+    if (os_event_log_error(g_service_name, reason) != 0)
+        log_format("ReportEventA() failed: %lu", os_last_error());
+}
+
+void log_fatal_to_event_log(const char* service_name)
+{
+    g_service_name = service_name;
+    log_tell_fatal_reason(tell_event_log);
+}
+
+// START_PENDING while the VM is created, RUNNING once start() is invoked,
+// STOP_PENDING from the stop request or start()'s end through stop(), the VM's
+// destruction and the log's close, and STOPPED as the very last act.
 void service_main(int argc, char** argv)
 {
     const char* name = argc > 0 ? argv[0] : "";
     g_status_handle = os_service_register_handler(name, control_handler);
     if (g_status_handle == nullptr) {
-        log_format("RegisterServiceCtrlHandler() failed: %lu", os_last_error());
+        log_format("RegisterServiceCtrlHandlerEx() failed: %lu", os_last_error());
         terminate(-1);
     }
-    report(OS_SERVICE_RUNNING, 0, 0);
+    report(OS_SERVICE_START_PENDING, STOP_CONTROLS, 0);
+    std::thread(keep_pending_states_moving).detach();
 
     on_application_end(report_stopped);
     create_jvm_or_terminate();
-    report(OS_SERVICE_RUNNING, OS_ACCEPT_STOP | OS_ACCEPT_SHUTDOWN, 0);
-
-    report_stopped(application_exit_code(run_start()));
-    release_application();
+    // The VM has put a console handler of its own before ours.
+    os_ignore_logoff();
+    int exit_code = application_exit_code(run_start(report_running));
+    report_stop_pending();
+    std::thread(wait_for_cleanup).detach();
+    if (release_application())
+        report_stopped(exit_code);
 }
 
 // A late or repeated request changes nothing: the SCM keeps the status last
 // reported.
 void control_handler(unsigned long control)
 {
-    if (control == OS_CONTROL_STOP || control == OS_CONTROL_SHUTDOWN)
+    if (control == OS_CONTROL_STOP || control == OS_CONTROL_SHUTDOWN || control == OS_CONTROL_PRESHUTDOWN)
         request_stop(report_stop_pending);
 }

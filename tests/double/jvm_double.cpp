@@ -12,7 +12,8 @@
 //               host's "vfprintf" option hook a line for its C runtime's
 //               stdout and stderr and for a file "jvm-hook-file.txt" beside
 //               it, then returns
-//   slowdestroy plays block; DestroyJavaVM takes 1.5 s, then records "destroyed"
+//   slowdestroy N  plays block; DestroyJavaVM takes N seconds, then records
+//               "destroyed"
 //   slowcreate  the creation waits for a file "jvm-go" beside it (60 s at most),
 //               then plays block
 //   hang        start() never returns; stop() returns at once
@@ -167,7 +168,7 @@ static void build_tables()
             }
         if (g_variant == "slowdestroy") {
             // As a VM whose application's last threads take a while to end.
-            Sleep(1500);
+            Sleep(static_cast<DWORD>(g_exit_code) * 1000);
             record({"destroyed"});
         }
         return JNI_OK;

@@ -58,10 +58,13 @@ def test_install_registers_the_service_and_uninstall_removes_it(wine, layout):
     assert values["DisplayName"] == service
     assert (int(values["Type"], 16), int(values["Start"], 16), int(values["ErrorControl"], 16)) == (0x10, 3, 1)
     assert "STOPPED" in wine.sc("query", service)[1]
+    # The event source of the service's fatal conditions: zrsvc.exe holds the message table.
+    source = "EventLog\\Application\\" + service
+    assert wine.registration(source) == {"EventMessageFile": winpath(layout.exe), "TypesSupported": "0x1"}
     again = wine.run(layout.exe, "-install", name)
     assert (again.returncode, again.stdout.endswith(b"CreateService failed (1073)\r\n")) == (1, True)
 
     done = wine.run(layout.exe, "-uninstall", name)
     assert done.stdout == f"Uninstalling service '{service}' ...\r\nService uninstalled successfully.\r\n".encode()
     assert done.returncode == 0
-    assert wine.registration(service) == {}
+    assert wine.registration(service) == {} and wine.registration(source) == {}

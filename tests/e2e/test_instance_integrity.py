@@ -8,7 +8,7 @@ import pytest
 from conftest import make_layout, winpath
 from test_instance import Shop, make_files
 
-from test_service import ACCEPTS, RUNNING, STOPPED, service_for  # noqa: F401 (a fixture)
+from test_service import ACCEPTS, RUNNING, STOP_PENDING, STOPPED, service_for  # noqa: F401 (a fixture)
 
 RUNNING_WITH_VM = dict(state=RUNNING, accepted=ACCEPTS)
 
@@ -29,12 +29,18 @@ def test_a_run_by_hand_of_a_running_service_touches_nothing(service_for, command
     assert service.events().count("JNI_CreateJavaVM") == 1
 
 
-def test_a_start_at_once_after_a_stop_waits_for_the_previous_run_to_clean_up(service_for):
-    service = service_for("slowdestroy")
+# The previous run reports STOPPED only once its VM is destroyed (here after
+# 15 s of STOP_PENDING, longer than Wine's SCM waits for a new run to reach
+# it), and its process ends moments later: a start right after works.
+def test_a_start_right_after_a_stop_whose_clean_up_takes_15_seconds(service_for):
+    service = service_for("slowdestroy 15")
     service.sc("start")
     service.wait_status(**RUNNING_WITH_VM)
     service.sc("stop")
+    service.wait_progress(STOP_PENDING)
     service.wait_status(state=STOPPED, win32=0)
+    assert service.events()[-2:] == ["DestroyJavaVM", "destroyed"]
+    (service.server / "jvm-script.txt").write_text(f"block\n{service.name}\n")
     service.sc("start")
     service.wait_status(**RUNNING_WITH_VM)
     events = service.events()

@@ -9,8 +9,8 @@ import pytest
 from conftest import BUILD, wait_for, winpath
 
 SVCCTL_EXE = BUILD / "tests" / "svcctl.exe"
-STOPPED, STOP_PENDING, RUNNING = 1, 3, 4
-ACCEPTS = 1 | 4  # stop and shutdown
+STOPPED, START_PENDING, STOP_PENDING, RUNNING = 1, 2, 3, 4
+ACCEPTS = 1 | 4 | 0x100  # stop, shutdown and preshutdown
 
 
 def read_or_nothing(path):
@@ -34,7 +34,7 @@ class Service:
         assert b"Service installed successfully." in wine.run(layout.exe, "-install", self.instance).stdout
 
     def status(self):
-        """The service's status as {state, accepted, win32, specific}."""
+        """The service's status as {state, accepted, win32, specific, check, hint}."""
         done = self.wine.run(SVCCTL_EXE, "query", self.name)
         return {key: int(value) for key, value in (item.split("=") for item in done.stdout.decode().split())}
 
@@ -47,6 +47,13 @@ class Service:
             status = self.status()
             return all(status[key] == value for key, value in expected.items()) and status
         return wait_for(matches, what=f"{self.name} {expected}")
+
+    def wait_progress(self, state):
+        """Waits until the pending state's checkpoint has moved on twice, with a wait hint."""
+        first = self.wait_status(state=state)
+        assert first["hint"] > 0
+        return wait_for(lambda: (now := self.status())["state"] == state and now["check"] >= first["check"] + 2,
+                        what=f"the checkpoint of state {state} to move on")
 
     def log(self):
         return self.layout.log_lines(self.instance)
@@ -131,16 +138,25 @@ def test_stop_request_reports_stop_pending_calls_stop_on_another_thread_and_the_
     assert calls[-1][1] == "DestroyJavaVM"
 
 
-def test_running_is_reported_before_the_vm_exists_and_stop_accepted_only_after(service_for):
+def test_start_pending_moves_on_while_the_vm_is_created_and_a_stop_then_keeps_start_from_being_called(service_for):
     service = service_for("slowcreate")
     service.sc("start")
-    service.wait_status(state=RUNNING, accepted=0)
     service.wait_log("Starting JVM")
-    assert service.status()["accepted"] == 0
-    (service.server / "jvm-go").write_text("")
-    service.wait_status(state=RUNNING, accepted=ACCEPTS)
+    service.wait_progress(START_PENDING)
     service.sc("stop")
+    service.wait_status(state=STOP_PENDING)
+    (service.server / "jvm-go").write_text("")
     service.wait_status(state=STOPPED, win32=0)
+    assert service.log()[-1] == "Stop requested before the application started: start() is not called"
+    assert "CallStaticVoidMethodV" not in service.events() and service.events()[-1] == "DestroyJavaVM"
+
+
+def test_a_fatal_condition_of_a_service_is_written_to_the_event_log(wine, layout):
+    layout.folder("work")  # without the instance's folder
+    done = wine.run(layout.exe, "-service", "ZR - nothere", env={"WINEDEBUG": "-all,err+eventlog"})
+    assert done.returncode == 255
+    assert done.stderr.decode().count(":eventlog:") == 1
+    assert 'err:eventlog:ReportEventW L"Cannot change working dir: 2"' in done.stderr.decode()
 
 
 # How the service ends (the session's services see ZR_STOP_TIMEOUT=2): the
@@ -173,14 +189,15 @@ def test_the_service_stops_with_its_exit_code_and_no_control_accepted(service_fo
         assert (service.server / "jvm-hook-file.txt").read_bytes() == b"double: to its file 3\r\n"
 
 
-def test_the_vm_is_destroyed_only_after_the_stopping_thread_has_detached(service_for):
+def test_stop_pending_moves_on_while_stop_runs_and_the_vm_is_destroyed_after_the_stopping_thread_detached(
+        service_for):
     service = service_for("slowstop")
     service.sc("start")
     service.wait_log("Invoking main")
     service.sc("stop")
-    service.wait_status(state=STOPPED, accepted=0, win32=0)
     service.wait_log("Waiting for stop() to return before destroying the JVM")
+    service.wait_progress(STOP_PENDING)
     (service.server / "jvm-go").write_text("")
-    service.wait_gone()
+    service.wait_status(state=STOPPED, accepted=0, win32=0)
     events = service.events()
-    assert events.index("DetachCurrentThread") < events.index("DestroyJavaVM")
+    assert events.index("DetachCurrentThread") < events.index("DestroyJavaVM") == len(events) - 1

@@ -1,13 +1,16 @@
 """An application hosted by zrsvc -console on Linux finds what it would find under the java launcher, and
 examples/systemd/zrsvc@.service runs it as systemd would."""
+import contextlib
 import os
 import shlex
 import signal
+import socket
+import struct
 import subprocess
 
 import pytest
 
-from conftest import BUILD, JAVA_HOME, REPO, Instance, preparation
+from conftest import BUILD, JAVA_HOME, REPO, Instance, preparation, wait_for
 
 # The bits of SIGHUP, SIGINT, SIGPIPE and SIGTERM in the signal masks of /proc/PID/status.
 STOP_AND_PIPE = sum(1 << (s - 1) for s in (signal.SIGHUP, signal.SIGINT, signal.SIGPIPE, signal.SIGTERM))
@@ -58,23 +61,52 @@ def test_standard_output_closed_or_without_reader_leaves_the_run_and_its_log_who
     os.close(writer)
     assert proc.wait(timeout=120) == 0 and instance.log() == preparation(instance)
     # The console text went nowhere, not into a file the run opened first.
-    assert (instance.folder / "zrsvc.lock").read_bytes() in (b"running\n", b"closing\n")
+    assert (instance.folder / "zrsvc.lock").read_bytes() == b""
 
 
-@pytest.mark.parametrize("variant, status, outcome", [("blocking", 0, "inactive"), ("nostart", 2, "restarted")])
-def test_systemd_unit_runs_the_instance_stops_it_and_counts_its_failures(tmp_path, variant, status, outcome):
+def notifications(manager, pid):
+    """The messages waiting on the manager's socket, each checked to come from the process pid."""
+    messages = []
+    with contextlib.suppress(BlockingIOError):
+        while True:
+            text, ancillary, _, _ = manager.recvmsg(4096, socket.CMSG_SPACE(12))
+            assert struct.unpack("i", ancillary[0][2][:4])[0] == pid  # as systemd's NotifyAccess=main wants
+            messages.append(text.decode())
+    return messages
+
+
+STAGES = ["STATUS=Preparing the instance", "STATUS=Creating the Java VM", "READY=1\nSTATUS=Running: start() invoked"]
+CLEANING_UP = "STOPPING=1\nSTATUS=Cleaning up: waiting for stop(), destroying the Java VM"
+
+
+# Type=notify: the unit is started once start() is invoked. Its manager's
+# socket is a path or an abstract name.
+@pytest.mark.parametrize("variant, status, outcome, socket_name, told", [
+    ("blocking", 0, "inactive", "notify", STAGES + ["STOPPING=1\nSTATUS=Stopping: stop() invoked", CLEANING_UP]),
+    ("nostart", 2, "restarted", "@zrsvc-test-", STAGES + [CLEANING_UP])])
+def test_systemd_unit_runs_the_instance_stops_it_and_counts_its_failures(tmp_path, variant, status, outcome,
+                                                                         socket_name, told):
     instance = Instance(tmp_path, variant)
     unit = {}  # each setting's values, %i and the installed base folder made the test's
     for line in (REPO / "examples" / "systemd" / "zrsvc@.service").read_text().splitlines():
         key, _, v = line.partition("=")
         unit.setdefault(key, []).append(v.replace("%i", instance.name).replace("/opt/zrsvc/", f"{instance.base}/"))
+    assert unit["Type"] == ["notify"]
     env = dict([("PATH", SYSTEMD_PATH)] + [a.split("=", 1) for v in unit["Environment"] for a in shlex.split(v)])
+    env["NOTIFY_SOCKET"] = str(tmp_path / socket_name) if socket_name[0] != "@" else socket_name + str(os.getpid())
+    manager = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    manager.bind(env["NOTIFY_SOCKET"].replace("@", "\0", 1))
+    manager.setsockopt(socket.SOL_SOCKET, socket.SO_PASSCRED, 1)
+    manager.setblocking(False)
     proc = subprocess.Popen(shlex.split(unit["ExecStart"][0]), env=env, cwd=unit["WorkingDirectory"][0],
                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    messages = []
     if status == 0:  # the application runs until systemd stops the unit
-        instance.wait_file("started", proc)
+        wait_for(lambda: messages.extend(notifications(manager, proc.pid)) or STAGES[-1] in messages
+                 or proc.poll() is not None, what="READY=1")
         proc.send_signal(signal.Signals[unit["KillSignal"][0]])
     journal, _ = proc.communicate(timeout=int(unit["TimeoutStopSec"][0]))
+    assert messages + notifications(manager, proc.pid) == told
     assert proc.returncode == status
     success = status == 0 or str(status) in " ".join(unit.get("SuccessExitStatus", [])).split()
     assert ("inactive" if success else "restarted" if unit["Restart"] == ["on-failure"] else "failed") == outcome

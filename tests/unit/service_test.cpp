@@ -11,16 +11,19 @@
 // The control handler without an SCM around it and without a VM: a control
 // taken as a stop request keeps the application's start() from being called.
 // ctest runs each test in a process of its own, so the stop request taken
-// here stays with this test.
-TEST(ControlHandler, ShutdownIsAStopRequestAndOtherControlsAreIgnored)
+// here stays with this test. The system's preshutdown and shutdown stop the
+// service as a stop does.
+class ControlHandler : public ::testing::TestWithParam<unsigned long> {};
+
+TEST_P(ControlHandler, IsAStopRequestAndOtherControlsAreIgnored)
 {
     std::string path = ::testing::TempDir() + "control_handler_log.txt";
     FILE* file = fopen(path.c_str(), "w");
     log_to_file(file);
     for (unsigned long ignored : {2ul, 3ul, 4ul, 128ul})
         control_handler(ignored);
-    control_handler(OS_CONTROL_SHUTDOWN);
-    run_start();
+    control_handler(GetParam());
+    run_start(nullptr);
     control_handler(OS_CONTROL_STOP); // late: start() is over
     log_to_console();
     fclose(file);
@@ -31,3 +34,6 @@ TEST(ControlHandler, ShutdownIsAStopRequestAndOtherControlsAreIgnored)
     EXPECT_EQ("Stop requested before the application started: start() is not called\n", messages);
     std::remove(path.c_str());
 }
+
+INSTANTIATE_TEST_SUITE_P(SystemShutdown, ControlHandler,
+                         ::testing::Values(OS_CONTROL_PRESHUTDOWN, OS_CONTROL_SHUTDOWN));

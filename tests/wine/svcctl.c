@@ -1,5 +1,5 @@
 /* A small SCM client for the tests, for what Wine's sc.exe does not print:
- *   svcctl query NAME    prints "state=S accepted=A win32=W specific=X" */
+ *   svcctl query NAME    prints "state=S accepted=A win32=W specific=X check=C hint=H" */
 #include <windows.h>
 #include <stdio.h>
 
@@ -12,7 +12,7 @@ int main(int argc, char **argv)
         printf("failed=%lu\n", GetLastError());
         return 1;
     }
-    printf("state=%lu accepted=%lu win32=%lu specific=%lu\n", s.dwCurrentState, s.dwControlsAccepted,
-           s.dwWin32ExitCode, s.dwServiceSpecificExitCode);
+    printf("state=%lu accepted=%lu win32=%lu specific=%lu check=%lu hint=%lu\n", s.dwCurrentState,
+           s.dwControlsAccepted, s.dwWin32ExitCode, s.dwServiceSpecificExitCode, s.dwCheckPoint, s.dwWaitHint);
     return 0;
 }

@@ -160,3 +160,8 @@ int os_watch_stop_requests(void (*on_stop)())
     pthread_detach(waiter);
     return 0;
 }
+
+int os_ignore_logoff()
+{
+    return 0;
+}

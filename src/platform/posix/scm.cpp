@@ -54,3 +54,23 @@ int os_service_report(void*, const os_service_status*)
     errno = ENOSYS;
     return -1;
 }
+
+int os_event_source_add(const char*, const char*, const char** failed_call)
+{
+    *failed_call = "";
+    errno = ENOSYS;
+    return -1;
+}
+
+int os_event_source_remove(const char*, const char** failed_call)
+{
+    *failed_call = "";
+    errno = ENOSYS;
+    return -1;
+}
+
+int os_event_log_error(const char*, const char*)
+{
+    errno = ENOSYS;
+    return -1;
+}

@@ -62,13 +62,23 @@ size_t os_end_std_error_capture(char* buffer, size_t)
     return 0;
 }
 
+// Null in a service process, which only ignores the logoff event.
 static void (*g_on_stop)() = nullptr;
 
 static BOOL WINAPI console_event(DWORD event)
 {
+    if (g_on_stop == nullptr)
+        return event == CTRL_LOGOFF_EVENT;
     if (event == CTRL_BREAK_EVENT)
         return FALSE;
     g_on_stop();
+    if (event == CTRL_C_EVENT)
+        return TRUE;
+    // The console closes, the user logs off or the system shuts down: the
+    // process is ended once this returns, so the stop road (stop(), the end
+    // of start(), the VM's destruction, the log's close) is waited for here
+    // until it ends the process, within the few seconds Windows gives.
+    Sleep(INFINITE);
     return TRUE;
 }
 
@@ -86,4 +96,10 @@ void os_put_stop_watch_first()
 {
     SetConsoleCtrlHandler(console_event, FALSE);
     SetConsoleCtrlHandler(console_event, TRUE);
+}
+
+int os_ignore_logoff()
+{
+    SetConsoleCtrlHandler(console_event, FALSE);
+    return SetConsoleCtrlHandler(console_event, TRUE) ? 0 : -1;
 }

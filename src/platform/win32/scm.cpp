@@ -1,6 +1,8 @@
 #include "platform/os_scm.h"
 
 #include <windows.h>
+#include <cstdio>
+#include <cstring>
 
 bool os_scm_available()
 {
@@ -54,15 +56,18 @@ int os_service_dispatch(const char* name, os_service_main_fn service_main)
 
 static os_control_handler_fn g_control_handler = nullptr;
 
-static void WINAPI control_trampoline(DWORD control)
+// The extended handler: the SCM delivers the preshutdown control only to a
+// handler registered this way.
+static DWORD WINAPI control_trampoline(DWORD control, DWORD, void*, void*)
 {
     g_control_handler(control);
+    return NO_ERROR;
 }
 
 void* os_service_register_handler(const char* name, os_control_handler_fn handler)
 {
     g_control_handler = handler;
-    return RegisterServiceCtrlHandlerA(name, control_trampoline);
+    return RegisterServiceCtrlHandlerExA(name, control_trampoline, nullptr);
 }
 
 int os_service_report(void* status_handle, const os_service_status* status)
@@ -76,4 +81,68 @@ int os_service_report(void* status_handle, const os_service_status* status)
     record.dwCheckPoint = status->check_point;
     record.dwWaitHint = status->wait_hint;
     return SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(status_handle), &record) ? 0 : -1;
+}
+
+// The event source's key; false when the name does not fit (it cannot be a
+// service name then).
+static bool event_source_key(char (&key)[320], const char* name)
+{
+    int length = snprintf(key, sizeof key, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\%s", name);
+    return length > 0 && static_cast<size_t>(length) < sizeof key;
+}
+
+// Sets the thread's error code from a registry call's result; returns -1.
+static int registry_failure(LSTATUS result, const char** failed_call, const char* call)
+{
+    SetLastError(static_cast<DWORD>(result));
+    *failed_call = call;
+    return -1;
+}
+
+int os_event_source_add(const char* name, const char* exe_path, const char** failed_call)
+{
+    char key[320];
+    if (!event_source_key(key, name))
+        return registry_failure(ERROR_INVALID_NAME, failed_call, "RegCreateKeyExA");
+    HKEY source = nullptr;
+    LSTATUS result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                                     nullptr, &source, nullptr);
+    if (result != ERROR_SUCCESS)
+        return registry_failure(result, failed_call, "RegCreateKeyExA");
+    // The message table of messages.mc, built into the executable.
+    result = RegSetValueExA(source, "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(exe_path),
+                            static_cast<DWORD>(strlen(exe_path) + 1));
+    DWORD types = EVENTLOG_ERROR_TYPE;
+    if (result == ERROR_SUCCESS)
+        result = RegSetValueExA(source, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
+                                sizeof types);
+    RegCloseKey(source);
+    return result == ERROR_SUCCESS ? 0 : registry_failure(result, failed_call, "RegSetValueExA");
+}
+
+int os_event_source_remove(const char* name, const char** failed_call)
+{
+    char key[320];
+    if (!event_source_key(key, name))
+        return 1;
+    LSTATUS result = RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
+    if (result == ERROR_FILE_NOT_FOUND)
+        return 1;
+    return result == ERROR_SUCCESS ? 0 : registry_failure(result, failed_call, "RegDeleteKeyA");
+}
+
+// The one message of messages.mc: "%1".
+enum { EVENT_TEXT_ONLY = 1 };
+
+int os_event_log_error(const char* name, const char* text)
+{
+    HANDLE source = RegisterEventSourceA(nullptr, name);
+    if (source == nullptr)
+        return -1;
+    const char* strings[] = {text};
+    BOOL written = ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, EVENT_TEXT_ONLY, nullptr, 1, 0, strings, nullptr);
+    DWORD error = GetLastError();
+    DeregisterEventSource(source);
+    SetLastError(error);
+    return written ? 0 : -1;
 }
