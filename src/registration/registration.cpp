@@ -15,15 +15,18 @@ enum { INSTANCE_NAME_MOST = SERVICE_NAME_CAPACITY - 1 - (sizeof SERVICE_NAME_PRE
 // Quote, executable path, " -service ", service name, quote, terminator.
 enum { COMMAND_LINE_CAPACITY = 1 + (PATH_CAPACITY - 2) + 12 + (SERVICE_NAME_CAPACITY - 1) + 1 + 1 };
 
-// Returns 0, or -1 after saying that the name is longer than the SCM takes.
+// Returns 0, or -1 after saying that the name is longer than a service name
+// may be: it names the service's registry key and its event source's, and
+// the registry takes key names of at most 255 characters (the SCM alone
+// would take 256).
 static int compose_service_name(char* name, const char* instance_name)
 {
     name[0] = '\0';
     if (append_pieces(name, SERVICE_NAME_CAPACITY, {SERVICE_NAME_PREFIX, instance_name}) == 0)
         return 0;
-    printf("Invalid instance name '%s': longer than %d characters (the Service Control Manager takes service "
-           "names of at most %d, '%s' and the instance name)\n",
-           instance_name, static_cast<int>(INSTANCE_NAME_MOST), SERVICE_NAME_CAPACITY - 1, SERVICE_NAME_PREFIX);
+    printf("Invalid instance name '%s': longer than %d characters (a service name, '%s' and the instance name, "
+           "names registry keys, of at most %d characters)\n",
+           instance_name, static_cast<int>(INSTANCE_NAME_MOST), SERVICE_NAME_PREFIX, SERVICE_NAME_CAPACITY - 1);
     return -1;
 }
 

@@ -12,7 +12,7 @@ enum {
 
 enum {
     PATH_CAPACITY = 260,
-    SERVICE_NAME_CAPACITY = 257, // the SCM takes service and display names of 256 characters
+    SERVICE_NAME_CAPACITY = 256, // a service name names registry keys, of at most 255 characters
     LONG_TEXT_CAPACITY = 10000,
 };
 

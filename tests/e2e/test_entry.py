@@ -48,8 +48,8 @@ def test_console_texts_and_exit_status(wine, layout, args, stdout, status):
 
 
 def test_install_registers_the_service_and_uninstall_removes_it(wine, layout):
-    # The longest name the SCM takes: 256 characters with "ZR - ".
-    name = "t" + uuid.uuid4().hex[:8] + " east wing" + "w" * 232
+    # The longest name: 255 characters with "ZR - ", as a registry key takes.
+    name = "t" + uuid.uuid4().hex[:8] + " east wing" + "w" * 231
     service = "ZR - " + name
     done = wine.run(layout.exe, "-install", name)
     assert done.stdout == f"Installing service '{service}' ...\r\nService installed successfully.\r\n".encode()

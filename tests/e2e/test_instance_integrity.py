@@ -67,9 +67,9 @@ NAMES = [  # base folder, arguments, lines of the console (after a timestamp for
     ("app", ["-console", "con.txt"], [f"Invalid instance name 'con.txt': {DEVICE}"], 1),
     ("app", ["-install", "NUL"], [f"Invalid instance name 'NUL': {DEVICE}"], 1),
     ("app", ["-install", "a%OS%b"], [f"Invalid instance name 'a%OS%b': it {EXPANDED}"], 1),
-    ("app", ["-install", "n" * 252], [f"Invalid instance name '{'n' * 252}': longer than 251 characters (the Service "
-                                      "Control Manager takes service names of at most 256, 'ZR - ' and the instance "
-                                      "name)"], 1),
+    ("app", ["-install", "n" * 251], [f"Invalid instance name '{'n' * 251}': longer than 250 characters (a service "
+                                      "name, 'ZR - ' and the instance name, names registry keys, of at most 255 "
+                                      "characters)"], 1),
     ("app商", ["-install", "shop"], ["Installing service 'ZR - shop' ...", "Cannot install service: the executable's "
                                      f"path '{{base}}\\bin\\zrsvc.exe' {CODE_PAGE}"], 1),
     ("app商", ["-console", "shop"], [f"Executable path '{{base}}\\bin\\zrsvc.exe' {CODE_PAGE}"], 255),

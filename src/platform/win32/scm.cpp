@@ -83,13 +83,10 @@ int os_service_report(void* status_handle, const os_service_status* status)
     return SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(status_handle), &record) ? 0 : -1;
 }
 
-// The event source's key; false when the name does not fit (it cannot be a
-// service name then).
-static bool event_source_key(char (&key)[320], const char* name)
-{
-    int length = snprintf(key, sizeof key, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\%s", name);
-    return length > 0 && static_cast<size_t>(length) < sizeof key;
-}
+// The Application log's key, below which each event source has its own. A
+// source's key is opened below it by its name alone: a narrow registry call
+// may not take a whole path that long (Wine's stops at MAX_PATH characters).
+static const char APPLICATION_LOG_KEY[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
 
 // Sets the thread's error code from a registry call's result; returns -1.
 static int registry_failure(LSTATUS result, const char** failed_call, const char* call)
@@ -101,12 +98,15 @@ static int registry_failure(LSTATUS result, const char** failed_call, const char
 
 int os_event_source_add(const char* name, const char* exe_path, const char** failed_call)
 {
-    char key[320];
-    if (!event_source_key(key, name))
-        return registry_failure(ERROR_INVALID_NAME, failed_call, "RegCreateKeyExA");
+    HKEY log = nullptr;
+    LSTATUS result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, APPLICATION_LOG_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                     KEY_CREATE_SUB_KEY, nullptr, &log, nullptr);
     HKEY source = nullptr;
-    LSTATUS result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                                     nullptr, &source, nullptr);
+    if (result == ERROR_SUCCESS) {
+        result = RegCreateKeyExA(log, name, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &source,
+                                 nullptr);
+        RegCloseKey(log);
+    }
     if (result != ERROR_SUCCESS)
         return registry_failure(result, failed_call, "RegCreateKeyExA");
     // The message table of messages.mc, built into the executable.
@@ -122,10 +122,12 @@ int os_event_source_add(const char* name, const char* exe_path, const char** fai
 
 int os_event_source_remove(const char* name, const char** failed_call)
 {
-    char key[320];
-    if (!event_source_key(key, name))
-        return 1;
-    LSTATUS result = RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
+    HKEY log = nullptr;
+    LSTATUS result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, APPLICATION_LOG_KEY, 0, KEY_ALL_ACCESS, &log);
+    if (result == ERROR_SUCCESS) {
+        result = RegDeleteKeyA(log, name);
+        RegCloseKey(log);
+    }
     if (result == ERROR_FILE_NOT_FOUND)
         return 1;
     return result == ERROR_SUCCESS ? 0 : registry_failure(result, failed_call, "RegDeleteKeyA");
