@@ -44,6 +44,6 @@ void claim_instance(const char* instance_folder, const char* instance_name)
             break;
         std::this_thread::sleep_for(POLL_INTERVAL);
     }
-    printf("Instance '%s' is already running\n", instance_name);
+    say_on_console("Instance '%s' is already running", instance_name);
     terminate(-1);
 }

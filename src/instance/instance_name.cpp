@@ -1,5 +1,7 @@
 #include "instance/instance.h"
 
+#include "log/log.h"
+
 #include "text/bounded_text.h"
 
 #include <cstdio>
@@ -69,6 +71,6 @@ int check_instance_name(const char* name)
         return 0;
     char shown[LONG_TEXT_CAPACITY];
     escape_control_characters(shown, sizeof shown, name);
-    printf("Invalid instance name '%s': %s\n", shown, fault);
+    say_on_console("Invalid instance name '%s': %s", shown, fault);
     return -1;
 }

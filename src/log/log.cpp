@@ -118,6 +118,21 @@ void log_format(const char* format, ...)
     log_line(message);
 }
 
+void say_on_console(const char* format, ...)
+{
+    char message[LONG_TEXT_CAPACITY];
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(message, sizeof message, format, arguments);
+    va_end(arguments);
+    if (length < 0 || length >= LONG_TEXT_CAPACITY)
+        message[0] = '\0';
+    printf("%s\n", message);
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    if (g_tell_fatal != nullptr)
+        bounded_copy(g_last_shown, sizeof g_last_shown, message);
+}
+
 void log_cannot_log(const char* message)
 {
     char stamp[200];

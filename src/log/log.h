@@ -37,6 +37,11 @@ void log_format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // place for every further channel of that news.
 void log_cannot_log(const char* message);
 
+// Prints a message for the person at the console on standard output, without
+// a timestamp. Where no console is (a service), the fatal exit that may follow
+// tells it as its reason, as it would a line logged last.
+void say_on_console(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Closes the log file; later lines go nowhere.
 void close_log();
 

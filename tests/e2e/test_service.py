@@ -151,12 +151,15 @@ def test_start_pending_moves_on_while_the_vm_is_created_and_a_stop_then_keeps_st
     assert "CallStaticVoidMethodV" not in service.events() and service.events()[-1] == "DestroyJavaVM"
 
 
-def test_a_fatal_condition_of_a_service_is_written_to_the_event_log(wine, layout):
+# A reason logged, and one said on the console, which no one reads for a service.
+@pytest.mark.parametrize("name, reason", [("nothere", "Cannot change working dir: 2"),
+                                          ("shop.", "Invalid instance name 'shop.': it ends with a blank or a dot")])
+def test_a_fatal_condition_of_a_service_is_written_to_the_event_log(wine, layout, name, reason):
     layout.folder("work")  # without the instance's folder
-    done = wine.run(layout.exe, "-service", "ZR - nothere", env={"WINEDEBUG": "-all,err+eventlog"})
+    done = wine.run(layout.exe, "-service", "ZR - " + name, env={"WINEDEBUG": "-all,err+eventlog"})
     assert done.returncode == 255
     assert done.stderr.decode().count(":eventlog:") == 1
-    assert 'err:eventlog:ReportEventW L"Cannot change working dir: 2"' in done.stderr.decode()
+    assert f'err:eventlog:ReportEventW L"{reason}"' in done.stderr.decode()
 
 
 # How the service ends (the session's services see ZR_STOP_TIMEOUT=2): the
