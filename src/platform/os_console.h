@@ -1,7 +1,6 @@
 // The process's standard streams and the console's stop requests. Declared
 // once here, implemented in win32/ and posix/.
 #pragma once
-#include <cstddef>
 
 // Sends standard output and standard error, of this program and of every
 // library it loads later (the Java VM included), to a file created or
@@ -9,19 +8,6 @@
 // Others may rename and delete the file as for os_open_text_for_writing.
 // Returns 0, or the C runtime's error number of the failure.
 int os_redirect_std_streams(const char* path, bool append);
-
-// Sends what is written to standard error's descriptor from now on to a
-// temporary file, until os_end_std_error_capture: for what a library prints
-// there before it can be asked to print elsewhere. On Windows nothing is
-// captured (a library's own C runtime keeps descriptors of its own). Returns
-// 0, or -1 (os_last_error).
-int os_begin_std_error_capture();
-
-// Ends the capture: standard error is its file again, and buffer (capacity
-// bytes) gets what was written meanwhile, zero-terminated. Returns the
-// number of bytes written meanwhile, which may exceed what buffer holds; 0
-// when nothing was captured.
-size_t os_end_std_error_capture(char* buffer, size_t capacity);
 
 // Calls on_stop, on a thread that is neither the caller's nor one of the
 // Java VM's, each time the user asks the foreground process to stop: Ctrl+C

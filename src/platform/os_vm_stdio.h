@@ -1,10 +1,12 @@
 // The C runtime the Java VM prints with. The VM's vfprintf hook is given a
 // stream of that runtime, which on Windows is not this program's (the
 // universal CRT for current JDKs): its standard streams are told apart from
-// its other ones (a GC log file), and text for a stream is written through
-// it. Declared once here, implemented in win32/ and posix/.
+// its other ones (a GC log file), text for a stream is written through it,
+// and what the VM prints on that standard error before its hook is in force
+// is captured. Declared once here, implemented in win32/ and posix/.
 #pragma once
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 
 enum os_vm_stream { OS_VM_OTHER_STREAM, OS_VM_STANDARD_OUTPUT, OS_VM_STANDARD_ERROR };
@@ -23,3 +25,16 @@ os_vm_stream os_vm_stream_kind(FILE* stream);
 // returns: the number of bytes written, or a negative number.
 int os_vm_vfprintf(FILE* stream, bool flush, const char* format, va_list arguments)
     __attribute__((format(printf, 3, 0)));
+
+// Sends what the VM's runtime writes to its standard error's descriptor from
+// now on (its stderr, and this program's too where the two share a runtime)
+// to a temporary file, until os_end_std_error_capture: for what the VM prints
+// there before its hook is in force. Nothing is captured when
+// os_bind_vm_stdio found no runtime. Returns 0, or -1 (os_last_error).
+int os_begin_std_error_capture();
+
+// Ends the capture: the runtime's standard error is its file again, and
+// buffer (capacity bytes) gets what was written meanwhile, zero-terminated.
+// Returns the number of bytes written meanwhile, which may exceed what buffer
+// holds; 0 when nothing was captured.
+size_t os_end_std_error_capture(char* buffer, size_t capacity);

@@ -19,6 +19,8 @@
 //   hang        start() never returns; stop() returns at once
 //   slowstop    plays block, but stop() returns only once "jvm-go" exists
 //   exit N      start() calls the host's "exit" option hook with the number N
+//   fail        the creation writes a line to its C runtime's stderr, as a VM
+//               does before its hook is in force, and fails (JNI_ERR)
 // Given -XX:ArchiveClassesAtExit=FILE, DestroyJavaVM writes FILE, as the VM
 // writes its class archive there.
 #define _JNI_IMPLEMENTATION_
@@ -236,6 +238,13 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void
     read_script();
     if (g_variant == "slowcreate" && wait_for_go_file())
         g_variant = "block";
+    if (g_variant == "fail") {
+        fprintf(stderr, "double: Could not open options file '%s'\n", "x");
+        fflush(stderr);
+        *vm = nullptr;
+        *env = nullptr;
+        return JNI_ERR;
+    }
     *vm = &g_vm;
     *env = &g_env;
     return JNI_OK;

@@ -157,6 +157,8 @@ def test_the_longest_instance_folders_have_their_log(wine, layout, folder_length
                                 "failed: 5"]),
     ("no entry point", ["Starting JVM", "GetProcAddress('{jdk}\\bin\\server\\jvm.dll', 'JNI_CreateJavaVM') failed: 127",
                         "Create JVM failed!"]),
+    ("the VM's reason on stderr", ["Starting JVM", "double: Could not open options file 'x'",
+                                   "JNI_CreateJavaVM failed: -1", "Create JVM failed!"]),
 ])
 def test_preparation_that_cannot_go_on_ends_the_process(wine, layout, tmp_path, case, last_lines):
     shop = Shop(wine, layout)
@@ -171,13 +173,16 @@ def test_preparation_that_cannot_go_on_ends_the_process(wine, layout, tmp_path, 
         fill_with_jars(layout.base / "lib", 10000 - PREFIX_LENGTH)
     elif case == "unreadable jvm.options":
         (layout.base / "work" / "shop" / "conf" / "jvm.options").mkdir()
-    else:  # a library that loads but is no VM library
+    else:  # a library that loads but is no VM library; a VM that fails after writing its C runtime's stderr
         (jdk / "bin" / "server").mkdir(parents=True)
-        shutil.copy(DOUBLE_DLL.parents[1] / "libno_entry.dll", jdk / "bin" / "server" / "jvm.dll")
+        library = DOUBLE_DLL.parents[1] / "libno_entry.dll" if case == "no entry point" else DOUBLE_DLL
+        shutil.copy(library, jdk / "bin" / "server" / "jvm.dll")
+        (jdk / "bin" / "server" / "jvm-script.txt").write_text("fail\n")
         env = {"ZR_JAVA_HOME": winpath(jdk)}
     status, _, messages = shop.run(env)
     expected = [line.format(name=shop.name, base=shop.base, jdk=winpath(jdk)) for line in last_lines] + [TERMINATED]
     assert (status, messages[-len(expected):]) == (255, expected)
+    assert not list(wine.prefix.glob("drive_c/users/*/Temp/zrsvc-*"))  # the capture's file is gone
 
 
 def test_the_vm_library_is_loaded_from_the_java_home_only(wine, layout):

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 int os_redirect_std_streams(const char* path, bool append)
@@ -19,51 +18,6 @@ int os_redirect_std_streams(const char* path, bool append)
     int error = (dup2(fd, 1) >= 0 && dup2(fd, 2) >= 0) ? 0 : errno;
     close(fd);
     return error;
-}
-
-// The capture's file and the descriptor standard error had before it; -1
-// without a capture. Used by the thread that creates the VM, and by the
-// VM's hooks under their lock.
-static FILE* g_capture = nullptr;
-static int g_saved_error = -1;
-
-int os_begin_std_error_capture()
-{
-    g_capture = tmpfile();
-    if (g_capture == nullptr)
-        return -1;
-    // Not for a program started meanwhile: it gets descriptor 2 alone.
-    fcntl(fileno(g_capture), F_SETFD, FD_CLOEXEC);
-    fflush(stderr);
-    g_saved_error = fcntl(2, F_DUPFD_CLOEXEC, 3);
-    if (g_saved_error >= 0 && dup2(fileno(g_capture), 2) >= 0)
-        return 0;
-    int error = errno;
-    if (g_saved_error >= 0)
-        close(g_saved_error);
-    g_saved_error = -1;
-    fclose(g_capture);
-    g_capture = nullptr;
-    errno = error;
-    return -1;
-}
-
-size_t os_end_std_error_capture(char* buffer, size_t capacity)
-{
-    buffer[0] = '\0';
-    if (g_capture == nullptr)
-        return 0;
-    fflush(stderr);
-    dup2(g_saved_error, 2);
-    close(g_saved_error);
-    g_saved_error = -1;
-    struct stat status = {};
-    fstat(fileno(g_capture), &status);
-    ssize_t length = pread(fileno(g_capture), buffer, capacity - 1, 0);
-    buffer[length > 0 ? length : 0] = '\0';
-    fclose(g_capture);
-    g_capture = nullptr;
-    return static_cast<size_t>(status.st_size);
 }
 
 // Set before any other thread exists, only read afterwards. The stop

@@ -1,5 +1,10 @@
 #include "platform/os_vm_stdio.h"
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 // The VM shares this program's C runtime.
 int os_bind_vm_stdio(void*, const char**)
 {
@@ -19,4 +24,49 @@ int os_vm_vfprintf(FILE* stream, bool flush, const char* format, va_list argumen
     if (flush)
         fflush(stream);
     return length;
+}
+
+// The capture's file and the descriptor standard error had before it; -1
+// without a capture. Used by the thread that creates the VM, and by the
+// VM's hooks under their lock.
+static FILE* g_capture = nullptr;
+static int g_saved_error = -1;
+
+int os_begin_std_error_capture()
+{
+    g_capture = tmpfile();
+    if (g_capture == nullptr)
+        return -1;
+    // Not for a program started meanwhile: it gets descriptor 2 alone.
+    fcntl(fileno(g_capture), F_SETFD, FD_CLOEXEC);
+    fflush(stderr);
+    g_saved_error = fcntl(2, F_DUPFD_CLOEXEC, 3);
+    if (g_saved_error >= 0 && dup2(fileno(g_capture), 2) >= 0)
+        return 0;
+    int error = errno;
+    if (g_saved_error >= 0)
+        close(g_saved_error);
+    g_saved_error = -1;
+    fclose(g_capture);
+    g_capture = nullptr;
+    errno = error;
+    return -1;
+}
+
+size_t os_end_std_error_capture(char* buffer, size_t capacity)
+{
+    buffer[0] = '\0';
+    if (g_capture == nullptr)
+        return 0;
+    fflush(stderr);
+    dup2(g_saved_error, 2);
+    close(g_saved_error);
+    g_saved_error = -1;
+    struct stat status = {};
+    fstat(fileno(g_capture), &status);
+    ssize_t length = pread(fileno(g_capture), buffer, capacity - 1, 0);
+    buffer[length > 0 ? length : 0] = '\0';
+    fclose(g_capture);
+    g_capture = nullptr;
+    return static_cast<size_t>(status.st_size);
 }

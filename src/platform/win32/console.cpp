@@ -49,19 +49,6 @@ int os_redirect_std_streams(const char* path, bool append)
     return error;
 }
 
-// The VM's C runtime took its standard handles when it was loaded: a
-// capture of descriptor 2 here would not reach it.
-int os_begin_std_error_capture()
-{
-    return 0;
-}
-
-size_t os_end_std_error_capture(char* buffer, size_t)
-{
-    buffer[0] = '\0';
-    return 0;
-}
-
 // Null in a service process, which only ignores the logoff event.
 static void (*g_on_stop)() = nullptr;
 

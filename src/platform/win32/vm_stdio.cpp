@@ -1,7 +1,11 @@
 #include "platform/os_vm_stdio.h"
 
 #include <windows.h>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <cwchar>
+#include <fcntl.h>
 
 // The universal CRT has no vfprintf of its own (its headers make one of
 // __stdio_common_vfprintf) and hands out its streams by number; msvcrt and
@@ -12,6 +16,10 @@ typedef int(__cdecl* common_vfprintf)(unsigned long long options, FILE* stream, 
                                       va_list arguments);
 typedef int(__cdecl* plain_vfprintf)(FILE* stream, const char* format, va_list arguments);
 typedef int(__cdecl* stream_flush)(FILE* stream);
+typedef int(__cdecl* descriptor_call)(int descriptor);
+typedef int(__cdecl* descriptor_copy)(int from, int to);
+typedef int(__cdecl* descriptor_of_handle)(intptr_t handle, int flags);
+typedef int*(__cdecl* error_number)();
 
 // Set by os_bind_vm_stdio before the VM exists, only read afterwards (by the
 // VM's threads).
@@ -20,6 +28,12 @@ static FILE* g_vm_stderr = nullptr;
 static common_vfprintf g_common_vfprintf = nullptr;
 static plain_vfprintf g_plain_vfprintf = nullptr;
 static stream_flush g_flush = nullptr;
+// The runtime's _dup, _close, _dup2, _open_osfhandle and _errno.
+static descriptor_call g_dup = nullptr;
+static descriptor_call g_close = nullptr;
+static descriptor_copy g_dup2 = nullptr;
+static descriptor_of_handle g_open_handle = nullptr;
+static error_number g_errno = nullptr;
 
 // The imports that give a runtime's standard streams: the universal CRT's,
 // msvcrt's, and msvcrt's table as data.
@@ -94,11 +108,25 @@ int os_bind_vm_stdio(void* vm_library, const char** missing)
     stream_flush flush = export_of<stream_flush>(runtime, "fflush");
     if ((common == nullptr && plain == nullptr) || flush == nullptr)
         return -1;
+    *missing = "the C runtime's _dup, _dup2, _open_osfhandle, _close or _errno";
+    descriptor_call copy = export_of<descriptor_call>(runtime, "_dup");
+    descriptor_call close_call = export_of<descriptor_call>(runtime, "_close");
+    descriptor_copy copy_onto = export_of<descriptor_copy>(runtime, "_dup2");
+    descriptor_of_handle open_handle = export_of<descriptor_of_handle>(runtime, "_open_osfhandle");
+    error_number errno_of = export_of<error_number>(runtime, "_errno");
+    if (copy == nullptr || close_call == nullptr || copy_onto == nullptr || open_handle == nullptr ||
+        errno_of == nullptr)
+        return -1;
     g_vm_stdout = by_number != nullptr ? by_number(1) : table + 1;
     g_vm_stderr = by_number != nullptr ? by_number(2) : table + 2;
     g_common_vfprintf = common;
     g_plain_vfprintf = plain;
     g_flush = flush;
+    g_dup = copy;
+    g_close = close_call;
+    g_dup2 = copy_onto;
+    g_open_handle = open_handle;
+    g_errno = errno_of;
     return 0;
 }
 
@@ -123,4 +151,99 @@ int os_vm_vfprintf(FILE* stream, bool flush, const char* format, va_list argumen
     if (flush)
         g_flush(stream);
     return length;
+}
+
+// The capture's file, the runtime's descriptor that owns its handle, and the
+// runtime's descriptor of standard error from before it; -1 without a
+// capture. Used by the thread that creates the VM, and by the VM's hooks
+// under their lock.
+static HANDLE g_capture = INVALID_HANDLE_VALUE;
+static int g_capture_descriptor = -1;
+static int g_saved_error = -1;
+
+// A new file in the temporary folder, as tmpfile() makes on POSIX: created,
+// never opened where something already is, and deleted when its last handle
+// closes (a crash included). Returns its handle, or INVALID_HANDLE_VALUE
+// (GetLastError).
+static HANDLE create_capture_file()
+{
+    wchar_t folder[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0)
+        return INVALID_HANDLE_VALUE;
+    if (length > MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return INVALID_HANDLE_VALUE;
+    }
+    wchar_t path[MAX_PATH + 48];
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (unsigned attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        _snwprintf(path, MAX_PATH + 48, L"%lszrsvc-%lu-%u.tmp", folder, GetCurrentProcessId(), attempt);
+        file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
+    return file;
+}
+
+// After a failed descriptor call of the runtime's: its errno as the Windows
+// error that os_last_error is to give.
+static DWORD runtime_error()
+{
+    return *g_errno() == EMFILE ? ERROR_TOO_MANY_OPEN_FILES : ERROR_INVALID_HANDLE;
+}
+
+int os_begin_std_error_capture()
+{
+    if (g_flush == nullptr)
+        return 0;
+    g_capture = create_capture_file();
+    if (g_capture == INVALID_HANDLE_VALUE)
+        return -1;
+    // Binary: the text is read back as the runtime was given it.
+    g_capture_descriptor = g_open_handle(reinterpret_cast<intptr_t>(g_capture), _O_BINARY);
+    if (g_capture_descriptor < 0) {
+        DWORD error = runtime_error();
+        CloseHandle(g_capture);
+        g_capture = INVALID_HANDLE_VALUE;
+        SetLastError(error);
+        return -1;
+    }
+    g_flush(g_vm_stderr);
+    g_saved_error = g_dup(2);
+    if (g_saved_error >= 0 && g_dup2(g_capture_descriptor, 2) == 0)
+        return 0;
+    DWORD error = runtime_error();
+    if (g_saved_error >= 0)
+        g_close(g_saved_error);
+    g_saved_error = -1;
+    g_close(g_capture_descriptor);
+    g_capture_descriptor = -1;
+    g_capture = INVALID_HANDLE_VALUE;
+    SetLastError(error);
+    return -1;
+}
+
+size_t os_end_std_error_capture(char* buffer, size_t capacity)
+{
+    buffer[0] = '\0';
+    if (g_capture_descriptor < 0)
+        return 0;
+    g_flush(g_vm_stderr);
+    g_dup2(g_saved_error, 2);
+    g_close(g_saved_error);
+    g_saved_error = -1;
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(g_capture, &size);
+    // From the start, wherever the writes left the file's position.
+    OVERLAPPED at_start = {};
+    DWORD length = 0;
+    if (!ReadFile(g_capture, buffer, static_cast<DWORD>(capacity - 1), &length, &at_start))
+        length = 0;
+    buffer[length] = '\0';
+    g_close(g_capture_descriptor);
+    g_capture_descriptor = -1;
+    g_capture = INVALID_HANDLE_VALUE;
+    return static_cast<size_t>(size.QuadPart);
 }
