@@ -6,6 +6,7 @@
 #include "platform/os_library.h"
 #include "platform/os_process.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -32,7 +33,10 @@ enum { RECORD_CAPACITY = 512 * 1024, CONF_DEPTH_MOST = 16 };
 static char g_inputs[RECORD_CAPACITY];
 static size_t g_inputs_length = 0;
 static char g_record[RECORD_CAPACITY];
-static bool g_dumping = false;
+// Whether the VM is to write an archive: set by plan_class_archive, taken
+// by finish_class_archive or drop_class_archive, the latter maybe on a
+// thread of the VM while the destruction waits for it.
+static std::atomic<bool> g_dumping{false};
 
 int parse_class_archive_setting(const char* text)
 {
@@ -313,20 +317,26 @@ static int write_record()
     return 0;
 }
 
+void drop_class_archive(const char* reason)
+{
+    if (!g_dumping.exchange(false))
+        return;
+    log_format("Class archive %s not written: %s", ARCHIVE, reason);
+    os_remove_file(DUMP);
+}
+
 void finish_class_archive(bool destroyed)
 {
     if (!g_dumping)
         return;
-    g_dumping = false;
     unsigned long long size = 0, modified = 0;
     const char* failed_call = "";
     bool written = os_file_stamp(DUMP, &size, &modified, &failed_call) == 0 && size > 0;
     if (!destroyed || !written) {
-        log_format("Class archive %s not written: %s", ARCHIVE,
-                   destroyed ? "the VM wrote none" : "the VM was not destroyed cleanly");
-        os_remove_file(DUMP);
+        drop_class_archive(destroyed ? "the VM wrote none" : "the VM was not destroyed cleanly");
         return;
     }
+    g_dumping.store(false);
     // The record goes first: a run that finds an archive without a record
     // matching it renews it.
     os_remove_file(RECORD);
