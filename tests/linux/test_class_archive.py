@@ -1,6 +1,7 @@
 """The instance's class-data archive on the real OpenJDK 17: whether the VM
 maps it is asked of the VM itself, through its class-loading log."""
 import resource
+import subprocess
 import zipfile
 
 import pytest
@@ -84,3 +85,16 @@ def test_a_disk_full_while_the_archive_is_written_costs_the_archive_only(tmp_pat
     assert "The Java VM gave up while it was destroyed, after the application had ended" in instance.log()
     assert not list(instance.folder.glob("zrsvc.jsa*"))
 
+
+def test_too_little_free_space_stands_aside(tmp_path):
+    instance = Instance(tmp_path, "returning", log=False)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", str(instance.folder)]).returncode:
+        pytest.skip("a small volume needs a tmpfs mount, which only root may make")
+    try:
+        for folder in ("conf", "log"):
+            (instance.folder / folder).mkdir()
+        assert run(instance) == (0, ["Class archive not used: the instance folder's volume has 1 MiB free space, "
+                                     "less than the 65 MiB it may need"], False)
+        assert not list(instance.folder.glob("zrsvc.jsa*"))
+    finally:
+        subprocess.run(["umount", "--lazy", str(instance.folder)], check=True)
