@@ -242,5 +242,6 @@ def test_the_class_archive_is_written_at_the_vms_end_mapped_later_and_renewed(wi
     (layout.base / "lib" / "app.jar").write_bytes(b"PK changed again")
     (wine.java_home / "bin" / "server" / "jvm-script.txt").write_text("giveup\n")
     status, _, log = shop.run({"ZR_JAVA_HOME": shop.java_home()})
-    assert (status, log[-1]) == (0, archive + "not written: the VM gave up while writing it, for the reason it gives above")
+    assert (status, log[-1]) == (0, archive + "not written: the VM gave up while writing it, "
+                                 "for the reason it gives above")
     assert sorted(p.name for p in folder.glob("zrsvc.jsa*")) == ["zrsvc.jsa", "zrsvc.jsa.txt"]
