@@ -6,6 +6,7 @@
 #include "platform/os_library.h"
 #include "platform/os_process.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -27,12 +28,17 @@ static const char RECORD_KIND[] = "zrsvc class archive 1";
 enum { RECORD_CAPACITY = 512 * 1024, CONF_DEPTH_MOST = 16 };
 
 // What the run's archive is made from, one line each, without the lines of
-// the record's kind and of the archive itself. Built and read on the main
-// thread by plan_class_archive, read by finish_class_archive afterwards.
+// the record's kind and of the archive itself, and the JARs' total size.
+// Built and read on the main thread by plan_class_archive, read by
+// finish_class_archive afterwards.
 static char g_inputs[RECORD_CAPACITY];
 static size_t g_inputs_length = 0;
+static unsigned long long g_jar_bytes = 0;
 static char g_record[RECORD_CAPACITY];
-static bool g_dumping = false;
+// Whether the VM is to write an archive: set by plan_class_archive, taken
+// by finish_class_archive or drop_class_archive, the latter maybe on a
+// thread of the VM while the destruction waits for it.
+static std::atomic<bool> g_dumping{false};
 
 int parse_class_archive_setting(const char* text)
 {
@@ -88,6 +94,8 @@ static int add_stamp(const char* kind, const char* path)
         log_format("Class archive not used: %s('%s') failed: %lu", failed_call, path, os_last_error());
         return -1;
     }
+    if (strcmp(kind, "jar") == 0)
+        g_jar_bytes += size;
     if (add_input("%s %llu %llu %s\n", kind, size, modified, path) != 0) {
         log_format("Class archive not used: its record would exceed %d bytes", RECORD_CAPACITY);
         return -1;
@@ -101,6 +109,7 @@ static int add_stamp(const char* kind, const char* path)
 static int compose_inputs(const jvm_launch& launch)
 {
     g_inputs_length = 0;
+    g_jar_bytes = 0;
     char library[PATH_CAPACITY];
     if (add_input("java-home %s\n", launch.java_home) != 0 || bounded_copy(library, sizeof library, launch.java_home) != 0 ||
         bounded_append(library, sizeof library, OS_JVM_LIBRARY) != 0) {
@@ -233,6 +242,30 @@ static void put_option(jvm_launch* launch, const char* option)
     ++launch->option_count;
 }
 
+// The free space the VM's archive needs, besides what the application may
+// need: Debian's guava, guice, commons-lang3 and commons-io (4.7 MB) gave a
+// 17 MB archive, most of their classes loaded.
+enum { FREE_SPACE_MARGIN = 64 * 1024 * 1024, ARCHIVE_PER_JAR_BYTE = 4 };
+
+// Returns 0 when the instance folder's volume clearly has room for the
+// archive, else -1 (logged).
+static int check_free_space()
+{
+    unsigned long long free_bytes = 0;
+    const char* failed_call = "";
+    if (os_free_space(".", &free_bytes, &failed_call) != 0) {
+        log_format("Class archive not used: %s('.') failed: %lu", failed_call, os_last_error());
+        return -1;
+    }
+    unsigned long long needed = FREE_SPACE_MARGIN + ARCHIVE_PER_JAR_BYTE * g_jar_bytes;
+    if (free_bytes >= needed)
+        return 0;
+    log_format("Class archive not used: the instance folder's volume has %llu MiB free space, less than the %llu "
+               "MiB it may need",
+               free_bytes >> 20, (needed + (1 << 20) - 1) >> 20);
+    return -1;
+}
+
 // Makes room for the VM's archive: an old unfinished one goes, and a new
 // empty file shows that the instance folder can be written. Returns 0, or -1
 // (logged).
@@ -280,7 +313,7 @@ void plan_class_archive(jvm_launch* launch)
         log_format("Class archive %s used: made from this Java home, class path and options", ARCHIVE);
         return;
     }
-    if (prepare_dump() != 0)
+    if (check_free_space() != 0 || prepare_dump() != 0)
         return;
     put_option(launch, QUIET_OPTION);
     put_option(launch, DUMP_OPTION);
@@ -313,20 +346,26 @@ static int write_record()
     return 0;
 }
 
+void drop_class_archive(const char* reason)
+{
+    if (!g_dumping.exchange(false))
+        return;
+    log_format("Class archive %s not written: %s", ARCHIVE, reason);
+    os_remove_file(DUMP);
+}
+
 void finish_class_archive(bool destroyed)
 {
     if (!g_dumping)
         return;
-    g_dumping = false;
     unsigned long long size = 0, modified = 0;
     const char* failed_call = "";
     bool written = os_file_stamp(DUMP, &size, &modified, &failed_call) == 0 && size > 0;
     if (!destroyed || !written) {
-        log_format("Class archive %s not written: %s", ARCHIVE,
-                   destroyed ? "the VM wrote none" : "the VM was not destroyed cleanly");
-        os_remove_file(DUMP);
+        drop_class_archive(destroyed ? "the VM wrote none" : "the VM was not destroyed cleanly");
         return;
     }
+    g_dumping.store(false);
     // The record goes first: a run that finds an archive without a record
     // matching it renews it.
     os_remove_file(RECORD);

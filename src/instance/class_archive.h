@@ -23,6 +23,10 @@ void plan_class_archive(jvm_launch* launch);
 // and wrote one, else removes what was written. Failures are logged.
 void finish_class_archive(bool destroyed);
 
+// When the run had the VM write an archive, removes what was written and
+// logs that the archive was not written, for the reason given.
+void drop_class_archive(const char* reason);
+
 // Whether a text of ZR_CLASS_ARCHIVE asks for the archive: 1 for "on", 0 for
 // "off", -1 for any other text.
 int parse_class_archive_setting(const char* text);

@@ -124,6 +124,7 @@ bool destroy_jvm()
     if (vm == nullptr)
         return false;
     g_env = nullptr;
+    vm_hooks_destroying();
     jint result = vm->DestroyJavaVM();
     flush_vm_text();
     if (result != JNI_OK)

@@ -19,11 +19,19 @@ enum {
 // the VM refused to start).
 bool create_jvm(const jvm_launch& launch);
 
+// How the VM ends the process itself.
+enum vm_end {
+    VM_END_CREATING,   // while it is created: it gave up, or exited
+    VM_END_EXIT,       // later, by its exit: the application's System.exit(),
+                       // from a thread the destruction waits for too
+    VM_END_DESTROYING, // it gave up while destroy_jvm destroyed it (writing
+                       // its class archive, say): the application had ended
+};
+
 // What happens when the VM ends the process itself: code is the exit code
-// (the application's System.exit(), or the VM's own), created is false while
-// the VM is being created. Runs on whatever thread the VM ends the process
-// from, and must end the process itself.
-typedef void (*vm_exit_handler)(int code, bool created);
+// (the application's System.exit(), or the VM's own). Runs on whatever
+// thread the VM ends the process from, and must end the process itself.
+typedef void (*vm_exit_handler)(int code, vm_end how);
 
 // Sets the handler, before create_jvm. Without one the process ends with the
 // VM's code.

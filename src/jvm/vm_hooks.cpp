@@ -16,9 +16,10 @@
 // whatever thread the VM ends the process from.
 static std::atomic<vm_exit_handler> g_exit_handler{nullptr};
 
-// True from the creation's successful return on, for the hooks to tell an
-// end during the creation from a later one.
-static std::atomic<bool> g_created{false};
+// The VM's phase, for the hooks to tell an end during its creation or its
+// destruction from one while the application runs.
+enum { VM_CREATING, VM_RUNNING, VM_DESTROYING };
+static std::atomic<int> g_phase{VM_CREATING};
 
 // The VM prints from any of its threads, a message often in several pieces;
 // the unfinished line waits in g_vm_line for its end. Guarded by
@@ -132,20 +133,23 @@ static void JNICALL vm_exits(jint code)
     flush_vm_text();
     vm_exit_handler handler = g_exit_handler.load();
     if (handler != nullptr)
-        handler(code, g_created.load());
+        handler(code, g_phase.load() == VM_CREATING ? VM_END_CREATING : VM_END_EXIT);
     exit(code);
 }
 
 // The VM's abort hook: the VM gives up during its creation (a heap too
-// small, say), or aborts later on a fatal error. The first goes to the exit
-// handler; after the second the VM ends the process its own way (with a
-// core dump where configured).
+// small, say) or its destruction (writing its class archive to a full disk:
+// measured on OpenJDK 17, on a thread of its own), or aborts on a fatal error
+// while the application runs. The first two go to the exit handler; after
+// the third the VM ends the process its own way (with a core dump where
+// configured).
 static void JNICALL vm_aborts()
 {
     flush_vm_text();
     vm_exit_handler handler = g_exit_handler.load();
-    if (handler != nullptr && !g_created.load())
-        handler(1, false);
+    int phase = g_phase.load();
+    if (handler != nullptr && phase != VM_RUNNING)
+        handler(1, phase == VM_CREATING ? VM_END_CREATING : VM_END_DESTROYING);
     log_line("The Java VM aborted the process");
 }
 
@@ -156,7 +160,12 @@ void on_vm_exit(vm_exit_handler handler)
 
 void vm_hooks_created()
 {
-    g_created.store(true);
+    g_phase.store(VM_RUNNING);
+}
+
+void vm_hooks_destroying()
+{
+    g_phase.store(VM_DESTROYING);
 }
 
 void put_vm_hooks(JavaVMOption* options)

@@ -16,6 +16,10 @@ void put_vm_hooks(JavaVMOption* options);
 // failed creation.
 void vm_hooks_created();
 
+// From now on the VM is being destroyed: its giving up (the abort hook) is
+// no longer the end of a running application, which has ended already.
+void vm_hooks_destroying();
+
 // Until the hook's first message, or flush_vm_text, what is written on
 // standard error (what the VM prints before its hook is in force: about
 // -XX:Flags= and -XX:VMOptionsFile= files, JAVA_TOOL_OPTIONS) is captured and

@@ -132,6 +132,11 @@ int os_file_stamp(const char* path, unsigned long long* size, unsigned long long
 // (os_last_error).
 int os_remove_file(const char* path);
 
+// The bytes free for the process's user on the volume that holds the folder
+// at path. Returns 0, or -1 with *failed_call naming the call that failed
+// (os_last_error tells why).
+int os_free_space(const char* path, unsigned long long* bytes, const char** failed_call);
+
 // Converts a time to the local time of the system's time-zone settings.
 // Returns 0, or -1 when it cannot be converted.
 int os_local_time(time_t when, struct tm* result);

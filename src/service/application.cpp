@@ -24,6 +24,7 @@ static int g_stop_requests = 0;
 static bool g_stopping = false; // a thread is calling the application's stop()
 static bool g_cleanup_done = false;
 static bool g_cleanup_abandoned = false; // the clean-up limit ran out
+static int g_start_result = START_RETURNED;
 
 // How the mode tells the outside that the application has ended, when the
 // process ends without the normal road; null when nothing is to be told.
@@ -109,9 +110,10 @@ static bool begin_start(void (*announce)())
 }
 
 // From here on stop requests are late; a stop() under way goes on.
-static void end_start()
+static void end_start(int result)
 {
     std::lock_guard<std::mutex> hold(g_life_lock);
+    g_start_result = result;
     g_start_returned = true;
     g_life_changed.notify_all();
 }
@@ -125,7 +127,7 @@ int run_start(void (*announce)())
     } else {
         log_line("Stop requested before the application started: start() is not called");
     }
-    end_start();
+    end_start(result);
     return result;
 }
 
@@ -151,6 +153,18 @@ bool release_application()
     g_cleanup_done = true;
     g_life_changed.notify_all();
     return !g_cleanup_abandoned;
+}
+
+void end_after_failed_destruction()
+{
+    log_line("The Java VM gave up while it was destroyed, after the application had ended");
+    drop_class_archive("the VM gave up while writing it, for the reason it gives above");
+    int result;
+    {
+        std::lock_guard<std::mutex> hold(g_life_lock);
+        result = g_start_result;
+    }
+    end_application(application_exit_code(result));
 }
 
 void wait_for_cleanup()

@@ -15,14 +15,17 @@ void prepare_instance(const char* instance_name)
     }
 }
 
-// The VM ends the process: during its creation that is a failed creation,
-// afterwards the application's end.
-static void vm_ends_process(int code, bool created)
+// The VM ends the process: during its creation that is a failed creation;
+// its giving up while it is destroyed ends the run as the application's end
+// did; an exit is the application's end.
+static void vm_ends_process(int code, vm_end how)
 {
-    if (!created) {
+    if (how == VM_END_CREATING) {
         log_line("Create JVM failed!");
         terminate(-1);
     }
+    if (how == VM_END_DESTROYING)
+        end_after_failed_destruction();
     log_format("The application ended the process with exit code %d", code);
     end_application(code == 0 ? 0 : APPLICATION_EXITED);
 }

@@ -21,6 +21,10 @@
 //   exit N      start() calls the host's "exit" option hook with the number N
 //   fail        the creation writes a line to its C runtime's stderr, as a VM
 //               does before its hook is in force, and fails (JNI_ERR)
+//   giveup      start() returns at once; DestroyJavaVM, once it has written
+//               the class archive, gives up as the VM does on a full disk:
+//               on a thread of its own it calls the host's "abort" option
+//               hook, then ends the process with 1
 // Given -XX:ArchiveClassesAtExit=FILE, DestroyJavaVM writes FILE, as the VM
 // writes its class archive there.
 #define _JNI_IMPLEMENTATION_
@@ -45,6 +49,8 @@ static bool g_stopped = false;
 
 typedef void(JNICALL* exit_hook)(jint code);
 static exit_hook g_exit_hook = nullptr; // the host's "exit" option
+typedef void(JNICALL* abort_hook)();
+static abort_hook g_abort_hook = nullptr; // the host's "abort" option
 typedef jint(JNICALL* vfprintf_hook)(FILE* stream, const char* format, va_list arguments);
 static vfprintf_hook g_vfprintf_hook = nullptr; // the host's "vfprintf" option
 static int g_exit_code = 0;
@@ -168,6 +174,11 @@ static void build_tables()
                 fputs("double: class archive\n", file);
                 fclose(file);
             }
+        if (g_variant == "giveup")
+            std::thread([] {
+                g_abort_hook();
+                ExitProcess(1);
+            }).join();
         if (g_variant == "slowdestroy") {
             // As a VM whose application's last threads take a while to end.
             Sleep(static_cast<DWORD>(g_exit_code) * 1000);
@@ -228,6 +239,8 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void
         line += "\textraInfo" + std::to_string(i) + (args->options[i].extraInfo == nullptr ? "=null" : "=set");
         if (strcmp(args->options[i].optionString, "exit") == 0)
             g_exit_hook = reinterpret_cast<exit_hook>(args->options[i].extraInfo);
+        if (strcmp(args->options[i].optionString, "abort") == 0)
+            g_abort_hook = reinterpret_cast<abort_hook>(args->options[i].extraInfo);
         if (strcmp(args->options[i].optionString, "vfprintf") == 0)
             g_vfprintf_hook = reinterpret_cast<vfprintf_hook>(args->options[i].extraInfo);
         static const char ARCHIVE_AT_EXIT[] = "-XX:ArchiveClassesAtExit=";

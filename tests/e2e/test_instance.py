@@ -243,3 +243,10 @@ def test_the_class_archive_is_written_at_the_vms_end_mapped_later_and_renewed(wi
         assert created[3:] == [shop.class_path("lib\\app.jar")[5:-1]] + options
         assert sorted(p.name for p in folder.glob("zrsvc.jsa*")) == ["zrsvc.jsa", "zrsvc.jsa.txt"]
         assert (folder / "zrsvc.jsa").read_bytes() == b"double: class archive\n"
+    # A VM that gives up while writing the archive (a full disk) costs the new archive only.
+    (layout.base / "lib" / "app.jar").write_bytes(b"PK changed again")
+    (wine.java_home / "bin" / "server" / "jvm-script.txt").write_text("giveup\n")
+    status, _, log = shop.run({"ZR_JAVA_HOME": shop.java_home()})
+    assert (status, log[-1]) == (0, archive + "not written: the VM gave up while writing it, "
+                                 "for the reason it gives above")
+    assert sorted(p.name for p in folder.glob("zrsvc.jsa*")) == ["zrsvc.jsa", "zrsvc.jsa.txt"]

@@ -1,5 +1,7 @@
 """The instance's class-data archive on the real OpenJDK 17: whether the VM
 maps it is asked of the VM itself, through its class-loading log."""
+import resource
+import subprocess
 import zipfile
 
 import pytest
@@ -13,10 +15,11 @@ USED = f"{ARCHIVE} used: made from this Java home, class path and options"
 RENEWED = f"{ARCHIVE} to be renewed when the VM ends: "
 
 
-def run(instance, env=None):
+def run(instance, env=None, **popen):
     """(exit status, the archive's lines of the log, whether the VM mapped the service class)."""
-    status, out, _ = instance.run(dict({"ZR_CLASS_ARCHIVE": None}, **(env or {})))
-    return status, [line for line in instance.log() if line.startswith("Class archive")], MAPPED in out
+    proc = instance.start(dict({"ZR_CLASS_ARCHIVE": None}, **(env or {})), **popen)
+    out = proc.communicate(timeout=120)[0].decode()
+    return proc.returncode, [line for line in instance.log() if line.startswith("Class archive")], MAPPED in out
 
 
 def change_jar(instance):
@@ -67,3 +70,31 @@ def test_the_archive_stands_aside(tmp_path, env, options, conf_class, line):
     for _ in range(2):
         assert run(instance, env) == (0, [line], False)
     assert not list(instance.folder.glob("zrsvc.jsa*"))
+
+
+# A disk that fills up while the VM writes the archive, as a file-size limit
+# that the log stays below and the archive (112 KiB) exceeds: the run ends
+# as without the archive, its status kept, the unfinished archive removed.
+@pytest.mark.parametrize("variant, status", [("returning", 0), ("nostart", 2)])
+def test_a_disk_full_while_the_archive_is_written_costs_the_archive_only(tmp_path, variant, status):
+    instance = Instance(tmp_path, variant)
+    limit = 64 * 1024
+    assert run(instance, preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))) == (
+        status, [CREATED, f"{ARCHIVE} not written: the VM gave up while writing it, for the reason it gives above"],
+        False)
+    assert "The Java VM gave up while it was destroyed, after the application had ended" in instance.log()
+    assert not list(instance.folder.glob("zrsvc.jsa*"))
+
+
+def test_too_little_free_space_stands_aside(tmp_path):
+    instance = Instance(tmp_path, "returning", log=False)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", str(instance.folder)]).returncode:
+        pytest.skip("a small volume needs a tmpfs mount, which only root may make")
+    try:
+        for folder in ("conf", "log"):
+            (instance.folder / folder).mkdir()
+        assert run(instance) == (0, ["Class archive not used: the instance folder's volume has 1 MiB free space, "
+                                     "less than the 65 MiB it may need"], False)
+        assert not list(instance.folder.glob("zrsvc.jsa*"))
+    finally:
+        subprocess.run(["umount", "--lazy", str(instance.folder)], check=True)

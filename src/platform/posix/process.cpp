@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 const char OS_PATH_SEPARATOR = '/';
@@ -196,6 +197,17 @@ int os_remove_file(const char* path)
     if (unlink(path) == 0)
         return 0;
     return (errno == ENOENT || errno == ENOTDIR) ? 1 : -1;
+}
+
+int os_free_space(const char* path, unsigned long long* bytes, const char** failed_call)
+{
+    struct statvfs volume;
+    if (statvfs(path, &volume) != 0) {
+        *failed_call = "statvfs";
+        return -1;
+    }
+    *bytes = static_cast<unsigned long long>(volume.f_bavail) * volume.f_frsize;
+    return 0;
 }
 
 int os_local_time(time_t when, struct tm* result)

@@ -295,6 +295,21 @@ int os_file_stamp(const char* path, unsigned long long* size, unsigned long long
     return 0;
 }
 
+int os_free_space(const char* path, unsigned long long* bytes, const char** failed_call)
+{
+    wchar_t wide[WIDE_LONG_PATH_CAPACITY];
+    *failed_call = "MultiByteToWideChar";
+    if (wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) != 0)
+        return -1;
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(wide, &available, nullptr, nullptr)) {
+        *failed_call = "GetDiskFreeSpaceExW";
+        return -1;
+    }
+    *bytes = available.QuadPart;
+    return 0;
+}
+
 int os_remove_file(const char* path)
 {
     if (DeleteFileA(path))
