@@ -346,6 +346,11 @@ static int write_record()
     return 0;
 }
 
+bool class_archive_in_writing()
+{
+    return g_dumping.load();
+}
+
 void drop_class_archive(const char* reason)
 {
     if (!g_dumping.exchange(false))

@@ -30,7 +30,8 @@ enum vm_end {
 
 // What happens when the VM ends the process itself: code is the exit code
 // (the application's System.exit(), or the VM's own). Runs on whatever
-// thread the VM ends the process from, and must end the process itself.
+// thread the VM ends the process from, and must end the process itself,
+// except for VM_END_DESTROYING: returning then leaves the end to the VM.
 typedef void (*vm_exit_handler)(int code, vm_end how);
 
 // Sets the handler, before create_jvm. Without one the process ends with the

@@ -140,9 +140,9 @@ static void JNICALL vm_exits(jint code)
 // The VM's abort hook: the VM gives up during its creation (a heap too
 // small, say) or its destruction (writing its class archive to a full disk:
 // measured on OpenJDK 17, on a thread of its own), or aborts on a fatal error
-// while the application runs. The first two go to the exit handler; after
-// the third the VM ends the process its own way (with a core dump where
-// configured).
+// while the application runs. The first two go to the exit handler; when it
+// returns, and after the third, the VM ends the process its own way (with a
+// core dump where configured).
 static void JNICALL vm_aborts()
 {
     flush_vm_text();

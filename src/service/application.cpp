@@ -157,6 +157,10 @@ bool release_application()
 
 void end_after_failed_destruction()
 {
+    // Without an archive to write, the VM's giving up is a failure of its
+    // own, which it ends its own way (with a core dump where configured).
+    if (!class_archive_in_writing())
+        return;
     log_line("The Java VM gave up while it was destroyed, after the application had ended");
     drop_class_archive("the VM gave up while writing it, for the reason it gives above");
     int result;

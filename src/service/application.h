@@ -51,13 +51,14 @@ void on_application_end(void (*report)(int exit_code));
 // the process does) and ends the process at once, with exit_code.
 [[noreturn]] void end_application(int exit_code);
 
-// The VM gave up while release_application destroyed it (its class archive
-// could not be written, say), after the application had ended: logs so,
-// removes the unfinished class archive, and ends the run as
-// release_application and the mode would have: closes the log, reports the
-// end as on_application_end set, and ends the process, both with
-// application_exit_code of start()'s result.
-[[noreturn]] void end_after_failed_destruction();
+// The VM gave up while release_application destroyed it, after the
+// application had ended. When the run had the VM write its class archive,
+// taken for the cause (a full disk, say): removes the unfinished archive,
+// logs so, and ends the run as release_application and the mode would have:
+// closes the log, reports the end as on_application_end set, and ends the
+// process, both with application_exit_code of start()'s result. Otherwise
+// returns, and the VM ends the process its own way.
+void end_after_failed_destruction();
 
 // What the end of start() means for the service's exit code and the
 // foreground process's exit status: 0 when start() returned normally,

@@ -24,8 +24,10 @@ static void vm_ends_process(int code, vm_end how)
         log_line("Create JVM failed!");
         terminate(-1);
     }
-    if (how == VM_END_DESTROYING)
+    if (how == VM_END_DESTROYING) {
         end_after_failed_destruction();
+        return;
+    }
     log_format("The application ended the process with exit code %d", code);
     end_application(code == 0 ? 0 : APPLICATION_EXITED);
 }

@@ -170,7 +170,6 @@ def test_a_fatal_condition_of_a_service_is_written_to_the_event_log(wine, layout
      "The application did not stop within 2 seconds of the stop request: the process ends without waiting for it"),
     ("exit 7", False, 1066, 5, "The application ended the process with exit code 7"),
     ("exit 0", False, 0, 0, "The application ended the process with exit code 0"),
-    ("giveup", False, 0, 0, "The Java VM gave up while it was destroyed, after the application had ended"),
 ])
 def test_the_service_stops_with_its_exit_code_and_no_control_accepted(service_for, variant, stop, win32, specific,
                                                                       line):
