@@ -104,17 +104,24 @@ void log_line(const char* message)
         fprintf(stdout, "%s - %s\n", stamp, shown);
 }
 
-// Each call formats into a buffer of its own, so that no thread waits for
-// another's formatting.
+// Formats into message (capacity LONG_TEXT_CAPACITY) whole, or leaves it
+// empty when it does not fit. Each call formats into a buffer of its own, so
+// that no thread waits for another's formatting.
+__attribute__((format(printf, 2, 0))) static void format_whole_or_empty(char* message, const char* format,
+                                                                       va_list arguments)
+{
+    int length = vsnprintf(message, LONG_TEXT_CAPACITY, format, arguments);
+    if (length < 0 || length >= LONG_TEXT_CAPACITY)
+        message[0] = '\0';
+}
+
 void log_format(const char* format, ...)
 {
     char message[LONG_TEXT_CAPACITY];
     va_list arguments;
     va_start(arguments, format);
-    int length = vsnprintf(message, sizeof message, format, arguments);
+    format_whole_or_empty(message, format, arguments);
     va_end(arguments);
-    if (length < 0 || length >= LONG_TEXT_CAPACITY)
-        message[0] = '\0';
     log_line(message);
 }
 
@@ -123,10 +130,8 @@ void say_on_console(const char* format, ...)
     char message[LONG_TEXT_CAPACITY];
     va_list arguments;
     va_start(arguments, format);
-    int length = vsnprintf(message, sizeof message, format, arguments);
+    format_whole_or_empty(message, format, arguments);
     va_end(arguments);
-    if (length < 0 || length >= LONG_TEXT_CAPACITY)
-        message[0] = '\0';
     printf("%s\n", message);
     std::lock_guard<std::mutex> hold(g_sink_lock);
     if (g_tell_fatal != nullptr)
