@@ -312,7 +312,7 @@ def bench_stop(wine, root):
     host, minimal = [], []
     try:
         for _ in range(RUNS):
-            host.append(stop_time(wine, host_name, r"state=4 accepted=5"))
+            host.append(stop_time(wine, host_name, r"state=4 accepted=261 "))  # stop, shutdown, preshutdown
             minimal.append(stop_time(wine, minimal_name, r"state=4 accepted=1"))
     finally:
         wine.run(layout.exe, "-uninstall", instance)
