@@ -7,7 +7,9 @@
 #include "platform/os_scm.h"
 #include "service/application.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 // The service name is "ZR - " and the instance name; the first five
 // characters are dropped whatever they are.
@@ -39,6 +41,9 @@ void run_service(const char* service_name)
         log_format("StartServiceCtrlDispatcher() failed: %lu", os_last_error());
         terminate(-1);
     }
-    // The dispatcher returns once the stopped report, the service's last act,
-    // is out.
+    // The dispatcher returns once the stopped report is out. When service_main
+    // did not make it, the thread that did ends the process with its own exit
+    // code: nothing here may end it first, with 0.
+    while (!service_main_ended_the_service())
+        std::this_thread::sleep_for(std::chrono::hours(1));
 }

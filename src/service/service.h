@@ -3,7 +3,9 @@
 
 // The -service command: prepares the instance named by the service name and
 // hands the main thread to the SCM dispatcher. Returns once the service has
-// cleaned up and reported STOPPED; fatal conditions, an instance name that is
+// cleaned up and reported STOPPED; on the ends that do not wait for the
+// application it never returns (the reporting thread ends the process with
+// its exit code); fatal conditions, an instance name that is
 // refused or an instance another run holds end the process with -1, their
 // reason written to the event log too.
 void run_service(const char* service_name);
@@ -15,6 +17,12 @@ void log_fatal_to_event_log(const char* service_name);
 // The service's main function, run by the SCM on a thread of its own; the
 // first argument is the service name.
 void service_main(int argc, char** argv);
+
+// True when service_main itself reported the service stopped, its clean-up
+// done: the process may then end with 0. Otherwise the thread that reported
+// the stop (a stop timeout, the application's own exit, the clean-up limit)
+// ends the process with its exit code.
+bool service_main_ended_the_service();
 
 // The control handler, run on the main thread inside the dispatcher. A stop,
 // a system preshutdown or shutdown calls the Java application's stop() on a thread of

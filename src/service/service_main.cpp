@@ -6,6 +6,7 @@
 #include "platform/os_scm.h"
 #include "service/application.h"
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -18,6 +19,11 @@ static std::mutex& g_status_lock = *new std::mutex;
 static os_service_status g_status = {};
 static void* g_status_handle = nullptr;
 static bool g_report_failed = false;
+
+// Set by service_main just before its own stopped report, the end of a
+// service whose clean-up finished; any other stopped report is followed by
+// its thread ending the process with its exit code.
+static std::atomic<bool> g_ended_here{false};
 
 // A pending state is reported again this often with its checkpoint one
 // further, well within the wait hint: the SCM sees the start or the stop
@@ -102,8 +108,9 @@ static const char* g_service_name = "";
 
 static void tell_event_log(const char* reason)
 {
-    if (os_event_log_error(g_service_name, reason) != 0)
-        log_format("ReportEventA() failed: %lu", os_last_error());
+    const char* failed_call = "";
+    if (os_event_log_error(g_service_name, reason, &failed_call) != 0)
+        log_format("%s() failed: %lu", failed_call, os_last_error());
 }
 
 void log_fatal_to_event_log(const char* service_name)
@@ -129,12 +136,20 @@ void service_main(int argc, char** argv)
     on_application_end(report_stopped);
     create_jvm_or_terminate();
     // The VM has put a console handler of its own before ours.
-    os_ignore_logoff();
+    if (os_ignore_logoff() != 0)
+        log_format("SetConsoleCtrlHandler() failed: %lu", os_last_error());
     int exit_code = application_exit_code(run_start(report_running));
     report_stop_pending();
     std::thread(wait_for_cleanup).detach();
-    if (release_application())
+    if (release_application()) {
+        g_ended_here.store(true);
         report_stopped(exit_code);
+    }
+}
+
+bool service_main_ended_the_service()
+{
+    return g_ended_here.load();
 }
 
 // A late or repeated request changes nothing: the SCM keeps the status last
