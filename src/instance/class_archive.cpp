@@ -39,6 +39,10 @@ static char g_record[RECORD_CAPACITY];
 // by finish_class_archive or drop_class_archive, the latter maybe on a
 // thread of the VM while the destruction waits for it.
 static std::atomic<bool> g_dumping{false};
+// The stamp of the empty file that stands for the dump until the VM starts
+// writing it; set before the VM exists, only read afterwards.
+static unsigned long long g_empty_dump_size = 0;
+static unsigned long long g_empty_dump_modified = 0;
 
 int parse_class_archive_setting(const char* text)
 {
@@ -223,8 +227,11 @@ static bool holds_class_file(char* folder, int depth)
     for (const char* name; !found && (name = os_dir_next(dir, &type)) != nullptr;) {
         if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
             continue;
-        if (append_pieces(folder, PATH_CAPACITY, {path_separator(), name}) != 0)
+        // An entry whose path does not fit is passed over; the folder's own
+        // path stays whole for the entries after it.
+        if (length + 1 + strlen(name) >= PATH_CAPACITY)
             continue;
+        append_pieces(folder, PATH_CAPACITY, {path_separator(), name});
         found = type == OS_ENTRY_DIRECTORY ? depth > 0 && holds_class_file(folder, depth - 1)
                                           : ends_in_class(name);
         if (!found)
@@ -279,6 +286,8 @@ static int prepare_dump()
         return -1;
     }
     fclose(file);
+    const char* failed_call = "";
+    os_file_stamp(DUMP, &g_empty_dump_size, &g_empty_dump_modified, &failed_call);
     return 0;
 }
 
@@ -348,7 +357,14 @@ static int write_record()
 
 bool class_archive_in_writing()
 {
-    return g_dumping.load();
+    if (!g_dumping.load())
+        return false;
+    // The VM removes the empty file and writes its own in its place, which a
+    // full disk makes it remove again.
+    unsigned long long size = 0, modified = 0;
+    const char* failed_call = "";
+    return os_file_stamp(DUMP, &size, &modified, &failed_call) != 0 || size != g_empty_dump_size ||
+           modified != g_empty_dump_modified;
 }
 
 void drop_class_archive(const char* reason)

@@ -23,8 +23,8 @@ void plan_class_archive(jvm_launch* launch);
 // and wrote one, else removes what was written. Failures are logged.
 void finish_class_archive(bool destroyed);
 
-// True from the run's asking the VM to write an archive until it is put in
-// place or dropped.
+// True once the VM, asked by the run to write an archive, has begun to write
+// it (while destroyed), until it is put in place or dropped.
 bool class_archive_in_writing();
 
 // When the run had the VM write an archive, removes what was written and

@@ -14,6 +14,6 @@ enum {
 
 // Takes the claim on the lock file at path, creating the file when needed;
 // the VM's child processes do not inherit it. Returns one of the OS_CLAIM_
-// values. Called once a process, on one thread at a time.
+// values. Called on one thread at a time.
 int os_claim_instance(const char* path);
 

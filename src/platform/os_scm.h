@@ -62,5 +62,5 @@ int os_event_source_add(const char* name, const char* exe_path, const char** fai
 int os_event_source_remove(const char* name, const char** failed_call);
 
 // Writes text as one error entry of the event source name. Returns 0, or -1
-// (os_last_error).
-int os_event_log_error(const char* name, const char* text);
+// with *failed_call naming the call that failed (os_last_error tells why).
+int os_event_log_error(const char* name, const char* text, const char** failed_call);

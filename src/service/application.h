@@ -43,7 +43,8 @@ void wait_for_cleanup();
 
 // Sets how the mode reports the application's end (the service's stopped
 // report, given the exit code) when the process ends without the normal
-// road: a stop timeout or the application's own exit. Not set, nothing is
+// road: a stop timeout, the application's own exit, the clean-up limit, or
+// the VM giving up while it writes the class archive. Not set, nothing is
 // reported.
 void on_application_end(void (*report)(int exit_code));
 

@@ -69,8 +69,9 @@ int os_event_source_remove(const char*, const char** failed_call)
     return -1;
 }
 
-int os_event_log_error(const char*, const char*)
+int os_event_log_error(const char*, const char*, const char** failed_call)
 {
+    *failed_call = "os_event_log_error";
     errno = ENOSYS;
     return -1;
 }

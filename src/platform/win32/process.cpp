@@ -264,6 +264,9 @@ int os_replace_file(const char* from, const char* to)
     if (wide_any_length(from, wide_from, WIDE_LONG_PATH_CAPACITY) != 0 ||
         wide_any_length(to, wide_to, WIDE_LONG_PATH_CAPACITY) != 0)
         return -1;
+    // A read-only file is not replaced: the VM writes its class archive
+    // read-only, and the next one must take its place.
+    SetFileAttributesW(wide_to, FILE_ATTRIBUTE_NORMAL);
     if (MoveFileExW(wide_from, wide_to, MOVEFILE_REPLACE_EXISTING))
         return 0;
     DWORD error = GetLastError();
@@ -312,7 +315,12 @@ int os_free_space(const char* path, unsigned long long* bytes, const char** fail
 
 int os_remove_file(const char* path)
 {
-    if (DeleteFileA(path))
+    wchar_t wide[WIDE_LONG_PATH_CAPACITY];
+    if (wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) != 0)
+        return -1;
+    // Read-only (as the VM writes a class archive), it would stay.
+    SetFileAttributesW(wide, FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileW(wide))
         return 0;
     DWORD error = GetLastError();
     return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 1 : -1;

@@ -136,11 +136,13 @@ int os_event_source_remove(const char* name, const char** failed_call)
 // The one message of messages.mc: "%1".
 enum { EVENT_TEXT_ONLY = 1 };
 
-int os_event_log_error(const char* name, const char* text)
+int os_event_log_error(const char* name, const char* text, const char** failed_call)
 {
+    *failed_call = "RegisterEventSourceA";
     HANDLE source = RegisterEventSourceA(nullptr, name);
     if (source == nullptr)
         return -1;
+    *failed_call = "ReportEventA";
     const char* strings[] = {text};
     BOOL written = ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, EVENT_TEXT_ONLY, nullptr, 1, 0, strings, nullptr);
     DWORD error = GetLastError();
