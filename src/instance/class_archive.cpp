@@ -7,7 +7,6 @@
 #include "platform/os_process.h"
 
 #include <atomic>
-#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -72,7 +71,8 @@ const char* sharing_option(const jvm_launch& launch)
     return nullptr;
 }
 
-// Adds a line to the run's inputs. Returns 0, or -1 when it does not fit.
+// Adds a line to the run's inputs. Returns 0, or -1 after logging that it
+// does not fit.
 static int add_input(const char* format, ...) __attribute__((format(printf, 1, 2)));
 static int add_input(const char* format, ...)
 {
@@ -81,8 +81,10 @@ static int add_input(const char* format, ...)
     size_t room = RECORD_CAPACITY - g_inputs_length;
     int length = vsnprintf(g_inputs + g_inputs_length, room, format, arguments);
     va_end(arguments);
-    if (length < 0 || static_cast<size_t>(length) >= room)
+    if (length < 0 || static_cast<size_t>(length) >= room) {
+        log_format("Class archive not used: its record would exceed %d bytes", RECORD_CAPACITY);
         return -1;
+    }
     g_inputs_length += static_cast<size_t>(length);
     return 0;
 }
@@ -100,11 +102,7 @@ static int add_stamp(const char* kind, const char* path)
     }
     if (strcmp(kind, "jar") == 0)
         g_jar_bytes += size;
-    if (add_input("%s %llu %llu %s\n", kind, size, modified, path) != 0) {
-        log_format("Class archive not used: its record would exceed %d bytes", RECORD_CAPACITY);
-        return -1;
-    }
-    return 0;
+    return add_input("%s %llu %llu %s\n", kind, size, modified, path);
 }
 
 // Composes the run's inputs: the Java home, the VM library, each JAR of the
@@ -115,7 +113,9 @@ static int compose_inputs(const jvm_launch& launch)
     g_inputs_length = 0;
     g_jar_bytes = 0;
     char library[PATH_CAPACITY];
-    if (add_input("java-home %s\n", launch.java_home) != 0 || bounded_copy(library, sizeof library, launch.java_home) != 0 ||
+    if (add_input("java-home %s\n", launch.java_home) != 0)
+        return -1;
+    if (bounded_copy(library, sizeof library, launch.java_home) != 0 ||
         bounded_append(library, sizeof library, OS_JVM_LIBRARY) != 0) {
         log_line("Class archive not used: the Java home's path is too long");
         return -1;
@@ -130,10 +130,8 @@ static int compose_inputs(const jvm_launch& launch)
             return -1;
     }
     for (int i = 1; i < launch.option_count; ++i)
-        if (add_input("option %s\n", launch.options[i]) != 0) {
-            log_format("Class archive not used: its record would exceed %d bytes", RECORD_CAPACITY);
+        if (add_input("option %s\n", launch.options[i]) != 0)
             return -1;
-        }
     return 0;
 }
 
@@ -159,6 +157,9 @@ static const char* record_difference(const char* found, const char* expected, ch
         --expected;
         --found;
     }
+    // A JAR more or less: a JAR's line stands where another line stood.
+    if ((strncmp(expected, "jar ", 4) == 0) != (strncmp(found, "jar ", 4) == 0))
+        return "the class path changed";
     // A record with more lines than the run's: its first extra line tells.
     const char* line = *expected != '\0' ? expected : found;
     if (strncmp(line, "archive ", 8) == 0)
@@ -174,8 +175,6 @@ static const char* record_difference(const char* found, const char* expected, ch
     const char* path = line + 4;
     for (int field = 0; field < 2 && strchr(path, ' ') != nullptr; ++field)
         path = strchr(path, ' ') + 1;
-    if (line == found)
-        return "the class path changed";
     snprintf(reason, capacity, "the JAR '%.*s' changed", static_cast<int>(strcspn(path, "\n")), path);
     return reason;
 }
@@ -203,13 +202,7 @@ static const char* renewal_reason(char* reason, size_t capacity)
 static bool ends_in_class(const char* name)
 {
     size_t length = strlen(name);
-    if (length < 6)
-        return false;
-    const char* end = name + length - 6;
-    for (int i = 0; i < 6; ++i)
-        if (tolower(static_cast<unsigned char>(end[i])) != ".class"[i])
-            return false;
-    return true;
+    return length >= 6 && text_equal_nocase(name + length - 6, ".class");
 }
 
 // Whether folder (capacity PATH_CAPACITY), or a folder below it up to depth

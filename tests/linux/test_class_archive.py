@@ -1,6 +1,7 @@
 """The instance's class-data archive on the real OpenJDK 17: whether the VM
 maps it is asked of the VM itself, through its class-loading log."""
 import resource
+import shutil
 import subprocess
 import zipfile
 
@@ -34,14 +35,20 @@ def cut_archive(instance):
     return "the archive is not the one its record describes"
 
 
+def remove_jar(instance):
+    (instance.base / "jdbc" / "extra.jar").unlink()
+    return "the class path changed"
+
+
 def change_options(instance):
     (instance.folder / "conf" / "jvm.options").write_text("-Xlog:class+load\n-Xmx64m\n")
     return "the options of jvm.options changed"
 
 
-@pytest.mark.parametrize("change", [None, change_jar, cut_archive, change_options])
+@pytest.mark.parametrize("change", [None, change_jar, remove_jar, cut_archive, change_options])
 def test_a_later_run_maps_the_archive_and_a_change_renews_it(tmp_path, change):
     instance = Instance(tmp_path, "returning")
+    shutil.copy(instance.base / "lib" / "app.jar", instance.base / "jdbc" / "extra.jar")
     (instance.folder / "conf" / "jvm.options").write_text("-Xlog:class+load\n")
     assert run(instance) == (0, [CREATED], False)
     assert sorted(p.name for p in instance.folder.glob("zrsvc.jsa*")) == ["zrsvc.jsa", "zrsvc.jsa.txt"]
