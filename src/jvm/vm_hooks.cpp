@@ -56,6 +56,13 @@ static void take_vm_text(const char* text)
     }
 }
 
+// A message longer than the buffer it is formatted into is logged as far as
+// it goes, then this line.
+static void note_cut_short(size_t length)
+{
+    log_format("The VM's message above is cut short; its length: %lu", static_cast<unsigned long>(length));
+}
+
 // While the VM is created, until its hook is in force: what it prints on
 // standard error goes to a capture. Guarded by g_vm_text_lock.
 static bool g_capturing = false;
@@ -74,7 +81,7 @@ static void end_capture()
     take_vm_text(g_vm_text);
     end_vm_line();
     if (length >= sizeof g_vm_text)
-        log_format("The VM's message above is cut short; its length: %lu", static_cast<unsigned long>(length));
+        note_cut_short(length);
     if (!log_echoes_to_console())
         fputs(g_vm_text, stderr);
 }
@@ -121,7 +128,7 @@ __attribute__((format(printf, 2, 0))) static jint JNICALL print_vm_text(FILE* st
     take_vm_text(g_vm_text);
     if (length >= static_cast<int>(sizeof g_vm_text)) {
         end_vm_line();
-        log_format("The VM's message above is cut short; its length: %d", length);
+        note_cut_short(static_cast<size_t>(length));
     }
     return length;
 }

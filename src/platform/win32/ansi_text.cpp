@@ -17,6 +17,16 @@ int narrow_from_wide(const wchar_t* wide, char* buffer, int capacity, bool* exac
     return 0;
 }
 
+char* new_narrow_from_wide(const wchar_t* wide, bool* exact)
+{
+    *exact = true;
+    int room = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, nullptr, 0, nullptr, nullptr);
+    char* narrow = new char[room > 0 ? room : 1]();
+    if (room > 0)
+        narrow_from_wide(wide, narrow, room, exact);
+    return narrow;
+}
+
 unsigned os_text_code_page()
 {
     return GetACP();

@@ -10,3 +10,7 @@
 // cannot hold becomes '?' and sets *exact to false. Returns 0, or -1 when the
 // text does not fit (buffer emptied).
 int narrow_from_wide(const wchar_t* wide, char* buffer, int capacity, bool* exact);
+
+// The same into a buffer of its own, made as large as the text needs (to be
+// freed with delete[]); empty, and *exact true, when it cannot be converted.
+char* new_narrow_from_wide(const wchar_t* wide, bool* exact);

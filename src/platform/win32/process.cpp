@@ -129,11 +129,7 @@ int os_arguments(int argc, char** argv, char*** arguments)
     g_arguments = new char*[count + 1]();
     g_exact = new bool[count];
     for (int i = 0; i < count; ++i) {
-        int room = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide[i], -1, nullptr, 0, nullptr, nullptr);
-        g_arguments[i] = new char[room > 0 ? room : 1]();
-        g_exact[i] = true;
-        if (room > 0)
-            narrow_from_wide(wide[i], g_arguments[i], room, &g_exact[i]);
+        g_arguments[i] = new_narrow_from_wide(wide[i], &g_exact[i]);
     }
     g_argument_count = count;
     *arguments = g_arguments;
@@ -182,13 +178,8 @@ bool os_getenv_is_exact(const char* name)
     wchar_t* value = new wchar_t[room];
     bool exact = true;
     DWORD length = GetEnvironmentVariableW(wide_name, value, room);
-    if (length > 0 && length < room) {
-        int narrow_room = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, value, -1, nullptr, 0, nullptr, nullptr);
-        char* narrow = new char[narrow_room > 0 ? narrow_room : 1];
-        if (narrow_room > 0)
-            narrow_from_wide(value, narrow, narrow_room, &exact);
-        delete[] narrow;
-    }
+    if (length > 0 && length < room)
+        delete[] new_narrow_from_wide(value, &exact);
     delete[] value;
     return exact;
 }
@@ -228,6 +219,14 @@ FILE* os_open_text_for_appending(const char* path)
     return open_shared_text(path, true);
 }
 
+// After a failed file call: 1 when there is no such file (nor its folder),
+// else -1 (os_last_error tells why).
+static int missing_or_failed()
+{
+    DWORD error = GetLastError();
+    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 1 : -1;
+}
+
 int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call)
 {
     *length = 0;
@@ -235,8 +234,7 @@ int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length
     HANDLE file = create_file_any_length(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                          OPEN_EXISTING, failed_call);
     if (file == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 1 : -1;
+        return missing_or_failed();
     }
     while (*length < capacity) {
         size_t room = capacity - *length;
@@ -269,8 +267,7 @@ int os_replace_file(const char* from, const char* to)
     SetFileAttributesW(wide_to, FILE_ATTRIBUTE_NORMAL);
     if (MoveFileExW(wide_from, wide_to, MOVEFILE_REPLACE_EXISTING))
         return 0;
-    DWORD error = GetLastError();
-    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 1 : -1;
+    return missing_or_failed();
 }
 
 int os_file_stamp(const char* path, unsigned long long* size, unsigned long long* modified,
@@ -280,8 +277,7 @@ int os_file_stamp(const char* path, unsigned long long* size, unsigned long long
     HANDLE file = create_file_any_length(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                          OPEN_EXISTING, failed_call);
     if (file == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 1 : -1;
+        return missing_or_failed();
     }
     BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(file, &information)) {
@@ -322,8 +318,7 @@ int os_remove_file(const char* path)
     SetFileAttributesW(wide, FILE_ATTRIBUTE_NORMAL);
     if (DeleteFileW(wide))
         return 0;
-    DWORD error = GetLastError();
-    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 1 : -1;
+    return missing_or_failed();
 }
 
 int os_local_time(time_t when, struct tm* result)
