@@ -81,7 +81,8 @@ int main(int argc, char** argv)
         }
         if (shows_usage(c.usage, argv[2])) {
             print_usage(c.option);
-            return 0;
+            // An empty name is a wrong one: the command did nothing.
+            return argv[2] == nullptr ? 0 : c.refused_name_status;
         }
         // A name mapped onto another would run or register another instance.
         if (!os_argument_is_exact(2)) {

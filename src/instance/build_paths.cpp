@@ -33,14 +33,21 @@ bool has_base_folder(const char* executable_path)
     return false;
 }
 
+void cut_to_base_folder(char* executable_path)
+{
+    *strrchr(executable_path, OS_PATH_SEPARATOR) = '\0';
+    strrchr(executable_path, OS_PATH_SEPARATOR)[1] = '\0';
+}
+
+const char SPLIT_BY_SEPARATOR[] = "the class path separator: its paths would be split there";
+
 // The class path and the search variables are lists split at the separator:
 // a folder that holds it would be split in two and none of its JARs found.
 static void refuse_separator_in(const char* what, const char* folder)
 {
     if (strchr(folder, OS_CLASS_PATH_SEPARATOR) == nullptr)
         return;
-    log_format("%s '%s' holds '%c', the class path separator: its paths would be split there", what, folder,
-               OS_CLASS_PATH_SEPARATOR);
+    log_format("%s '%s' holds '%c', %s", what, folder, OS_CLASS_PATH_SEPARATOR, SPLIT_BY_SEPARATOR);
     terminate(-1);
 }
 
@@ -67,8 +74,7 @@ static void read_base_directory(char* base)
         log_format("The executable '%s' %s", base, NO_BASE_FOLDER);
         terminate(-1);
     }
-    *strrchr(base, OS_PATH_SEPARATOR) = '\0';
-    strrchr(base, OS_PATH_SEPARATOR)[1] = '\0';
+    cut_to_base_folder(base);
     refuse_separator_in("Base folder", base);
 }
 

@@ -27,6 +27,14 @@ int build_paths(const char* instance_name, jvm_launch* launch);
 bool has_base_folder(const char* executable_path);
 extern const char NO_BASE_FOLDER[];
 
+// Cuts an executable's full path that has a base folder down to that folder,
+// keeping its trailing separator.
+void cut_to_base_folder(char* executable_path);
+
+// Why a base folder or Java home that holds the class path separator cannot
+// be used.
+extern const char SPLIT_BY_SEPARATOR[];
+
 // The seconds of a stop timeout text: a whole number from 1 to
 // MOST_STOP_TIMEOUT, only digits. Returns -1 for any other text.
 int parse_stop_timeout(const char* text);

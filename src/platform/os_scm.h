@@ -15,7 +15,8 @@ void os_scm_close(void* handle);
 
 // Running as a service.
 typedef void (*os_service_main_fn)(int argc, char** argv);
-typedef void (*os_control_handler_fn)(unsigned long control);
+// Returns true when the service handles the control.
+typedef bool (*os_control_handler_fn)(unsigned long control);
 
 enum {
     OS_SERVICE_STOPPED = 1,
@@ -45,7 +46,10 @@ struct os_service_status {
 int os_service_dispatch(const char* name, os_service_main_fn service_main);
 
 // Registers the control handler of the running service, which is given
-// every control the service accepts, the preshutdown control included.
+// every control the service accepts, the preshutdown control included, and
+// every other the SCM delivers (a user-defined one); the SCM is told of a
+// control it does not handle, and never of the interrogation, which asks for
+// the status the SCM already holds.
 // Null on failure.
 void* os_service_register_handler(const char* name, os_control_handler_fn handler);
 

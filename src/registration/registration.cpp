@@ -60,6 +60,14 @@ static int compose_command_line(char* command_line, const char* service_name)
         printf("Cannot install service: the executable '%s' %s\n", path, NO_BASE_FOLDER);
         return -1;
     }
+    char base[PATH_CAPACITY];
+    bounded_copy(base, sizeof base, path);
+    cut_to_base_folder(base);
+    if (strchr(base, OS_CLASS_PATH_SEPARATOR) != nullptr) {
+        printf("Cannot install service: the base folder '%s' holds '%c', %s\n", base, OS_CLASS_PATH_SEPARATOR,
+               SPLIT_BY_SEPARATOR);
+        return -1;
+    }
     if (strchr(path, '%') != nullptr) {
         printf("Cannot install service: the executable's path '%s' holds '%%', %s\n", path, EXPANDED);
         return -1;

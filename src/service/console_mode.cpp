@@ -8,6 +8,8 @@
 #include "service/application.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 static int g_start_result = 0;
@@ -15,19 +17,39 @@ static int g_start_result = 0;
 static std::atomic<bool> g_vm_created{false};
 static std::atomic<bool> g_notify_failed{false};
 
+// A failure of the notification made before the instance's log is open,
+// held by the main thread (the only one until then) for the log.
+static char g_early_notify_failure[LONG_TEXT_CAPACITY];
+static bool g_log_prepared = false;
+
 // Tells a service manager that started the run (systemd, Type=notify) what
-// the run is doing; its first failure is logged.
-static void notify(const char* state)
+// the run is doing, waiting for room in its socket when wait says so; the
+// first failure is logged, once the log is open when it came before.
+static void notify(const char* state, bool wait = false)
 {
-    const char* failed_call = "";
-    if (os_notify_service_manager(state, &failed_call) >= 0 || g_notify_failed.exchange(true))
+    const char* why = "";
+    int result = os_notify_service_manager(state, wait, &why);
+    if (result >= 0 || g_notify_failed.exchange(true))
         return;
-    log_format("Cannot notify the service manager: %s() failed: %lu", failed_call, os_last_error());
+    char message[LONG_TEXT_CAPACITY];
+    int length = 0;
+    if (result == -2)
+        length = snprintf(message, sizeof message, "Cannot notify the service manager: NOTIFY_SOCKET '%s' %s, refused",
+                 getenv("NOTIFY_SOCKET"), why);
+    else
+        length = snprintf(message, sizeof message, "Cannot notify the service manager: %s() failed: %lu", why,
+                          os_last_error());
+    if (length >= static_cast<int>(sizeof message))
+        message[0] = '\0'; // as the log does with a message too long for a line
+    if (g_log_prepared)
+        log_line(message);
+    else
+        bounded_copy(g_early_notify_failure, sizeof g_early_notify_failure, message);
 }
 
 static void notify_ready()
 {
-    notify("READY=1\nSTATUS=Running: start() invoked");
+    notify("READY=1\nSTATUS=Running: start() invoked", true);
 }
 
 static void notify_stopping()
@@ -79,6 +101,9 @@ int run_console(const char* instance_name)
     log_echo_to_console(true);
     notify("STATUS=Preparing the instance");
     prepare_instance(instance_name);
+    g_log_prepared = true;
+    if (g_early_notify_failure[0] != '\0')
+        log_line(g_early_notify_failure);
     std::thread application(run_application);
     wait_for_cleanup();
     application.join();

@@ -27,8 +27,8 @@ bool service_main_ended_the_service();
 // The control handler, run on the main thread inside the dispatcher. A stop,
 // a system preshutdown or shutdown calls the Java application's stop() on a thread of
 // its own, so that the handler returns at once; every other control is
-// ignored.
-void control_handler(unsigned long control);
+// ignored. Returns true for the controls it handles.
+bool control_handler(unsigned long control);
 
 // The -console command: runs the instance in the foreground until the
 // application ends or the user stops it with Ctrl+C. Returns the process's

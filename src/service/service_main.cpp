@@ -153,9 +153,11 @@ bool service_main_ended_the_service()
 }
 
 // A late or repeated request changes nothing: the SCM keeps the status last
-// reported.
-void control_handler(unsigned long control)
+// reported. Returns true for the controls that stop the service.
+bool control_handler(unsigned long control)
 {
-    if (control == OS_CONTROL_STOP || control == OS_CONTROL_SHUTDOWN || control == OS_CONTROL_PRESHUTDOWN)
-        request_stop(report_stop_pending);
+    if (control != OS_CONTROL_STOP && control != OS_CONTROL_SHUTDOWN && control != OS_CONTROL_PRESHUTDOWN)
+        return false;
+    request_stop(report_stop_pending);
+    return true;
 }

@@ -75,6 +75,8 @@ NAMES = [  # base folder, arguments, lines of the console (after a timestamp for
     ("app商", ["-console", "shop"], [f"Executable path '{{base}}\\bin\\zrsvc.exe' {CODE_PAGE}"], 255),
     ("app%OS%", ["-install", "shop"], ["Cannot install service: the executable's path '{base}\\bin\\zrsvc.exe' "
                                        f"{EXPANDED}"], 1),
+    ("app;v2", ["-install", "shop"], ["Cannot install service: the base folder '{base}\\' holds ';', the class "
+                                      "path separator: its paths would be split there"], 1),
     ("app;v2", ["-console", "shop"], ["Base folder '{base}\\' holds ';', the class path separator: its paths "
                                       "would be split there"], 255),
     ("app", ["-console", "café"], ["LOG FILE: '{base}\\work\\café\\log\\zrsvc-log.txt'",

@@ -7,6 +7,7 @@ import signal
 import socket
 import struct
 import subprocess
+from pathlib import Path
 
 import pytest
 
@@ -112,3 +113,44 @@ def test_systemd_unit_runs_the_instance_stops_it_and_counts_its_failures(tmp_pat
     assert ("inactive" if success else "restarted" if unit["Restart"] == ["on-failure"] else "failed") == outcome
     assert f"JVM 'PATH={env['JAVA_HOME']}/bin:{SYSTEMD_PATH}'" in instance.log()
     assert all(f" - {line}" in journal.decode() for line in instance.log())
+
+
+def blocked_in_sendto(pid):
+    """True when a thread of the process waits in sendto (x86-64 system call 44)."""
+    return any(read.startswith("44 ") for read in
+               (p.read_text() for p in Path(f"/proc/{pid}/task").glob("*/syscall")))
+
+
+# READY=1 waits for room in a manager's socket that is full; a socket that cannot be used is said in the log,
+# also when the first notification, made before the log is open, is the one that fails.
+@pytest.mark.parametrize("socket_name, line", [
+    ("notify", "Cannot notify the service manager: NOTIFY_SOCKET 'notify' is neither an absolute path nor an "
+               "abstract name ('@...'), refused"),
+    ("/nothere/notify", "Cannot notify the service manager: sendto() failed: 2"),
+    ("full", None)])
+def test_readiness_waits_for_a_full_socket_and_a_failure_reaches_the_log(tmp_path, socket_name, line):
+    instance = Instance(tmp_path, "blocking")
+    # Pre-touching the heap keeps the VM's creation long enough to fill the socket meanwhile.
+    (instance.folder / "conf" / "jvm.options").write_text("-Xms1g\n-XX:+AlwaysPreTouch\n")
+    env = {"NOTIFY_SOCKET": str(tmp_path / "notify") if socket_name == "full" else socket_name}
+    manager = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    manager.bind(str(tmp_path / "notify"))
+    manager.settimeout(60)
+    proc = instance.start(env)
+    if line is None:
+        wait_for(lambda: manager.recv(4096) == b"STATUS=Creating the Java VM", what="the VM's creation")
+        filler = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        filler.setblocking(False)
+        with contextlib.suppress(BlockingIOError):
+            while True:
+                filler.sendto(b"filler", str(tmp_path / "notify"))
+        wait_for(lambda: blocked_in_sendto(proc.pid) or "Invoking main" in instance.log(), what="READY=1")
+        assert "Invoking main" not in instance.log()
+        while (message := manager.recv(4096)) == b"filler":
+            pass
+        assert message == b"READY=1\nSTATUS=Running: start() invoked"
+    instance.wait_log("Invoking main", proc)
+    proc.send_signal(signal.SIGINT)
+    assert proc.wait(timeout=60) == 0
+    failures = [text for text in instance.log() if text.startswith("Cannot notify")]
+    assert failures == ([line] if line else [])

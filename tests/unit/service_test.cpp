@@ -21,8 +21,8 @@ TEST_P(ControlHandler, IsAStopRequestAndOtherControlsAreIgnored)
     FILE* file = fopen(path.c_str(), "w");
     log_to_file(file);
     for (unsigned long ignored : {2ul, 3ul, 4ul, 128ul})
-        control_handler(ignored);
-    control_handler(GetParam());
+        EXPECT_FALSE(control_handler(ignored));
+    EXPECT_TRUE(control_handler(GetParam()));
     run_start(nullptr);
     control_handler(OS_CONTROL_STOP); // late: start() is over
     log_to_console();

@@ -8,18 +8,22 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-int os_notify_service_manager(const char* state, const char** failed_call)
+int os_notify_service_manager(const char* state, bool wait, const char** failed_call)
 {
     const char* name = getenv("NOTIFY_SOCKET");
     if (name == nullptr || name[0] == '\0')
         return 1;
+    // A relative path would name another socket in each working directory.
+    if (name[0] != '/' && name[0] != '@') {
+        *failed_call = "is neither an absolute path nor an abstract name ('@...')";
+        return -2;
+    }
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
     size_t length = strlen(name);
     if (length > sizeof address.sun_path || (name[0] != '@' && length == sizeof address.sun_path)) {
-        *failed_call = "connect";
-        errno = ENAMETOOLONG;
-        return -1;
+        *failed_call = "is longer than a socket address holds";
+        return -2;
     }
     memcpy(address.sun_path, name, length);
     // An abstract name: a zero byte in place of the '@', and no terminator.
@@ -31,8 +35,16 @@ int os_notify_service_manager(const char* state, const char** failed_call)
         *failed_call = "socket";
         return -1;
     }
-    // Never blocks the stop road on a manager that does not read.
-    ssize_t sent = sendto(fd, state, strlen(state), MSG_DONTWAIT | MSG_NOSIGNAL,
+    // Never blocks the run for good on a manager that does not read.
+    timeval limit = {OS_NOTIFY_WAIT_MILLISECONDS / 1000, 0};
+    if (wait && setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0) {
+        *failed_call = "setsockopt";
+        int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    ssize_t sent = sendto(fd, state, strlen(state), (wait ? 0 : MSG_DONTWAIT) | MSG_NOSIGNAL,
                           reinterpret_cast<const sockaddr*>(&address), address_length);
     int error = errno;
     close(fd);

@@ -57,11 +57,14 @@ int os_service_dispatch(const char* name, os_service_main_fn service_main)
 static os_control_handler_fn g_control_handler = nullptr;
 
 // The extended handler: the SCM delivers the preshutdown control only to a
-// handler registered this way.
+// handler registered this way. As documented for a handler: NO_ERROR for the
+// interrogation and for a control it handles, ERROR_CALL_NOT_IMPLEMENTED for
+// any other.
 static DWORD WINAPI control_trampoline(DWORD control, DWORD, void*, void*)
 {
-    g_control_handler(control);
-    return NO_ERROR;
+    if (control == SERVICE_CONTROL_INTERROGATE)
+        return NO_ERROR;
+    return g_control_handler(control) ? NO_ERROR : ERROR_CALL_NOT_IMPLEMENTED;
 }
 
 void* os_service_register_handler(const char* name, os_control_handler_fn handler)
