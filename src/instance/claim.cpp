@@ -26,8 +26,9 @@ void claim_instance(const char* instance_folder, const char* instance_name)
     path[0] = '\0';
     append_pieces(path, sizeof path, {instance_folder, path_separator(), INSTANCE_LOCK_FILE});
     const auto deadline = std::chrono::steady_clock::now() + HELD_WAIT;
+    const char* failed_call = "";
     for (;;) {
-        switch (os_claim_instance(path)) {
+        switch (os_claim_instance(path, &failed_call)) {
         case OS_CLAIM_TAKEN:
         case OS_CLAIM_NO_FOLDER:
             return;
@@ -35,7 +36,7 @@ void claim_instance(const char* instance_folder, const char* instance_name)
             log_line("zrsvc.lock in the instance folder is a link: refused, the claim is never taken through a link");
             terminate(-1);
         case OS_CLAIM_FAILED:
-            log_format("Cannot lock zrsvc.lock in the instance folder: %d", static_cast<int>(os_last_error()));
+            log_format("Cannot claim the instance: %s('%s') failed: %lu", failed_call, path, os_last_error());
             terminate(-1);
         default:
             break;
@@ -44,6 +45,8 @@ void claim_instance(const char* instance_folder, const char* instance_name)
             break;
         std::this_thread::sleep_for(POLL_INTERVAL);
     }
-    say_on_console("Instance '%s' is already running", instance_name);
+    // What the run knows: a process holds the lock, which only a run of the
+    // instance takes.
+    say_on_console("Instance '%s' is already running: another process holds the lock on zrsvc.lock", instance_name);
     terminate(-1);
 }

@@ -78,7 +78,7 @@ int check_instance_name(const char* name);
 
 // Claims the instance folder for this process's life, through the lock file
 // zrsvc.lock in it. When another run holds it, says so on the console
-// ("Instance '<name>' is already running") and ends the process with -1,
+// ("Instance '<name>' is already running: ...") and ends the process with -1,
 // having touched nothing, once the claim has stayed held for 3 seconds (the
 // moment a service's process lasts after its stopped report). A missing
 // instance folder is left to the working directory's change to report.

@@ -12,8 +12,10 @@ enum {
     OS_CLAIM_FAILED = -1,   // os_last_error tells why
 };
 
-// Takes the claim on the lock file at path, creating the file when needed;
-// the VM's child processes do not inherit it. Returns one of the OS_CLAIM_
-// values. Called on one thread at a time.
-int os_claim_instance(const char* path);
+// Takes the claim on the lock file at path, creating the file when needed:
+// a lock only another claim conflicts with (a program that merely opens or
+// reads the file never holds it); the VM's child processes do not inherit
+// it. Returns one of the OS_CLAIM_ values; with OS_CLAIM_FAILED,
+// *failed_call names the call that failed. Called on one thread at a time.
+int os_claim_instance(const char* path, const char** failed_call);
 

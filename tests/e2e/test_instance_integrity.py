@@ -2,10 +2,11 @@
 names that are one plain folder name below work or refused."""
 import os
 import re
+import subprocess
 
 import pytest
 
-from conftest import make_layout, winpath
+from conftest import HOLDER_EXE, make_layout, winpath
 from test_instance import Shop, make_files
 
 from test_service import ACCEPTS, RUNNING, STOP_PENDING, STOPPED, service_for  # noqa: F401 (a fixture)
@@ -23,10 +24,28 @@ def test_a_run_by_hand_of_a_running_service_touches_nothing(service_for, command
     log = service.layout.log_file(service.instance).read_bytes()
     done = service.wine.run(service.layout.exe, command, service.name if command == "-service" else service.instance)
     assert done.returncode == 255
-    assert done.stdout.startswith(f"Instance '{service.instance}' is already running\r\n".encode())
+    assert done.stdout.startswith(f"Instance '{service.instance}' is already running: another process holds the "
+                                  "lock on zrsvc.lock\r\n".encode())
     assert service.layout.log_file(service.instance).read_bytes() == log
     assert sorted(os.listdir(log_folder)) == ["zrsvc-log.txt", "zrsvc-stdout.txt"]
     assert service.events().count("JNI_CreateJavaVM") == 1
+
+
+# A program that holds zrsvc.lock open for reading, sharing reading only (a
+# backup agent, a viewer), does not make the instance look claimed.
+def test_a_reader_of_the_lock_file_leaves_the_instance_free(wine, layout):
+    shop = Shop(wine, layout)
+    lock_file = layout.base / "work" / "shop" / "zrsvc.lock"
+    lock_file.write_bytes(b"")
+    reader = subprocess.Popen(["wine", str(HOLDER_EXE), winpath(lock_file)], env=wine.env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        assert reader.stdout.readline() == b"held\r\n"
+        status, _, messages = shop.run()
+    finally:
+        reader.kill()
+        reader.wait()
+    assert (status, messages[-1]) == (0, "Invoking main")
 
 
 # The previous run reports STOPPED only once its VM is destroyed (here after

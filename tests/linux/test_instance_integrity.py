@@ -18,7 +18,7 @@ def test_a_second_run_of_a_running_instance_touches_nothing_and_ends_with_minus_
     log = instance.log_file().read_bytes()
     status, out, _ = instance.run()
     assert status == 255
-    assert out.startswith("Instance 'shop' is already running\n")
+    assert out.startswith("Instance 'shop' is already running: another process holds the lock on zrsvc.lock\n")
     assert instance.log_file().read_bytes() == log
     assert sorted(os.listdir(instance.folder / "log")) == ["zrsvc-log.txt"]
     first.send_signal(signal.SIGINT)
