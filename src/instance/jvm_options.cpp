@@ -60,9 +60,31 @@ static int refuse_line(char* refusal, int line, const char* text, int shown, con
     return -1;
 }
 
+// Puts a UTF-8 option into the code page the VM reads its options in.
+// Returns 0, or -1 with refusal set.
+static int convert_option(int number, char* option, int* option_length, char* refusal)
+{
+    size_t length = static_cast<size_t>(*option_length);
+    const char* failed_call = "";
+    int result = os_code_page_from_utf8(option, &length, &failed_call);
+    *option_length = static_cast<int>(length);
+    option[length] = '\0';
+    if (result == 0)
+        return 0;
+    char reason[128];
+    if (result == 1)
+        snprintf(reason, sizeof reason, "it holds characters that the ANSI code page %u cannot hold",
+                 os_text_code_page());
+    else
+        snprintf(reason, sizeof reason, "it cannot be converted from UTF-8: %s failed: %lu", failed_call,
+                 os_last_error());
+    return refuse_line(refusal, number, option, *option_length, reason);
+}
+
 // Takes the option of one line (without its line end) unless it is blank or
-// a comment. Returns 0, or -1 with refusal set.
-static int take_line(int number, char* line, size_t length, jvm_launch* launch, char* refusal)
+// a comment, converted from UTF-8 when utf8 says so. Returns 0, or -1 with
+// refusal set.
+static int take_line(int number, char* line, size_t length, bool utf8, jvm_launch* launch, char* refusal)
 {
     if (length > JVM_OPTION_LINE_MOST) {
         char reason[64];
@@ -81,6 +103,8 @@ static int take_line(int number, char* line, size_t length, jvm_launch* launch, 
     if (memchr(option, '\0', length - first) != nullptr)
         return refuse_line(refusal, number, option, option_length, "it holds a zero byte");
     line[length] = '\0';
+    if (utf8 && convert_option(number, option, &option_length, refusal) != 0)
+        return -1;
     if (const char* reason = refusal_reason(option))
         return refuse_line(refusal, number, option, option_length, reason);
     if (launch->option_count > JVM_OPTIONS_MOST) {
@@ -107,6 +131,9 @@ int parse_jvm_options(char* text, size_t length, jvm_launch* launch, char* refus
     }
     static const char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
     size_t at = (length >= 3 && memcmp(text, BYTE_ORDER_MARK, 3) == 0) ? 3 : 0;
+    // What Notepad saves today; a file that is not UTF-8 is taken as written
+    // in the code page itself.
+    bool utf8 = is_utf8(text + at, length - at);
     for (int number = 1; at < length; ++number) {
         // A line ends in LF, CRLF or a CR alone.
         size_t line_length = strcspn(text + at, "\r\n");
@@ -122,7 +149,7 @@ int parse_jvm_options(char* text, size_t length, jvm_launch* launch, char* refus
             next += (text[next] == '\r' && next + 1 < length && text[next + 1] == '\n') ? 2 : 1;
         // The zero put behind an option lands on its line end, a trimmed
         // blank or the byte after the text.
-        if (take_line(number, text + at, line_length, launch, refusal) != 0)
+        if (take_line(number, text + at, line_length, utf8, launch, refusal) != 0)
             return -1;
         at = next;
     }

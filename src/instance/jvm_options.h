@@ -6,7 +6,9 @@
 
 // Takes the options of the file's text, length bytes followed by room for one
 // more: trimmed of blanks, without blank lines and '#' comments, after a
-// UTF-8 byte-order mark, lines ending in LF, CRLF or CR. Each option is left in
+// UTF-8 byte-order mark, lines ending in LF, CRLF or CR; a text that is
+// UTF-8 converted to the code page the VM reads its options in (Windows), a
+// character it cannot hold refused by its line. Each option is left in
 // text, ended by a zero put behind it, and added to launch. Returns 0, or -1
 // with refusal (capacity LONG_TEXT_CAPACITY) saying why the text is refused:
 // saved as UTF-16, larger than the limit, a line too long, holding a zero

@@ -51,6 +51,14 @@ const char* os_search_default(const char* name);
 // 0 on POSIX, where names are bytes taken as they are.
 unsigned os_text_code_page();
 
+// Converts UTF-8 text (length bytes, well-formed) in place into the code page
+// above, without best-fit mapping, and sets *length to the converted length
+// (never longer); no terminator is added. On POSIX the text stays as it is.
+// Returns 0, 1 when a character the code page cannot hold was put as '?',
+// or -1 with *failed_call naming the call that failed (os_last_error tells
+// why).
+int os_code_page_from_utf8(char* text, size_t* length, const char** failed_call);
+
 // The process's arguments as the system holds them, in place of the C
 // runtime's argv: on Windows taken from the wide command line, each converted
 // to the code page above without best-fit mapping. Returns the argument

@@ -105,6 +105,44 @@ bool text_contains_nocase(const char* text, const char* needle)
     return *needle == '\0';
 }
 
+// The length of the sequence a lead byte starts, and the least value it may
+// encode (a smaller one is an overlong form); 0 for a byte no sequence
+// starts with.
+static int utf8_sequence_length(unsigned char lead, unsigned long* least)
+{
+    if (lead < 0x80)
+        return (*least = 0), 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return (*least = 0x80), 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return (*least = 0x800), 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return (*least = 0x10000), 4;
+    return 0;
+}
+
+bool is_utf8(const char* text, size_t length)
+{
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(text);
+    const unsigned char* end = at + length;
+    while (at < end) {
+        unsigned long least = 0;
+        int count = utf8_sequence_length(*at, &least);
+        if (count == 0 || end - at < count)
+            return false;
+        unsigned long value = count == 1 ? *at : *at & (0x7F >> count);
+        for (int i = 1; i < count; ++i) {
+            if ((at[i] & 0xC0) != 0x80)
+                return false;
+            value = (value << 6) | (at[i] & 0x3F);
+        }
+        if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+            return false;
+        at += count;
+    }
+    return true;
+}
+
 bool is_control_character(char c)
 {
     unsigned char code = static_cast<unsigned char>(c);

@@ -40,6 +40,10 @@ bool text_contains_nocase(const char* text, const char* needle);
 // included) and DEL.
 bool is_control_character(char c);
 
+// True when the length bytes of text are well-formed UTF-8: no overlong form,
+// no surrogate, nothing beyond U+10FFFF, no sequence cut short.
+bool is_utf8(const char* text, size_t length);
+
 // Copies source into dest with every control character shown escaped: \n,
 // \r, \t, the others as \x and two hex digits (\x07), so that the text stays
 // on one line. Results as for bounded_copy.

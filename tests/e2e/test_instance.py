@@ -185,6 +185,33 @@ def test_preparation_that_cannot_go_on_ends_the_process(wine, layout, tmp_path, 
     assert not list(wine.prefix.glob("drive_c/users/*/Temp/zrsvc-*"))  # the capture's file is gone
 
 
+# conf\jvm.options reaches the VM in the ANSI code page (1252): a UTF-8 file converted, any other taken as
+# written in the code page; a character the code page cannot hold refuses the file by its line.
+CANNOT_HOLD = "it holds characters that the ANSI code page 1252 cannot hold"
+
+
+@pytest.mark.parametrize("content, passed, refusal", [
+    ("\ufeff-Dcity=Zürich\r\n-Dpath=C:\\café\r\n".encode(), ["-Dcity=Zürich", "-Dpath=C:\\café"], None),
+    ("-Dcity=Zürich\r\n".encode("cp1252"), ["-Dcity=Zürich"], None),
+    ("-Da\n-Dx=Ωmega\n".encode(), None, f"line 2: '-Dx=?mega' refused: {CANNOT_HOLD}"),
+], ids=["UTF-8", "code page", "not held"])
+def test_jvm_options_reach_the_vm_in_the_ansi_code_page(wine, layout, content, passed, refusal):
+    shop = Shop(wine, layout)
+    (layout.base / "work" / "shop" / "conf" / "jvm.options").write_bytes(content)
+    calls = wine.java_home / "bin" / "server" / "jvm-calls.txt"
+    calls.unlink(missing_ok=True)
+    status, _, messages = shop.run()
+    if refusal is None:
+        logged = [m for m in messages if m.startswith("JVM '-D") and "class.path" not in m]
+        assert (status, logged) == (0, [f"JVM '{option}'" for option in passed])
+        options = [field.split("=", 1)[1] for field in calls.read_bytes().decode("cp1252").split("\t")
+                   if re.fullmatch(r"option\d+=.*", field)]
+        assert options[-len(passed):] == passed
+    else:
+        assert (status, messages[-2:]) == (255, [f"JVM options file '{shop.base}work\\shop\\conf\\jvm.options' "
+                                                 + refusal, TERMINATED])
+
+
 def test_the_vm_library_is_loaded_from_the_java_home_only(wine, layout):
     """Copies of the double where a library loaded by its bare name would come
     from: the executable's folder, the current directory (the instance

@@ -1,5 +1,7 @@
 #include "text/bounded_text.h"
 
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 // One append or copy into a buffer of 10 bytes that holds "abc" at first.
@@ -44,4 +46,19 @@ TEST(AppendPieces, StopsAtTheFirstPieceThatDoesNotFit)
     EXPECT_STREQ("", buffer);
     EXPECT_EQ(0, append_pieces(buffer, sizeof buffer, {"abc", "defg"}));
     EXPECT_STREQ("abcdefg", buffer);
+}
+
+// Well-formed UTF-8, and each way a text is not.
+TEST(Utf8, TellsWellFormedTextFromEveryMalformedSequence)
+{
+    for (const char* good : {"", "-Dcity=Z\xC3\xBCrich", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF"})
+        EXPECT_TRUE(is_utf8(good, strlen(good))) << good;
+    for (const char* bad : {"Z\xFCrich",        // a code page's byte
+                            "\xC0\xAF",         // overlong
+                            "\xE0\x80\xAF",     // overlong
+                            "\xED\xA0\x80",     // a surrogate
+                            "\xF4\x90\x80\x80", // beyond U+10FFFF
+                            "\xE2\x82",         // cut short
+                            "\xC3\x28"})        // no continuation byte
+        EXPECT_FALSE(is_utf8(bad, strlen(bad))) << bad;
 }

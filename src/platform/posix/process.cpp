@@ -220,6 +220,11 @@ unsigned os_text_code_page()
     return 0;
 }
 
+int os_code_page_from_utf8(char*, size_t*, const char**)
+{
+    return 0;
+}
+
 int os_arguments(int argc, char** argv, char*** arguments)
 {
     *arguments = argv;

@@ -2,6 +2,8 @@
 
 #include "platform/os_process.h"
 
+#include <cstring>
+
 int narrow_from_wide(const wchar_t* wide, char* buffer, int capacity, bool* exact)
 {
     BOOL used_default = FALSE;
@@ -30,4 +32,30 @@ char* new_narrow_from_wide(const wchar_t* wide, bool* exact)
 unsigned os_text_code_page()
 {
     return GetACP();
+}
+
+int os_code_page_from_utf8(char* text, size_t* length, const char** failed_call)
+{
+    int count = static_cast<int>(*length);
+    int wide_length = count == 0 ? 0 : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, count, nullptr, 0);
+    *failed_call = "MultiByteToWideChar";
+    if (count > 0 && wide_length == 0)
+        return -1;
+    wchar_t* wide = new wchar_t[wide_length + 1];
+    if (wide_length > 0)
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, count, wide, wide_length);
+    wide[wide_length] = L'\0';
+    // A character of the code page takes no more bytes than its UTF-8 form.
+    char* narrow = new char[*length + 1];
+    bool exact = true;
+    *failed_call = "WideCharToMultiByte";
+    int result = narrow_from_wide(wide, narrow, count + 1, &exact);
+    if (result == 0) {
+        *length = strlen(narrow);
+        memcpy(text, narrow, *length);
+        result = exact ? 0 : 1;
+    }
+    delete[] narrow;
+    delete[] wide;
+    return result;
 }
