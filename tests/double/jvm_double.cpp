@@ -25,6 +25,12 @@
 //               the class archive, gives up as the VM does on a full disk:
 //               on a thread of its own it calls the host's "abort" option
 //               hook, then ends the process with 1
+//   decoy       the creation loads "jvm-decoy.dll" by its bare name, as a VM
+//               loads libraries of its own, and records "decoy" and whether it
+//               loaded; then plays return
+//   ctrlc       the creation puts a console handler of its own first that
+//               ends the process with 130, as a VM's does; start() raises
+//               Ctrl+C in a console of its own, then plays block
 // Given -XX:ArchiveClassesAtExit=FILE, DestroyJavaVM writes FILE, as the VM
 // writes its class archive there.
 #define _JNI_IMPLEMENTATION_
@@ -110,7 +116,16 @@ static void run_start()
         }
     } else if (g_variant == "exit" && g_exit_hook != nullptr) {
         g_exit_hook(g_exit_code);
-    } else if (g_variant == "block" || g_variant == "slowdestroy" || g_variant == "hang" || g_variant == "slowstop") {
+    } else if (g_variant == "block" || g_variant == "slowdestroy" || g_variant == "hang" || g_variant == "slowstop" ||
+               g_variant == "ctrlc") {
+        if (g_variant == "ctrlc") {
+            // Wine gives a process started from Unix a console that takes no
+            // events; one of its own takes them.
+            FreeConsole();
+            AllocConsole();
+            if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0))
+                record({"GenerateConsoleCtrlEvent", "failed", std::to_string(GetLastError())});
+        }
         std::unique_lock<std::mutex> hold(g_stop_lock);
         g_stop_called.wait(hold, [] { return g_stopped; });
     }
@@ -251,6 +266,13 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void
     read_script();
     if (g_variant == "slowcreate" && wait_for_go_file())
         g_variant = "block";
+    if (g_variant == "decoy") {
+        HMODULE decoy = LoadLibraryA("jvm-decoy.dll");
+        record({"decoy", decoy != nullptr ? "loaded" : "failed " + std::to_string(GetLastError())});
+        g_variant = "return";
+    }
+    if (g_variant == "ctrlc")
+        SetConsoleCtrlHandler([](DWORD) -> BOOL { ExitProcess(130); }, TRUE);
     if (g_variant == "fail") {
         fprintf(stderr, "double: Could not open options file '%s'\n", "x");
         fflush(stderr);

@@ -215,18 +215,32 @@ def test_jvm_options_reach_the_vm_in_the_ansi_code_page(wine, layout, content, p
 def test_the_vm_library_is_loaded_from_the_java_home_only(wine, layout):
     """Copies of the double where a library loaded by its bare name would come
     from: the executable's folder, the current directory (the instance
-    folder) and a folder of the new PATH."""
+    folder) and a folder of the new PATH; and in the current directory a
+    library that the VM loads by its bare name."""
     shop = Shop(wine, layout)
     decoys = [layout.base / "bin", layout.base / "work" / "shop", layout.folder("jdbc/dll")]
     for folder in decoys:
         shutil.copy(DOUBLE_DLL, folder / "jvm.dll")
         (folder / "jvm-script.txt").write_text("return\n")
+    shutil.copy(DOUBLE_DLL, layout.base / "work" / "shop" / "jvm-decoy.dll")
     server = wine.java_home / "bin" / "server"
+    (server / "jvm-script.txt").write_text("decoy\n")
     (server / "jvm-calls.txt").unlink(missing_ok=True)
     assert shop.run()[0] == 0
-    assert (server / "jvm-calls.txt").read_text().split("\n")[0].endswith(f"\tload\t{winpath(server)}\\jvm.dll")
+    calls = (server / "jvm-calls.txt").read_text().split("\n")
+    assert calls[0].endswith(f"\tload\t{winpath(server)}\\jvm.dll")
+    assert next(call for call in calls if "\tdecoy\t" in call).endswith("\tdecoy\tfailed 126")
     for folder in decoys:
         assert not (folder / "jvm-calls.txt").exists(), folder
+
+
+def test_ctrl_c_calls_stop_before_the_vms_own_console_handler(wine, layout):
+    """The double puts a handler that ends the process first, as a VM does,
+    then raises Ctrl+C: the host's handler, put back in front, asks first."""
+    shop = Shop(wine, layout)
+    (wine.java_home / "bin" / "server" / "jvm-script.txt").write_text("ctrlc\n")
+    status, _, messages = shop.run()
+    assert (status, messages[-2:]) == (0, ["Invoking main", "Invoking stop()"])
 
 
 @pytest.mark.parametrize("command, status", [("-console", 255), ("-install", 1)])

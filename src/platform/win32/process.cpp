@@ -33,9 +33,13 @@ void os_process_init()
     // msvcrt buffers standard output when it is a file or a pipe; the
     // console text and the log lines must reach it at once.
     setvbuf(stdout, nullptr, _IONBF, 0);
-    // An empty DLL directory removes the current directory (the instance
-    // folder, which the application writes to) from the library search.
-    SetDllDirectoryA("");
+    // A DLL directory takes the place of the current directory (the instance
+    // folder, which the application writes to) in the library search. The
+    // system folder, searched anyway, is the one given: Wine takes an empty
+    // one, which Windows documents for the same, for none.
+    wchar_t system_folder[MAX_PATH];
+    UINT length = GetSystemDirectoryW(system_folder, MAX_PATH);
+    SetDllDirectoryW(length > 0 && length < MAX_PATH ? system_folder : L"");
 }
 
 unsigned long os_last_error()
