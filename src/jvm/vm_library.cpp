@@ -35,7 +35,11 @@ create_vm_function bind_vm_library(const char* java_home)
         return nullptr;
     }
     const char* missing = "";
-    if (os_bind_vm_stdio(library, &missing) != 0)
+    int bound = os_bind_vm_stdio(library, &missing);
+    if (bound == 1)
+        log_format("The C runtime of '%s' keeps its standard output and error apart: %s failed: %lu", path, missing,
+                   os_last_error());
+    if (bound < 0)
         log_format("Cannot find the C runtime of '%s': %s; the VM's output, its log files included, goes to "
                    "standard error and the log",
                    path, missing);

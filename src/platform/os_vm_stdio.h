@@ -11,10 +11,13 @@
 
 enum os_vm_stream { OS_VM_OTHER_STREAM, OS_VM_STANDARD_OUTPUT, OS_VM_STANDARD_ERROR };
 
-// Finds the C runtime the loaded VM library imports its standard I/O from.
-// Returns 0, or -1 with *missing naming what could not be found; the VM's
-// streams are then all taken for standard error and written as this
-// program's standard error.
+// Finds the C runtime the loaded VM library imports its standard I/O from,
+// and puts its standard output and error on the process's standard handles
+// where they are not (a runtime that started before the handles were given
+// their files). Returns 0; 1 when they could not be put there, with
+// *missing naming the call that failed (os_last_error tells why); or -1 with
+// *missing naming what could not be found: the VM's streams are then all
+// taken for standard error and written as this program's standard error.
 int os_bind_vm_stdio(void* vm_library, const char** missing);
 
 // Which of the VM runtime's streams stream is.

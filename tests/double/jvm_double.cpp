@@ -33,6 +33,8 @@
 //               Ctrl+C in a console of its own, then plays block
 // Given -XX:ArchiveClassesAtExit=FILE, DestroyJavaVM writes FILE, as the VM
 // writes its class archive there.
+// Built twice: against msvcrt, and as ucrt/jvm.dll against the universal C
+// runtime, whose standard streams a real VM prints with.
 #define _JNI_IMPLEMENTATION_
 #include <jni.h>
 #include <windows.h>
@@ -186,7 +188,7 @@ static void build_tables()
         record({"DestroyJavaVM"});
         if (!g_archive_at_exit.empty())
             if (FILE* file = fopen(g_archive_at_exit.c_str(), "wb")) {
-                fputs("double: class archive\n", file);
+                fwrite("double: class archive\n", 1, 22, file);
                 fclose(file);
             }
         if (g_variant == "giveup")

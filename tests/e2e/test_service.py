@@ -1,12 +1,15 @@
 """The service road under Wine's Service Control Manager, with the test-double
 jvm.dll (tests/double) in the Java home that services see: it plays a
 scripted variant of the Java service class and records every call."""
+import shutil
 import uuid
 from pathlib import Path
 
 import pytest
 
-from conftest import BUILD, wait_for, winpath
+from conftest import BUILD, DOUBLE_DLL, wait_for, winpath
+
+UCRT_DOUBLE_DLL = BUILD / "tests" / "jvm" / "ucrt" / "jvm.dll"
 
 SVCCTL_EXE = BUILD / "tests" / "svcctl.exe"
 STOPPED, START_PENDING, STOP_PENDING, RUNNING = 1, 2, 3, 4
@@ -181,15 +184,36 @@ def test_the_service_stops_with_its_exit_code_and_no_control_accepted(service_fo
     service.wait_status(state=STOPPED, accepted=0, win32=win32, specific=specific)
     service.wait_gone()
     assert service.log()[-1] == line
-    if variant == "output":
-        # What the VM writes to its standard handles, and what its hook is given for its C runtime's standard
-        # streams (written through the host's runtime, the double's too), is kept beside the log; what the
-        # hook is given for a file of the VM's goes to that file only, through the VM's runtime.
-        captured = service.layout.log_file(service.instance).parent / "zrsvc-stdout.txt"
-        assert captured.read_bytes() == (b"double: standard output\r\ndouble: standard error\r\n"
-                                         b"double: to standard output 1\r\ndouble: to standard error 2\r\n")
-        assert service.log()[-3:] == ["Invoking main", "double: to standard output 1", line]
-        assert (service.server / "jvm-hook-file.txt").read_bytes() == b"double: to its file 3\r\n"
+
+
+@pytest.fixture(params=["msvcrt", "ucrt"])
+def vm_runtime(request, wine):
+    """The session's Java home with the double built against either C runtime."""
+    vm_library = wine.java_home / "bin" / "server" / "jvm.dll"
+    shutil.copy(UCRT_DOUBLE_DLL if request.param == "ucrt" else DOUBLE_DLL, vm_library)
+    yield request.param
+    shutil.copy(DOUBLE_DLL, vm_library)
+
+
+# What the VM writes to its standard handles, and what its hook is given for its C runtime's standard streams
+# (written through that runtime, whichever it is), is kept beside the log; what the hook is given for a file
+# of the VM's goes to that file only. What the VM's runtime prints on its standard error while the VM is
+# created, before its hook is in force, becomes log lines.
+@pytest.mark.usefixtures("vm_runtime")
+@pytest.mark.parametrize("variant", ["output", "fail"])
+def test_the_vms_output_is_captured_whichever_c_runtime_it_prints_with(service_for, variant):
+    service = service_for(variant)
+    service.sc("start")
+    service.wait_gone()
+    captured = service.layout.log_file(service.instance).parent / "zrsvc-stdout.txt"
+    if variant == "fail":
+        assert service.log()[-4:] == ["double: Could not open options file 'x'", "JNI_CreateJavaVM failed: -1",
+                                      "Create JVM failed!", "Terminated with exit code -1."]
+        return
+    assert captured.read_bytes() == (b"double: standard output\r\ndouble: standard error\r\n"
+                                     b"double: to standard output 1\r\ndouble: to standard error 2\r\n")
+    assert service.log()[-3:] == ["Invoking main", "double: to standard output 1", "double: to standard error 2"]
+    assert (service.server / "jvm-hook-file.txt").read_bytes() == b"double: to its file 3\r\n"
 
 
 def test_stop_pending_moves_on_while_stop_runs_and_the_vm_is_destroyed_after_the_stopping_thread_detached(

@@ -20,6 +20,9 @@ typedef int(__cdecl* descriptor_call)(int descriptor);
 typedef int(__cdecl* descriptor_copy)(int from, int to);
 typedef int(__cdecl* descriptor_of_handle)(intptr_t handle, int flags);
 typedef int*(__cdecl* error_number)();
+typedef intptr_t(__cdecl* handle_of_descriptor)(int descriptor);
+typedef int(__cdecl* descriptor_of_stream)(FILE* stream);
+typedef FILE*(__cdecl* stream_reopen)(const char* path, const char* mode, FILE* stream);
 
 // Set by os_bind_vm_stdio before the VM exists, only read afterwards (by the
 // VM's threads).
@@ -34,6 +37,10 @@ static descriptor_call g_close = nullptr;
 static descriptor_copy g_dup2 = nullptr;
 static descriptor_of_handle g_open_handle = nullptr;
 static error_number g_errno = nullptr;
+// The runtime's _get_osfhandle, _fileno and freopen.
+static handle_of_descriptor g_handle_of = nullptr;
+static descriptor_of_stream g_fileno = nullptr;
+static stream_reopen g_freopen = nullptr;
 
 // The imports that give a runtime's standard streams: the universal CRT's,
 // msvcrt's, and msvcrt's table as data.
@@ -87,6 +94,69 @@ static T export_of(HMODULE module, const char* name)
     return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
+// After a failed descriptor call of the runtime's: its errno as the Windows
+// error that os_last_error is to give.
+static DWORD runtime_error()
+{
+    return *g_errno() == EMFILE ? ERROR_TOO_MANY_OPEN_FILES : ERROR_INVALID_HANDLE;
+}
+
+// A runtime that started before the process's standard handles were put on
+// their files has its descriptor and its stream on the old handle, or on
+// none (-2): a service starts without standard handles, and under Wine the
+// universal CRT starts with the process (Wine's own libraries use it). Puts
+// both on the process's standard handle which, the capture of a service's
+// output (zrsvc-stdout.txt) being made, this program's own runtime writes to.
+// Returns true, or false with *failed_call naming the call that failed
+// (os_last_error tells why).
+static bool follow_standard_handle(int descriptor, DWORD which, FILE* stream, const char** failed_call)
+{
+    HANDLE handle = GetStdHandle(which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return true;
+    if (g_handle_of(descriptor) != reinterpret_cast<intptr_t>(handle)) {
+        HANDLE copy = nullptr;
+        *failed_call = "DuplicateHandle";
+        if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS))
+            return false;
+        *failed_call = "the C runtime's _open_osfhandle or _dup2";
+        int opened = g_open_handle(reinterpret_cast<intptr_t>(copy), _O_TEXT);
+        if (opened < 0) {
+            DWORD error = runtime_error();
+            CloseHandle(copy);
+            SetLastError(error);
+            return false;
+        }
+        int result = g_dup2(opened, descriptor);
+        DWORD error = runtime_error();
+        g_close(opened);
+        if (result != 0) {
+            SetLastError(error);
+            return false;
+        }
+    }
+    // A stream on no descriptor cannot be moved onto one: reopened, as
+    // documented for the universal CRT, it gets a descriptor of its own,
+    // which is then put on the handle's. Wine's runtimes refuse to reopen
+    // it; their streams are laid out as this program's msvcrt's, whose field
+    // of the descriptor is set instead, as for this program's own streams
+    // (os_redirect_std_streams).
+    if (g_fileno(stream) == descriptor)
+        return true;
+    *failed_call = "the C runtime's freopen or _dup2";
+    if (g_freopen("NUL", "w", stream) != nullptr) {
+        if (g_dup2(descriptor, g_fileno(stream)) == 0)
+            return true;
+    } else if (stream->_file == g_fileno(stream)) {
+        stream->_file = descriptor;
+        if (g_fileno(stream) == descriptor)
+            return true;
+    }
+    SetLastError(runtime_error());
+    return false;
+}
+
 int os_bind_vm_stdio(void* vm_library, const char** missing)
 {
     HMODULE runtime = stdio_runtime(static_cast<HMODULE>(vm_library));
@@ -108,14 +178,17 @@ int os_bind_vm_stdio(void* vm_library, const char** missing)
     stream_flush flush = export_of<stream_flush>(runtime, "fflush");
     if ((common == nullptr && plain == nullptr) || flush == nullptr)
         return -1;
-    *missing = "the C runtime's _dup, _dup2, _open_osfhandle, _close or _errno";
+    *missing = "the C runtime's _dup, _dup2, _open_osfhandle, _get_osfhandle, _close, _fileno, freopen or _errno";
     descriptor_call copy = export_of<descriptor_call>(runtime, "_dup");
     descriptor_call close_call = export_of<descriptor_call>(runtime, "_close");
     descriptor_copy copy_onto = export_of<descriptor_copy>(runtime, "_dup2");
     descriptor_of_handle open_handle = export_of<descriptor_of_handle>(runtime, "_open_osfhandle");
+    handle_of_descriptor handle_of = export_of<handle_of_descriptor>(runtime, "_get_osfhandle");
+    descriptor_of_stream fileno_of = export_of<descriptor_of_stream>(runtime, "_fileno");
+    stream_reopen reopen = export_of<stream_reopen>(runtime, "freopen");
     error_number errno_of = export_of<error_number>(runtime, "_errno");
     if (copy == nullptr || close_call == nullptr || copy_onto == nullptr || open_handle == nullptr ||
-        errno_of == nullptr)
+        handle_of == nullptr || fileno_of == nullptr || reopen == nullptr || errno_of == nullptr)
         return -1;
     g_vm_stdout = by_number != nullptr ? by_number(1) : table + 1;
     g_vm_stderr = by_number != nullptr ? by_number(2) : table + 2;
@@ -126,8 +199,13 @@ int os_bind_vm_stdio(void* vm_library, const char** missing)
     g_close = close_call;
     g_dup2 = copy_onto;
     g_open_handle = open_handle;
+    g_handle_of = handle_of;
+    g_fileno = fileno_of;
+    g_freopen = reopen;
     g_errno = errno_of;
-    return 0;
+    bool followed = follow_standard_handle(1, STD_OUTPUT_HANDLE, g_vm_stdout, missing) &&
+                    follow_standard_handle(2, STD_ERROR_HANDLE, g_vm_stderr, missing);
+    return followed ? 0 : 1;
 }
 
 os_vm_stream os_vm_stream_kind(FILE* stream)
@@ -185,13 +263,6 @@ static HANDLE create_capture_file()
             break;
     }
     return file;
-}
-
-// After a failed descriptor call of the runtime's: its errno as the Windows
-// error that os_last_error is to give.
-static DWORD runtime_error()
-{
-    return *g_errno() == EMFILE ? ERROR_TOO_MANY_OPEN_FILES : ERROR_INVALID_HANDLE;
 }
 
 int os_begin_std_error_capture()
