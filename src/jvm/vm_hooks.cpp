@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 // Set before the creation; called by the VM's exit and abort hooks, on
@@ -63,9 +64,24 @@ static void note_cut_short(size_t length)
     log_format("The VM's message above is cut short; its length: %lu", static_cast<unsigned long>(length));
 }
 
-// While the VM is created, until its hook is in force: what it prints on
-// standard error goes to a capture. Guarded by g_vm_text_lock.
+// While the VM is created, what its runtime prints on standard error goes to
+// a capture, the text its hook is given for it included: the two keep their
+// order, and a warning, whose first words come through the hook and the rest
+// straight from the runtime, stays one line. Guarded by g_vm_text_lock, like
+// the length of the capture already taken.
 static bool g_capturing = false;
+static size_t g_captured_taken = 0;
+
+// Takes what the capture caught since it was last taken as the VM's text.
+// The caller holds g_vm_text_lock.
+static void take_captured_text()
+{
+    size_t length = 0;
+    while ((length = os_read_std_error_capture(g_captured_taken, g_vm_text, sizeof g_vm_text)) > 0) {
+        g_captured_taken += length;
+        take_vm_text(g_vm_text);
+    }
+}
 
 // Ends the capture, if any: what it caught becomes log lines and, where the
 // log is not shown on the console, goes on to standard error. The caller
@@ -75,25 +91,38 @@ static void end_capture()
     if (!g_capturing)
         return;
     g_capturing = false;
-    size_t length = os_end_std_error_capture(g_vm_text, sizeof g_vm_text);
-    if (length == 0)
-        return;
-    take_vm_text(g_vm_text);
+    os_end_std_error_capture();
+    take_captured_text();
     end_vm_line();
-    if (length >= sizeof g_vm_text)
-        note_cut_short(length);
-    if (!log_echoes_to_console())
-        fputs(g_vm_text, stderr);
+    if (!log_echoes_to_console()) {
+        size_t length = 0;
+        for (size_t offset = 0; (length = os_read_std_error_capture(offset, g_vm_text, sizeof g_vm_text)) > 0;
+             offset += length)
+            fputs(g_vm_text, stderr);
+    }
+    os_drop_std_error_capture();
 }
 
 void capture_early_vm_text()
 {
     std::lock_guard<std::mutex> hold(g_vm_text_lock);
-    if (os_begin_std_error_capture() != 0) {
+    int result = os_begin_std_error_capture();
+    if (result < 0)
         log_format("Cannot capture standard error while the VM is created: %lu", os_last_error());
-        return;
-    }
-    g_capturing = true;
+    g_capturing = result == 0;
+    g_captured_taken = 0;
+}
+
+// HotSpot prints a warning's first words through the hook ("OpenJDK 64-Bit
+// Server VM warning: "), then its text and line end straight on its runtime's
+// standard error. Without a capture the log's line says where the text went.
+static const char WARNING_PREFIX_END[] = " warning: ";
+
+static bool is_warning_prefix(const char* text, size_t length)
+{
+    size_t end_length = sizeof WARNING_PREFIX_END - 1;
+    return length >= end_length && strcmp(text + length - end_length, WARNING_PREFIX_END) == 0 &&
+           strchr(text, '\n') == nullptr;
 }
 
 void flush_vm_text()
@@ -112,11 +141,17 @@ void flush_vm_text()
 __attribute__((format(printf, 2, 0))) static jint JNICALL print_vm_text(FILE* stream, const char* format,
                                                                       va_list arguments)
 {
-    if (os_vm_stream_kind(stream) == OS_VM_OTHER_STREAM)
+    os_vm_stream kind = os_vm_stream_kind(stream);
+    if (kind == OS_VM_OTHER_STREAM)
         return os_vm_vfprintf(stream, false, format, arguments);
     std::lock_guard<std::mutex> hold(g_vm_text_lock);
-    // The hook is in force: what was printed before it comes first.
-    end_capture();
+    if (g_capturing && kind == OS_VM_STANDARD_ERROR) {
+        int length = os_vm_vfprintf(stream, true, format, arguments);
+        take_captured_text();
+        return length;
+    }
+    // What was printed on standard error before comes first.
+    take_captured_text();
     va_list copy;
     va_copy(copy, arguments);
     int length = vsnprintf(g_vm_text, sizeof g_vm_text, format, copy);
@@ -129,6 +164,10 @@ __attribute__((format(printf, 2, 0))) static jint JNICALL print_vm_text(FILE* st
     if (length >= static_cast<int>(sizeof g_vm_text)) {
         end_vm_line();
         note_cut_short(static_cast<size_t>(length));
+    } else if (kind == OS_VM_STANDARD_ERROR && is_warning_prefix(g_vm_text, static_cast<size_t>(length))) {
+        take_vm_text(log_echoes_to_console() ? "[its text went to standard error only]"
+                                             : "[its text went to standard error only: zrsvc-stdout.txt]");
+        end_vm_line();
     }
     return length;
 }

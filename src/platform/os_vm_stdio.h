@@ -32,12 +32,18 @@ int os_vm_vfprintf(FILE* stream, bool flush, const char* format, va_list argumen
 // Sends what the VM's runtime writes to its standard error's descriptor from
 // now on (its stderr, and this program's too where the two share a runtime)
 // to a temporary file, until os_end_std_error_capture: for what the VM prints
-// there before its hook is in force. Nothing is captured when
-// os_bind_vm_stdio found no runtime. Returns 0, or -1 (os_last_error).
+// there while it is created, outside its hook too. Returns 0, 1 when nothing
+// is captured (os_bind_vm_stdio found no runtime), or -1 (os_last_error).
 int os_begin_std_error_capture();
 
-// Ends the capture: the runtime's standard error is its file again, and
-// buffer (capacity bytes) gets what was written meanwhile, zero-terminated.
-// Returns the number of bytes written meanwhile, which may exceed what buffer
-// holds; 0 when nothing was captured.
-size_t os_end_std_error_capture(char* buffer, size_t capacity);
+// Reads what the capture holds from offset on into buffer (capacity bytes),
+// zero-terminated, once the runtime's standard error is flushed. Returns the
+// number of bytes read: 0 at the capture's end, or without one.
+size_t os_read_std_error_capture(size_t offset, char* buffer, size_t capacity);
+
+// Ends the capture: the runtime's standard error is its file again. The
+// capture can still be read, until os_drop_std_error_capture.
+void os_end_std_error_capture();
+
+// Closes the capture's file, which is then deleted.
+void os_drop_std_error_capture();

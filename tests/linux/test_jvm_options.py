@@ -48,3 +48,13 @@ def test_a_refused_file_ends_the_process_before_the_vm(tmp_path, content, line):
     start = f"JVM options file '{path}' "
     assert status == 255 and "Starting JVM" not in instance.log()
     assert instance.log()[-2:] == [start + line, "Terminated with exit code -1."]
+
+
+# A warning the VM prints while it is created is one whole log line, and shown once on the console, though
+# its first words come through the VM's hook and the rest straight on standard error.
+def test_a_vm_warning_while_it_is_created_is_one_whole_line(tmp_path):
+    warning = ("OpenJDK 64-Bit Server VM warning: Options -Xverify:none and -noverify were deprecated in JDK 13 and "
+               "will likely be removed in a future release.")
+    instance, status, output, _ = run_with(tmp_path, b"-Xverify:none\n", variant="returning")
+    assert status == 0 and warning in instance.log()
+    assert output.count("VM warning") == 1

@@ -1,7 +1,9 @@
+#include "jvm/vm_hooks.h"
 #include "log/log.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <fstream>
 #include <regex>
@@ -49,4 +51,28 @@ TEST_F(LogCapture, LinesAreFlushedWholeOrEmpty)
     log_format("JVM '%s'", (fits + "d").c_str());
     log_format("build_paths() failed: %d", -1);
     EXPECT_EQ((lines{"JVM '" + fits + "'", "", "build_paths() failed: -1"}), messages());
+}
+
+// As the VM prints: through its vfprintf hook.
+static void print_as_vm(FILE* stream, const char* format, ...)
+{
+    JavaVMOption options[VM_HOOK_OPTIONS];
+    put_vm_hooks(options);
+    auto hook = reinterpret_cast<jint(JNICALL*)(FILE*, const char*, va_list)>(options[0].extraInfo);
+    va_list arguments;
+    va_start(arguments, format);
+    hook(stream, format, arguments);
+    va_end(arguments);
+}
+
+// Once the VM runs, the text of a warning goes straight to standard error,
+// past the hook: its line in the log says where, rather than standing as the
+// warning's first words alone or running into the VM's next message.
+TEST_F(LogCapture, AVmWarningPastTheHookSaysWhereItsTextWent)
+{
+    print_as_vm(stderr, "%s warning: ", "OpenJDK 64-Bit Server VM");
+    print_as_vm(stdout, "next %d\n", 1);
+    EXPECT_EQ((lines{"OpenJDK 64-Bit Server VM warning: [its text went to standard error only: zrsvc-stdout.txt]",
+                     "next 1"}),
+              messages());
 }

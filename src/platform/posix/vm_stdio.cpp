@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 // The VM shares this program's C runtime.
@@ -53,20 +52,30 @@ int os_begin_std_error_capture()
     return -1;
 }
 
-size_t os_end_std_error_capture(char* buffer, size_t capacity)
+size_t os_read_std_error_capture(size_t offset, char* buffer, size_t capacity)
 {
     buffer[0] = '\0';
     if (g_capture == nullptr)
         return 0;
     fflush(stderr);
+    ssize_t length = pread(fileno(g_capture), buffer, capacity - 1, static_cast<off_t>(offset));
+    buffer[length > 0 ? length : 0] = '\0';
+    return length > 0 ? static_cast<size_t>(length) : 0;
+}
+
+void os_end_std_error_capture()
+{
+    if (g_saved_error < 0)
+        return;
+    fflush(stderr);
     dup2(g_saved_error, 2);
     close(g_saved_error);
     g_saved_error = -1;
-    struct stat status = {};
-    fstat(fileno(g_capture), &status);
-    ssize_t length = pread(fileno(g_capture), buffer, capacity - 1, 0);
-    buffer[length > 0 ? length : 0] = '\0';
-    fclose(g_capture);
+}
+
+void os_drop_std_error_capture()
+{
+    if (g_capture != nullptr)
+        fclose(g_capture);
     g_capture = nullptr;
-    return static_cast<size_t>(status.st_size);
 }

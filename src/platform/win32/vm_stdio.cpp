@@ -268,7 +268,7 @@ static HANDLE create_capture_file()
 int os_begin_std_error_capture()
 {
     if (g_flush == nullptr)
-        return 0;
+        return 1;
     g_capture = create_capture_file();
     if (g_capture == INVALID_HANDLE_VALUE)
         return -1;
@@ -296,25 +296,38 @@ int os_begin_std_error_capture()
     return -1;
 }
 
-size_t os_end_std_error_capture(char* buffer, size_t capacity)
+size_t os_read_std_error_capture(size_t offset, char* buffer, size_t capacity)
 {
     buffer[0] = '\0';
     if (g_capture_descriptor < 0)
         return 0;
+    if (g_saved_error >= 0)
+        g_flush(g_vm_stderr);
+    // From the offset, wherever the writes left the file's position.
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<unsigned long long>(offset) >> 32);
+    DWORD length = 0;
+    if (!ReadFile(g_capture, buffer, static_cast<DWORD>(capacity - 1), &length, &at))
+        length = 0;
+    buffer[length] = '\0';
+    return length;
+}
+
+void os_end_std_error_capture()
+{
+    if (g_saved_error < 0)
+        return;
     g_flush(g_vm_stderr);
     g_dup2(g_saved_error, 2);
     g_close(g_saved_error);
     g_saved_error = -1;
-    LARGE_INTEGER size = {};
-    GetFileSizeEx(g_capture, &size);
-    // From the start, wherever the writes left the file's position.
-    OVERLAPPED at_start = {};
-    DWORD length = 0;
-    if (!ReadFile(g_capture, buffer, static_cast<DWORD>(capacity - 1), &length, &at_start))
-        length = 0;
-    buffer[length] = '\0';
-    g_close(g_capture_descriptor);
+}
+
+void os_drop_std_error_capture()
+{
+    if (g_capture_descriptor >= 0)
+        g_close(g_capture_descriptor);
     g_capture_descriptor = -1;
     g_capture = INVALID_HANDLE_VALUE;
-    return static_cast<size_t>(size.QuadPart);
 }
