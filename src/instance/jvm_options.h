@@ -16,6 +16,12 @@
 // options ("line 3: '-cp x' refused: ...").
 int parse_jvm_options(char* text, size_t length, jvm_launch* launch, char* refusal);
 
+// The stack size the options give the VM's threads, in bytes, as the VM takes
+// them: the last of -Xss<size> (bytes, or with k, m or g) and
+// -XX:ThreadStackSize=<size> (KiB). 0 when no option gives one, or its size
+// cannot be read (the VM then refuses it).
+unsigned long long option_stack_size(const jvm_launch& launch);
+
 // Adds the options of instance_folder's conf/jvm.options to launch. Returns 0,
 // also when there is no such file, or -1 after logging why the file is
 // refused: it cannot be read, or parse_jvm_options refuses it.

@@ -154,3 +154,21 @@ def test_readiness_waits_for_a_full_socket_and_a_failure_reaches_the_log(tmp_pat
     assert proc.wait(timeout=60) == 0
     failures = [text for text in instance.log() if text.startswith("Cannot notify")]
     assert failures == ([line] if line else [])
+
+
+# start() runs on a thread whose stack -Xss (or -XX:ThreadStackSize, in KiB) sets, or else the VM's default,
+# as java runs main(): a recursion goes as deep (the interpreter only, for depths that follow the stack).
+# java's launcher itself looks at -Xss only; here -XX:ThreadStackSize sizes start()'s thread as it sizes the VM's.
+@pytest.mark.parametrize("options, java_options", [
+    (["-Xss256k"], ["-Xss256k"]), (["-Xss16m"], ["-Xss16m"]), (["-Xss16m", "-XX:ThreadStackSize=2048"], ["-Xss2m"]),
+    ([], [])], ids=["256k", "16m", "last wins", "default"])
+def test_start_recurses_as_deep_as_javas_main_with_the_same_stack_options(tmp_path, options, java_options):
+    instance = Instance(tmp_path, "depth")
+    (instance.folder / "conf" / "jvm.options").write_text("\n".join(["-Xint"] + options) + "\n")
+    status, _, _ = instance.run()
+    assert status == 0
+    java = subprocess.run([str(JAVA_HOME / "bin" / "java"), "-Xint", *java_options, "-cp",
+                           str(instance.base / "lib" / "app.jar"), "qo.wyn.zr.NTService"],
+                          capture_output=True, text=True, check=True)
+    ratio = int((instance.folder / "depth").read_text()) / int(java.stdout)
+    assert 0.7 <= ratio <= 1.4, ratio

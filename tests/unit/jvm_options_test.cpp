@@ -101,3 +101,34 @@ TEST(class_archive, stands_aside_for_a_sharing_option_and_reads_its_setting)
     for (const char* text : {"", "On", "OFF", "1", "no", "off "})
         EXPECT_EQ(parse_class_archive_setting(text), -1) << text;
 }
+
+// The stack the options give the VM's threads, as the VM reads them: the
+// last option wins; a size it cannot read gives none.
+TEST(OptionStackSize, IsTheLastXssOrThreadStackSize)
+{
+    struct stack_case {
+        std::vector<const char*> options;
+        unsigned long long size;
+    };
+    const stack_case cases[] = {
+        {{}, 0},
+        {{"-Xmx64m"}, 0},
+        {{"-Xss256k"}, 256 << 10},
+        {{"-Xss16M"}, 16 << 20},
+        {{"-Xss1g"}, 1ull << 30},
+        {{"-Xss300000"}, 300000},
+        {{"-XX:ThreadStackSize=2048"}, 2048 << 10},
+        {{"-Xss16m", "-XX:ThreadStackSize=2048"}, 2048 << 10},
+        {{"-XX:ThreadStackSize=2048", "-Xss16m"}, 16 << 20},
+        {{"-Xss16m", "-Xssx"}, 16 << 20},
+        {{"-Xss"}, 0},
+        {{"-Xss1mb"}, 0},
+        {{"-Xss99999999999999999999"}, 0},
+    };
+    for (const stack_case& c : cases) {
+        jvm_launch launch = {};
+        for (const char* option : c.options)
+            launch.options[launch.option_count++] = option;
+        EXPECT_EQ(c.size, option_stack_size(launch)) << (c.options.empty() ? "" : c.options.back());
+    }
+}
