@@ -21,6 +21,8 @@
 //   exit N      start() calls the host's "exit" option hook with the number N
 //   fail        the creation writes a line to its C runtime's stderr, as a VM
 //               does before its hook is in force, and fails (JNI_ERR)
+//   notok       the creation gives a VM and an environment, yet returns
+//               JNI_EEXIST
 //   giveup      start() returns at once; DestroyJavaVM, once it has written
 //               the class archive, gives up as the VM does on a full disk:
 //               on a thread of its own it calls the host's "abort" option
@@ -31,11 +33,15 @@
 //   ctrlc       the creation puts a console handler of its own first that
 //               ends the process with 130, as a VM's does; start() raises
 //               Ctrl+C in a console of its own, then plays block
+// The creation also records "stack" and the size of its thread's stack.
+// JNI_GetDefaultJavaVMInitArgs gives a default stack size of 1536 KiB, as
+// a VM gives its own.
 // Given -XX:ArchiveClassesAtExit=FILE, DestroyJavaVM writes FILE, as the VM
 // writes its class archive there.
 // Built twice: against msvcrt, and as ucrt/jvm.dll against the universal C
 // runtime, whose standard streams a real VM prints with.
 #define _JNI_IMPLEMENTATION_
+#define _WIN32_WINNT 0x0602 // GetCurrentThreadStackLimits
 #include <jni.h>
 #include <windows.h>
 
@@ -241,6 +247,34 @@ static bool wait_for_go_file()
     return true;
 }
 
+// The JNI 1.1 arguments, through which a VM still tells its default stack
+// size; the fields up to it.
+struct jdk_1_1_init_args {
+    jint version;
+    char** properties;
+    jint check_source;
+    jint native_stack_size;
+    jint java_stack_size;
+};
+
+extern "C" JNIEXPORT jint JNICALL JNI_GetDefaultJavaVMInitArgs(void* arguments)
+{
+    jdk_1_1_init_args* args = static_cast<jdk_1_1_init_args*>(arguments);
+    record({"JNI_GetDefaultJavaVMInitArgs", "version=" + std::to_string(args->version)});
+    if (args->version != JNI_VERSION_1_1)
+        return JNI_OK;
+    args->version = JNI_VERSION_1_2;
+    args->java_stack_size = 1536 * 1024;
+    return JNI_OK;
+}
+
+static std::string stack_size()
+{
+    ULONG_PTR low = 0, high = 0;
+    GetCurrentThreadStackLimits(&low, &high);
+    return std::to_string(high - low);
+}
+
 extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void* arguments)
 {
     char path[8192] = "";
@@ -265,6 +299,7 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void
             g_archive_at_exit = args->options[i].optionString + sizeof ARCHIVE_AT_EXIT - 1;
     }
     record({line});
+    record({"stack", stack_size()});
     read_script();
     if (g_variant == "slowcreate" && wait_for_go_file())
         g_variant = "block";
@@ -284,7 +319,7 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void
     }
     *vm = &g_vm;
     *env = &g_env;
-    return JNI_OK;
+    return g_variant == "notok" ? JNI_EEXIST : JNI_OK;
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
