@@ -9,7 +9,7 @@ import uuid
 
 import pytest
 
-from conftest import DOUBLE_DLL, ZRSVC_EXE, winpath
+from conftest import DOUBLE_DLL, ZRSVC_EXE, wait_for, winpath
 
 LOG_LINE = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d - (.*)")
 TERMINATED = "Terminated with exit code -1."
@@ -160,6 +160,7 @@ def test_the_longest_instance_folders_have_their_log(wine, layout, folder_length
                         "Create JVM failed!"]),
     ("the VM's reason on stderr", ["Starting JVM", "double: Could not open options file 'x'",
                                    "JNI_CreateJavaVM failed: -1", "Create JVM failed!"]),
+    ("a VM given but not JNI_OK", ["Starting JVM", "JNI_CreateJavaVM failed: -5", "Create JVM failed!"]),
 ])
 def test_preparation_that_cannot_go_on_ends_the_process(wine, layout, tmp_path, case, last_lines):
     shop = Shop(wine, layout)
@@ -178,7 +179,7 @@ def test_preparation_that_cannot_go_on_ends_the_process(wine, layout, tmp_path, 
         (jdk / "bin" / "server").mkdir(parents=True)
         library = DOUBLE_DLL.parents[1] / "libno_entry.dll" if case == "no entry point" else DOUBLE_DLL
         shutil.copy(library, jdk / "bin" / "server" / "jvm.dll")
-        (jdk / "bin" / "server" / "jvm-script.txt").write_text("fail\n")
+        (jdk / "bin" / "server" / "jvm-script.txt").write_text("notok\n" if "JNI_OK" in case else "fail\n")
         env = {"ZR_JAVA_HOME": winpath(jdk)}
     status, _, messages = shop.run(env)
     expected = [line.format(name=shop.name, base=shop.base, jdk=winpath(jdk)) for line in last_lines] + [TERMINATED]
@@ -233,6 +234,31 @@ def test_the_vm_library_is_loaded_from_the_java_home_only(wine, layout):
     assert next(call for call in calls if "\tdecoy\t" in call).endswith("\tdecoy\tfailed 126")
     for folder in decoys:
         assert not (folder / "jvm-calls.txt").exists(), folder
+
+
+# The thread that creates the VM and runs start() has the stack -Xss asks for, else the VM's default (the
+# double's: 1536 KiB), as java's launcher makes the one for main(); in the foreground as in a service.
+@pytest.mark.parametrize("options, stack", [("-Xss16m\n", 16 << 20), ("", 1536 << 10)], ids=["-Xss", "default"])
+@pytest.mark.parametrize("command", ["-console", "-service"])
+def test_the_vms_creating_thread_has_the_stack_the_options_ask_for(wine, layout, command, options, stack):
+    shop = Shop(wine, layout, "s" + uuid.uuid4().hex[:8])
+    (layout.base / "work" / shop.name / "conf" / "jvm.options").write_text(options)
+    calls = wine.java_home / "bin" / "server" / "jvm-calls.txt"
+    calls.unlink(missing_ok=True)
+    if command == "-console":
+        assert shop.run()[0] == 0
+    else:
+        service = "ZR - " + shop.name
+        assert wine.run(layout.exe, "-install", shop.name).returncode == 0
+        try:
+            assert wine.sc("start", service)[0] == 0
+            wait_for(lambda: "STOPPED" in wine.sc("query", service)[1], what="the service's end")
+        finally:
+            wine.run(layout.exe, "-uninstall", shop.name)
+    records = [line.split("\t") for line in calls.read_text().splitlines()]
+    creating = next(r[0] for r in records if r[1] == "JNI_CreateJavaVM")
+    assert [r[2] for r in records if r[1] == "stack"] == [str(stack)]
+    assert [r[1] for r in records if r[0] == creating][-2:] == ["DetachCurrentThread", "DestroyJavaVM"]
 
 
 def test_ctrl_c_calls_stop_before_the_vms_own_console_handler(wine, layout):

@@ -141,17 +141,18 @@ def test_stop_request_reports_stop_pending_calls_stop_on_another_thread_and_the_
     assert calls[-1][1] == "DestroyJavaVM"
 
 
-def test_start_pending_moves_on_while_the_vm_is_created_and_a_stop_then_keeps_start_from_being_called(service_for):
+# The VM's creation may take minutes (a debugger agent waiting for its debugger, a large heap touched) or never
+# end: a stop then ends the service at once, as on Linux (the session's ZR_STOP_TIMEOUT of 2 s plays no part).
+def test_start_pending_moves_on_while_the_vm_is_created_and_a_stop_then_ends_the_service_at_once(service_for):
     service = service_for("slowcreate")
     service.sc("start")
     service.wait_log("Starting JVM")
     service.wait_progress(START_PENDING)
     service.sc("stop")
-    service.wait_status(state=STOP_PENDING)
-    (service.server / "jvm-go").write_text("")
-    service.wait_status(state=STOPPED, win32=0)
-    assert service.log()[-1] == "Stop requested before the application started: start() is not called"
-    assert "CallStaticVoidMethodV" not in service.events() and service.events()[-1] == "DestroyJavaVM"
+    service.wait_status(state=STOPPED, win32=0, specific=0)
+    service.wait_gone()
+    assert service.log()[-1] == "Stop requested while the JVM was being created: the process ends"
+    assert "CallStaticVoidMethodV" not in service.events()
 
 
 # A reason logged, and one said on the console, which no one reads for a service.

@@ -1,5 +1,6 @@
 #include "instance/class_archive.h"
 #include "instance/jvm_options.h"
+#include "jvm/vm_stack.h"
 #include "text/bounded_text.h"
 
 #include <gtest/gtest.h>
@@ -131,4 +132,27 @@ TEST(OptionStackSize, IsTheLastXssOrThreadStackSize)
             launch.options[launch.option_count++] = option;
         EXPECT_EQ(c.size, option_stack_size(launch)) << (c.options.empty() ? "" : c.options.back());
     }
+}
+
+// A VM that tells a default stack size of 1536 KiB, as its JNI 1.1 arguments
+// carry it (their fifth field), and one that tells none.
+static jint JNICALL tells_default(void* args)
+{
+    static_cast<jint*>(args)[6] = 1536 << 10; // version, a pointer, then three jints
+    return JNI_OK;
+}
+
+static jint JNICALL tells_none(void*)
+{
+    return JNI_ERR;
+}
+
+// The options' stack, else the VM's default, never below what a creation needs.
+TEST(StartStackSize, IsTheOptionsElseTheVmsDefault)
+{
+    EXPECT_EQ(16ull << 20, start_stack_size(16 << 20, tells_default));
+    EXPECT_EQ(1536ull << 10, start_stack_size(0, tells_default));
+    EXPECT_EQ(0ull, start_stack_size(0, tells_none));
+    EXPECT_EQ(0ull, start_stack_size(0, nullptr));
+    EXPECT_EQ(static_cast<unsigned long long>(LEAST_START_STACK), start_stack_size(64 << 10, nullptr));
 }

@@ -1,0 +1,18 @@
+// The stack of the thread that creates the VM and runs start(), sized as the
+// java launcher sizes the thread that creates the VM and runs main(): a
+// thread keeps the stack it has when the VM takes it on.
+#pragma once
+#include <jni.h>
+
+typedef jint(JNICALL* default_args_function)(void* args);
+
+// The least a thread needs to create the VM on: less makes the VM overflow
+// its stack before it can check an -Xss too small for it.
+enum : unsigned long long { LEAST_START_STACK = 160 << 10 };
+
+// The stack size for that thread, in bytes: what the VM options give
+// (option_size, from option_stack_size), else the VM's default, which
+// defaults (the VM library's JNI_GetDefaultJavaVMInitArgs, null when it has
+// none) tells through the arguments of JNI 1.1; never below
+// LEAST_START_STACK. 0 when neither gives one: the system's default.
+unsigned long long start_stack_size(unsigned long long option_size, default_args_function defaults);
