@@ -61,10 +61,10 @@ static bool names_sharing(const char* flag)
     return false;
 }
 
-const char* sharing_option(const jvm_launch& launch)
+const char* sharing_option(const std::vector<std::string>& options)
 {
-    for (int i = 1; i < launch.option_count; ++i) {
-        const char* option = launch.options[i];
+    for (const std::string& text : options) {
+        const char* option = text.c_str();
         if (strncmp(option, "-Xshare", 7) == 0 || (strncmp(option, "-XX:", 4) == 0 && names_sharing(option + 4)))
             return option;
     }
@@ -108,29 +108,25 @@ static int add_stamp(const char* kind, const char* path)
 // Composes the run's inputs: the Java home, the VM library, each JAR of the
 // class path (every entry but the last, conf) and each option after it.
 // Returns 0, or -1 (logged).
-static int compose_inputs(const jvm_launch& launch)
+static int compose_inputs(const instance_plan& plan)
 {
     g_inputs_length = 0;
     g_jar_bytes = 0;
     char library[PATH_CAPACITY];
-    if (add_input("java-home %s\n", launch.java_home) != 0)
+    if (add_input("java-home %s\n", plan.java_home.c_str()) != 0)
         return -1;
-    if (bounded_copy(library, sizeof library, launch.java_home) != 0 ||
+    if (bounded_copy(library, sizeof library, plan.java_home.c_str()) != 0 ||
         bounded_append(library, sizeof library, OS_JVM_LIBRARY) != 0) {
         log_line("Class archive not used: the Java home's path is too long");
         return -1;
     }
     if (add_stamp("vm", library) != 0)
         return -1;
-    const char* entry = strchr(launch.options[0], '=') + 1;
-    for (const char* end; (end = strchr(entry, OS_CLASS_PATH_SEPARATOR)) != nullptr; entry = end + 1) {
-        char path[LONG_TEXT_CAPACITY];
-        snprintf(path, sizeof path, "%.*s", static_cast<int>(end - entry), entry);
-        if (add_stamp("jar", path) != 0)
+    for (size_t i = 0; i + 1 < plan.class_path_entries.size(); ++i)
+        if (add_stamp("jar", plan.class_path_entries[i].c_str()) != 0)
             return -1;
-    }
-    for (int i = 1; i < launch.option_count; ++i)
-        if (add_input("option %s\n", launch.options[i]) != 0)
+    for (const std::string& option : plan.options)
+        if (add_input("option %s\n", option.c_str()) != 0)
             return -1;
     return 0;
 }
@@ -234,12 +230,10 @@ static bool holds_class_file(char* folder, int depth)
     return found;
 }
 
-// Inserts the option behind the class path.
-static void put_option(jvm_launch* launch, const char* option)
+// Puts the option first, behind the class path.
+static void put_option(instance_plan* plan, const char* option)
 {
-    memmove(&launch->options[2], &launch->options[1], sizeof launch->options[0] * (launch->option_count - 1));
-    launch->options[1] = option;
-    ++launch->option_count;
+    plan->options.insert(plan->options.begin(), option);
 }
 
 // The free space the VM's archive needs, besides what the application may
@@ -284,46 +278,48 @@ static int prepare_dump()
     return 0;
 }
 
-void plan_class_archive(jvm_launch* launch)
+run_failure plan_class_archive(instance_plan* plan)
 {
     g_dumping = false;
     const char* setting = os_getenv("ZR_CLASS_ARCHIVE");
     int on = setting == nullptr ? 1 : parse_class_archive_setting(setting);
-    if (on < 0) {
-        log_format("Invalid ZR_CLASS_ARCHIVE '%s': on or off is expected", setting);
-        terminate(-1);
-    }
+    plan->archive = archive_decision::NOT_USED;
+    if (on < 0)
+        return fail_format("Invalid ZR_CLASS_ARCHIVE '%s': on or off is expected", setting);
     if (on == 0) {
         log_line("Class archive not used: ZR_CLASS_ARCHIVE is off");
-        return;
+        return {};
     }
-    if (const char* option = sharing_option(*launch)) {
+    if (const char* option = sharing_option(plan->options)) {
         log_format("Class archive not used: jvm.options sets '%s'", option);
-        return;
+        return {};
     }
     char conf[PATH_CAPACITY] = "conf";
     if (holds_class_file(conf, CONF_DEPTH_MOST)) {
         log_format("Class archive not used: the VM cannot archive classes of the conf folder ('%s')", conf);
-        return;
+        return {};
     }
-    if (compose_inputs(*launch) != 0)
-        return;
+    if (compose_inputs(*plan) != 0)
+        return {};
     char detail[LONG_TEXT_CAPACITY];
     const char* reason = renewal_reason(detail, sizeof detail);
     if (reason == nullptr) {
-        put_option(launch, MAP_OPTION);
+        put_option(plan, MAP_OPTION);
+        plan->archive = archive_decision::MAPPED;
         log_format("Class archive %s used: made from this Java home, class path and options", ARCHIVE);
-        return;
+        return {};
     }
     if (check_free_space() != 0 || prepare_dump() != 0)
-        return;
-    put_option(launch, QUIET_OPTION);
-    put_option(launch, DUMP_OPTION);
+        return {};
+    put_option(plan, QUIET_OPTION);
+    put_option(plan, DUMP_OPTION);
+    plan->archive = archive_decision::WRITTEN;
     g_dumping = true;
     if (reason[0] == '\0')
         log_format("Class archive %s to be created when the VM ends: there is none", ARCHIVE);
     else
         log_format("Class archive %s to be renewed when the VM ends: %s", ARCHIVE, reason);
+    return {};
 }
 
 // Writes the record of the archive in place. Returns 0, or -1 (logged).

@@ -6,17 +6,17 @@
 // the archive itself. The VM writes a new one while it is destroyed, as
 // zrsvc.jsa.new.
 #pragma once
-#include "jvm/jvm_launch.h"
+#include "instance/instance_plan.h"
 
 // Decides, in the instance folder as the current directory, whether the run
 // maps the archive (it exists and its record matches the run), has the VM
 // write a new one (none, or its record differs), or stands aside
 // (ZR_CLASS_ARCHIVE=off, jvm.options names a sharing option, conf holds
 // class files, the instance folder cannot be written, the inputs cannot be
-// read); puts the options of that choice behind the class-path option of
-// launch and logs one line that says which and why. An invalid
-// ZR_CLASS_ARCHIVE ends the process.
-void plan_class_archive(jvm_launch* launch);
+// read); puts the options of that choice in front of the plan's options (those
+// of jvm.options), sets the plan's decision and logs one line that says which
+// and why. Returns the failure of an invalid ZR_CLASS_ARCHIVE, else none.
+run_failure plan_class_archive(instance_plan* plan);
 
 // After the VM's destruction: when the run had the VM write an archive, puts
 // it in place with its record if the VM was destroyed cleanly (destroyed)
@@ -35,8 +35,8 @@ void drop_class_archive(const char* reason);
 // "off", -1 for any other text.
 int parse_class_archive_setting(const char* text);
 
-// The first option of launch after the class path that has the VM share or
-// archive classes on its own (-Xshare:..., -XX:SharedArchiveFile=...,
+// The first of the options that has the VM share or archive classes on its
+// own (-Xshare:..., -XX:SharedArchiveFile=...,
 // -XX:ArchiveClassesAtExit=..., any -XX: flag whose name holds "Shared",
 // "Archive" or "ClassList"); null when there is none.
-const char* sharing_option(const jvm_launch& launch);
+const char* sharing_option(const std::vector<std::string>& options);

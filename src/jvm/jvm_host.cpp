@@ -22,18 +22,18 @@ static JNIEnv* g_env = nullptr;
 
 bool create_jvm(const jvm_launch& launch)
 {
-    if (g_create_vm == nullptr && (g_create_vm = bind_vm_library(launch.java_home)) == nullptr)
+    if (g_create_vm == nullptr && (g_create_vm = bind_vm_library(launch.java_home.c_str())) == nullptr)
         return false;
-    JavaVMOption vm_options[VM_HOOK_OPTIONS + JVM_LAUNCH_OPTIONS_MOST];
-    put_vm_hooks(vm_options);
-    for (int i = 0; i < launch.option_count; ++i) {
-        vm_options[VM_HOOK_OPTIONS + i].optionString = const_cast<char*>(launch.options[i]);
+    std::vector<JavaVMOption> vm_options(VM_HOOK_OPTIONS + launch.options.size());
+    put_vm_hooks(vm_options.data());
+    for (size_t i = 0; i < launch.options.size(); ++i) {
+        vm_options[VM_HOOK_OPTIONS + i].optionString = const_cast<char*>(launch.options[i].c_str());
         vm_options[VM_HOOK_OPTIONS + i].extraInfo = nullptr;
     }
     JavaVMInitArgs args;
     args.version = JNI_VERSION_1_2;
-    args.nOptions = VM_HOOK_OPTIONS + launch.option_count;
-    args.options = vm_options;
+    args.nOptions = static_cast<jint>(vm_options.size());
+    args.options = vm_options.data();
     args.ignoreUnrecognized = JNI_FALSE;
     JavaVM* vm = nullptr;
     JNIEnv* env = nullptr;

@@ -134,14 +134,14 @@ __attribute__((format(printf, 2, 0))) static jint JNICALL print_vm_text(FILE* st
 }
 
 // The VM's exit hook: the VM is about to end the process with code, for the
-// application called System.exit() or the VM gave up. Does not return.
+// application called System.exit() or the VM gave up. When the handler
+// returns (there is none), the VM ends the process itself with code.
 static void JNICALL vm_exits(jint code)
 {
     flush_vm_text();
     vm_exit_handler handler = g_exit_handler.load();
     if (handler != nullptr)
         handler(code, g_phase.load() == VM_CREATING ? VM_END_CREATING : VM_END_EXIT);
-    exit(code);
 }
 
 // The VM's abort hook: the VM gives up during its creation (a heap too

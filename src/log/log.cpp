@@ -1,4 +1,5 @@
 #include "log/log.h"
+#include "log/run_failure.h"
 
 #include "platform/os_process.h"
 #include "text/bounded_text.h"
@@ -123,6 +124,16 @@ void log_format(const char* format, ...)
     format_whole_or_empty(message, format, arguments);
     va_end(arguments);
     log_line(message);
+}
+
+run_failure fail_format(const char* format, ...)
+{
+    char message[LONG_TEXT_CAPACITY];
+    va_list arguments;
+    va_start(arguments, format);
+    format_whole_or_empty(message, format, arguments);
+    va_end(arguments);
+    return fail(message);
 }
 
 void say_on_console(const char* format, ...)

@@ -87,8 +87,11 @@ static int add_event_source(const char* service_name)
 int install_service(const char* instance_name)
 {
     // Also keeps the name from breaking the quoting of the command line.
-    if (check_instance_name(instance_name) != 0)
+    run_failure refused = check_instance_name(instance_name);
+    if (refused.failed()) {
+        printf("%s\n", refused.reason.c_str());
         return 1;
+    }
     if (strchr(instance_name, '%') != nullptr) {
         printf("Invalid instance name '%s': it holds '%%', %s\n", instance_name, EXPANDED);
         return 1;

@@ -74,7 +74,7 @@ static void call_stop()
     std::lock_guard<std::mutex> hold(g_life_lock);
     g_stopping = false;
     g_life_changed.notify_all();
-    if (!called && !g_start_returned && g_launch.stop_timeout == 0)
+    if (!called && !g_start_returned && g_plan.stop_timeout == 0)
         std::thread(watch_stop_timeout, static_cast<int>(CLEANUP_SECONDS)).detach();
 }
 
@@ -93,8 +93,8 @@ int request_stop(void (*announce)())
         g_stopping = true;
         std::thread(call_stop).detach();
     }
-    if (g_launch.stop_timeout > 0)
-        std::thread(watch_stop_timeout, g_launch.stop_timeout).detach();
+    if (g_plan.stop_timeout > 0)
+        std::thread(watch_stop_timeout, g_plan.stop_timeout).detach();
     return STOP_REQUEST_TAKEN;
 }
 

@@ -5,7 +5,7 @@
 // for the application (a stop timeout, the application's own exit, a clean-up
 // that does not finish) end the process at once.
 #pragma once
-#include "jvm/jvm_launch.h"
+#include "instance/instance_plan.h"
 
 // Results of request_stop.
 enum {
@@ -78,17 +78,23 @@ enum {
     APPLICATION_CLEANUP_TIMEOUT = 7, // the clean-up did not finish in time
 };
 
-// The instance's launch: built by prepare_instance on the main thread before
-// the application's thread exists, only read afterwards.
-extern jvm_launch g_launch;
+// The run's plan: made by prepare_run on the main thread before the
+// application's thread exists, only read afterwards.
+extern instance_plan g_plan;
 
-// Prepares the instance as both modes need it (build_paths) into g_launch.
-// Ends the process when that cannot be done.
-void prepare_instance(const char* instance_name);
+// Prepares the instance as both modes need it (prepare_instance) into
+// g_plan. A failure ends the run (end_run_with).
+void prepare_run(const char* instance_name);
 
-// Creates the VM of g_launch, logging that it does; a VM that cannot be
-// created, or that ends the process while being created, ends the process
-// (-1). An end of the process by the VM later on is logged with its exit
+// The one end of a run that cannot go on, whatever stage the failure comes
+// from: says its reason (on the console or as a log line, which a service
+// also writes to its event log), logs "Terminated with exit code %d.",
+// closes the log and ends the process with the failure's exit code.
+[[noreturn]] void end_run_with(const run_failure& failure);
+
+// Creates the VM of g_plan, logging that it does; a VM that cannot be
+// created, or that ends the process while being created, ends the run (-1,
+// "Create JVM failed!"). An end of the process by the VM later on is logged with its exit
 // code, reported (on_application_end), and ends the process with 0 or
 // APPLICATION_EXITED.
 void create_jvm_or_terminate();

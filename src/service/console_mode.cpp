@@ -68,17 +68,18 @@ static void run_application()
 
 int run_console(const char* instance_name)
 {
-    if (check_instance_name(instance_name) != 0)
+    run_failure refused = check_instance_name(instance_name);
+    if (refused.failed()) {
+        say_on_console("%s", refused.reason.c_str());
         return 1;
+    }
     // Before any other thread exists: on POSIX the stop signals are blocked
     // for every thread created from here on.
-    if (os_watch_stop_requests(stop_from_console) != 0) {
-        log_format("Cannot watch for Ctrl+C: %lu", os_last_error());
-        terminate(-1);
-    }
+    if (os_watch_stop_requests(stop_from_console) != 0)
+        end_run_with(fail_format("Cannot watch for Ctrl+C: %lu", os_last_error()));
     log_echo_to_console(true);
     notify("STATUS=Preparing the instance");
-    prepare_instance(instance_name);
+    prepare_run(instance_name);
     std::thread application(run_application);
     wait_for_cleanup();
     application.join();

@@ -21,26 +21,23 @@ void run_service(const char* service_name)
     // A user who logs off does not stop a service.
     if (os_ignore_logoff() != 0)
         log_format("SetConsoleCtrlHandler() failed: %lu", os_last_error());
-    if (service_name == nullptr || strlen(service_name) < SERVICE_NAME_PREFIX_LENGTH + 1) {
-        log_line("Invalid service name");
-        terminate(-1);
-    }
+    if (service_name == nullptr || strlen(service_name) < SERVICE_NAME_PREFIX_LENGTH + 1)
+        end_run_with(fail("Invalid service name"));
     const char* instance_name = service_name + SERVICE_NAME_PREFIX_LENGTH;
-    if (check_instance_name(instance_name) != 0)
-        terminate(-1);
-    prepare_instance(instance_name);
+    run_failure refused = check_instance_name(instance_name);
+    if (refused.failed())
+        end_run_with(refused);
+    prepare_run(instance_name);
     // A service's standard streams lead nowhere: keep what the VM and the
     // application write there beside the log.
-    capture_std_streams();
+    capture_std_streams(g_plan);
 
     // The instance is prepared first: a fatal condition found there ends the
     // run before the SCM sees it start, and -service run by hand from a
     // console says what is wrong with the instance before the dispatcher
     // refuses it.
-    if (os_service_dispatch(service_name, service_main) != 0) {
-        log_format("StartServiceCtrlDispatcher() failed: %lu", os_last_error());
-        terminate(-1);
-    }
+    if (os_service_dispatch(service_name, service_main) != 0)
+        end_run_with(fail_format("StartServiceCtrlDispatcher() failed: %lu", os_last_error()));
     // The dispatcher returns once the stopped report is out. When service_main
     // did not make it, the thread that did ends the process with its own exit
     // code: nothing here may end it first, with 0.

@@ -126,10 +126,8 @@ void service_main(int argc, char** argv)
 {
     const char* name = argc > 0 ? argv[0] : "";
     g_status_handle = os_service_register_handler(name, control_handler);
-    if (g_status_handle == nullptr) {
-        log_format("RegisterServiceCtrlHandlerEx() failed: %lu", os_last_error());
-        terminate(-1);
-    }
+    if (g_status_handle == nullptr)
+        end_run_with(fail_format("RegisterServiceCtrlHandlerEx() failed: %lu", os_last_error()));
     report(OS_SERVICE_START_PENDING, STOP_CONTROLS, 0);
     std::thread(keep_pending_states_moving).detach();
 
