@@ -18,17 +18,18 @@
 // and why. Returns the failure of an invalid ZR_CLASS_ARCHIVE, else none.
 run_failure plan_class_archive(instance_plan* plan);
 
-// After the VM's destruction: when the run had the VM write an archive, puts
+// After the VM's destruction: when the plan had the VM write an archive, puts
 // it in place with its record if the VM was destroyed cleanly (destroyed)
-// and wrote one, else removes what was written. Failures are logged.
-void finish_class_archive(bool destroyed);
+// and wrote one, else removes what was written. Failures are logged. The
+// run's owner calls it, or drop_class_archive, once.
+void finish_class_archive(const instance_plan& plan, bool destroyed);
 
-// True once the VM, asked by the run to write an archive, has begun to write
-// it (while destroyed), until it is put in place or dropped.
-bool class_archive_in_writing();
+// True when the plan had the VM write an archive and the VM has begun to
+// write it (while destroyed).
+bool class_archive_in_writing(const instance_plan& plan);
 
-// When the run had the VM write an archive, removes what was written and
-// logs that the archive was not written, for the reason given.
+// Removes what the VM wrote of the archive and logs that it was not written,
+// for the reason given.
 void drop_class_archive(const char* reason);
 
 // Whether a text of ZR_CLASS_ARCHIVE asks for the archive: 1 for "on", 0 for

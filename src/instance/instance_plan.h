@@ -21,6 +21,15 @@ enum class archive_decision {
     WRITTEN,  // the VM writes zrsvc.jsa.new while it is destroyed
 };
 
+// What a class archive the VM writes is made from, the lines of its record
+// (class_archive.cpp), and the stamp of the empty file that stands for it
+// until the VM writes it.
+struct archive_inputs {
+    std::string lines;
+    unsigned long long empty_dump_size = 0;
+    unsigned long long empty_dump_modified = 0;
+};
+
 // "NAME=value" of a variable along which programs or native libraries are
 // looked for, set for the process.
 struct search_assignment {
@@ -45,6 +54,7 @@ struct instance_plan {
     // not returned by then; 0 waits as long as start() takes.
     int stop_timeout = 0;
     archive_decision archive = archive_decision::NOT_USED;
+    archive_inputs archive_made_from; // for WRITTEN
 };
 
 // A plan, or the failure that ended the preparation.

@@ -25,10 +25,22 @@ static bool g_stopping = false; // a thread is calling the application's stop()
 static bool g_cleanup_done = false;
 static bool g_cleanup_abandoned = false; // the clean-up limit ran out
 static int g_start_result = START_RETURNED;
+// Whether the archive the VM writes while destroyed is still to be put in
+// place or dropped: taken once, by the clean-up or by the VM giving up on a
+// thread of its own.
+static std::atomic<bool> g_archive_pending{false};
 
 // How the mode tells the outside that the application has ended, when the
 // process ends without the normal road; null when nothing is to be told.
 static std::atomic<void (*)(int)> g_report_end{nullptr};
+
+instance_plan g_plan;
+
+void take_plan(instance_plan plan)
+{
+    g_plan = std::move(plan);
+    g_archive_pending.store(g_plan.archive == archive_decision::WRITTEN);
+}
 
 enum { CLEANUP_SECONDS = 30, STOP_RETURN_GRACE_SECONDS = 3 };
 
@@ -147,7 +159,9 @@ static void wait_for_stop_to_return()
 bool release_application()
 {
     wait_for_stop_to_return();
-    finish_class_archive(destroy_jvm());
+    bool destroyed = destroy_jvm();
+    if (g_archive_pending.exchange(false))
+        finish_class_archive(g_plan, destroyed);
     close_log();
     std::lock_guard<std::mutex> hold(g_life_lock);
     g_cleanup_done = true;
@@ -159,10 +173,11 @@ void end_after_failed_destruction()
 {
     // Without an archive to write, the VM's giving up is a failure of its
     // own, which it ends its own way (with a core dump where configured).
-    if (!class_archive_in_writing())
+    if (!g_archive_pending.load() || !class_archive_in_writing(g_plan))
         return;
     log_line("The Java VM gave up while it was destroyed, after the application had ended");
-    drop_class_archive("the VM gave up while writing it, for the reason it gives above");
+    if (g_archive_pending.exchange(false))
+        drop_class_archive("the VM gave up while writing it, for the reason it gives above");
     int result;
     {
         std::lock_guard<std::mutex> hold(g_life_lock);

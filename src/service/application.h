@@ -82,6 +82,9 @@ enum {
 // application's thread exists, only read afterwards.
 extern instance_plan g_plan;
 
+// Makes the plan the run's.
+void take_plan(instance_plan plan);
+
 // Prepares the instance as both modes need it (prepare_instance) into
 // g_plan. A failure ends the run (end_run_with).
 void prepare_run(const char* instance_name);

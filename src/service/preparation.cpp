@@ -4,8 +4,6 @@
 #include "jvm/jvm_host.h"
 #include "log/log.h"
 
-instance_plan g_plan;
-
 void end_run_with(const run_failure& failure)
 {
     if (failure.on_console)
@@ -20,7 +18,7 @@ void prepare_run(const char* instance_name)
     preparation prepared = prepare_instance(instance_name);
     if (prepared.failure.failed())
         end_run_with(prepared.failure);
-    g_plan = std::move(prepared.plan);
+    take_plan(std::move(prepared.plan));
 }
 
 // The VM's part of the plan: its Java home, and its options, the class path
