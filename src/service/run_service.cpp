@@ -5,7 +5,7 @@
 #include "platform/os_console.h"
 #include "platform/os_process.h"
 #include "platform/os_scm.h"
-#include "service/application.h"
+#include "service/run.h"
 
 #include <chrono>
 #include <cstring>
@@ -27,10 +27,12 @@ void run_service(const char* service_name)
     run_failure refused = check_instance_name(instance_name);
     if (refused.failed())
         end_run_with(refused);
-    prepare_run(instance_name);
+    run& r = the_run();
+    serve_run_events(r);
+    prepare_run(r, instance_name);
     // A service's standard streams lead nowhere: keep what the VM and the
     // application write there beside the log.
-    capture_std_streams(g_plan);
+    capture_std_streams(r.plan);
 
     // The instance is prepared first: a fatal condition found there ends the
     // run before the SCM sees it start, and -service run by hand from a
@@ -41,6 +43,6 @@ void run_service(const char* service_name)
     // The dispatcher returns once the stopped report is out. When service_main
     // did not make it, the thread that did ends the process with its own exit
     // code: nothing here may end it first, with 0.
-    while (!service_main_ended_the_service())
+    while (current_phase(r) != run_phase::DONE)
         std::this_thread::sleep_for(std::chrono::hours(1));
 }

@@ -4,7 +4,7 @@
 #include "platform/os_console.h"
 #include "platform/os_process.h"
 #include "platform/os_scm.h"
-#include "service/application.h"
+#include "service/run.h"
 
 #include <atomic>
 #include <chrono>
@@ -19,11 +19,6 @@ static std::mutex& g_status_lock = *new std::mutex;
 static os_service_status g_status = {};
 static void* g_status_handle = nullptr;
 static bool g_report_failed = false;
-
-// Set by service_main just before its own stopped report, the end of a
-// service whose clean-up finished; any other stopped report is followed by
-// its thread ending the process with its exit code.
-static std::atomic<bool> g_ended_here{false};
 
 // A pending state is reported again this often with its checkpoint one
 // further, well within the wait hint: the SCM sees the start or the stop
@@ -52,7 +47,7 @@ static void send_status()
 }
 
 // Reports the state, the controls accepted and, for STOPPED, the exit code
-// (application.h): a failure of the application is a failure of the
+// (run.h): a failure of the application is a failure of the
 // service, for the SCM's recovery actions to act on. A pending state carries
 // a wait hint and a checkpoint, which a repeated report of it moves on. Once
 // the service has been reported stopped nothing is reported any more: the
@@ -131,23 +126,22 @@ void service_main(int argc, char** argv)
     report(OS_SERVICE_START_PENDING, STOP_CONTROLS, 0);
     std::thread(keep_pending_states_moving).detach();
 
-    on_application_end(report_stopped);
-    create_jvm_or_terminate();
+    run& r = the_run();
+    create_vm(r);
     // The VM has put a console handler of its own before ours.
     if (os_ignore_logoff() != 0)
         log_format("SetConsoleCtrlHandler() failed: %lu", os_last_error());
-    int exit_code = application_exit_code(run_start(report_running));
+    int exit_code = application_exit_code(run_start(r));
     report_stop_pending();
-    std::thread(wait_for_cleanup).detach();
-    if (release_application()) {
-        g_ended_here.store(true);
+    std::thread(wait_for_cleanup, std::ref(r)).detach();
+    if (release_application(r))
         report_stopped(exit_code);
-    }
 }
 
-bool service_main_ended_the_service()
+void serve_run_events(run& r)
 {
-    return g_ended_here.load();
+    r.vm = host_vm();
+    r.events = run_events{report_running, report_stop_pending, report_stopped, end_process_now};
 }
 
 // A late or repeated request changes nothing: the SCM keeps the status last
@@ -155,5 +149,5 @@ bool service_main_ended_the_service()
 void control_handler(unsigned long control)
 {
     if (control == OS_CONTROL_STOP || control == OS_CONTROL_SHUTDOWN || control == OS_CONTROL_PRESHUTDOWN)
-        request_stop(report_stop_pending);
+        request_stop(the_run());
 }
