@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <string>
 
 static FILE* g_sink = nullptr;
 static std::mutex g_sink_lock; // a line, a switch and a close are one unit each
@@ -176,18 +177,18 @@ void log_tell_fatal_reason(void (*tell)(const char* reason))
 // log_tell_fatal_reason said; the exit's own line when nothing was logged.
 static void tell_fatal_reason(int code)
 {
-    static char reason[sizeof g_last_shown];
+    std::string reason;
     void (*tell)(const char*) = nullptr;
     {
         std::lock_guard<std::mutex> hold(g_sink_lock);
         tell = g_tell_fatal;
-        bounded_copy(reason, sizeof reason, g_last_shown);
+        reason = g_last_shown;
     }
     if (tell == nullptr)
         return;
-    if (reason[0] == '\0')
-        snprintf(reason, sizeof reason, "Terminated with exit code %d.", code);
-    tell(reason);
+    if (reason.empty())
+        reason = "Terminated with exit code " + std::to_string(code) + ".";
+    tell(reason.c_str());
 }
 
 void terminate(int code)

@@ -11,14 +11,21 @@
 #include <mutex>
 #include <thread>
 
-// The status record is written by the service thread, by the control
-// handler's stop request, by the ticker and by whichever thread ends the
-// process early; every change and its report is one unit. Never destroyed:
-// the ticker may still run while the process exits.
-static std::mutex& g_status_lock = *new std::mutex;
-static os_service_status g_status = {};
-static void* g_status_handle = nullptr;
-static bool g_report_failed = false;
+// What the service tells the SCM. The status record is written by the
+// service thread, by the control handler's stop request, by the ticker and
+// by whichever thread ends the process early; every change and its report is
+// one unit under lock. Never destroyed: the ticker may still run while the
+// process exits.
+struct service_room {
+    std::mutex lock;
+    os_service_status status = {};
+    void* status_handle = nullptr; // set by service_main before any report
+    bool report_failed = false;
+    // The event source of a fatal condition's entry; set by run_service
+    // before any other thread exists.
+    const char* service_name = "";
+};
+static service_room& g_service = *new service_room();
 
 // A pending state is reported again this often with its checkpoint one
 // further, well within the wait hint: the SCM sees the start or the stop
@@ -36,13 +43,14 @@ static bool is_pending(unsigned long state)
     return state == OS_SERVICE_START_PENDING || state == OS_SERVICE_STOP_PENDING;
 }
 
-// Sends g_status, held by the caller. Without a registered handler there is
+// Sends the status record, its lock held by the caller. Without a registered handler there is
 // no SCM to tell.
 static void send_status()
 {
-    if (g_status_handle == nullptr || os_service_report(g_status_handle, &g_status) == 0 || g_report_failed)
+    if (g_service.status_handle == nullptr || os_service_report(g_service.status_handle, &g_service.status) == 0 ||
+        g_service.report_failed)
         return;
-    g_report_failed = true;
+    g_service.report_failed = true;
     log_format("SetServiceStatus() failed: %lu", os_last_error());
 }
 
@@ -54,15 +62,16 @@ static void send_status()
 // process may be ended at any moment after that report.
 static void report(unsigned long state, unsigned long controls_accepted, int exit_code)
 {
-    std::lock_guard<std::mutex> hold(g_status_lock);
-    if (g_status.state == OS_SERVICE_STOPPED)
+    std::lock_guard<std::mutex> hold(g_service.lock);
+    os_service_status& status = g_service.status;
+    if (status.state == OS_SERVICE_STOPPED)
         return;
-    g_status.check_point = !is_pending(state) ? 0 : state == g_status.state ? g_status.check_point + 1 : 1;
-    g_status.wait_hint = is_pending(state) ? WAIT_HINT_MILLISECONDS : 0;
-    g_status.state = state;
-    g_status.controls_accepted = controls_accepted;
-    g_status.service_exit_code = static_cast<unsigned long>(exit_code);
-    g_status.win32_exit_code = exit_code != 0 ? OS_ERROR_SERVICE_SPECIFIC : 0;
+    status.check_point = !is_pending(state) ? 0 : state == status.state ? status.check_point + 1 : 1;
+    status.wait_hint = is_pending(state) ? WAIT_HINT_MILLISECONDS : 0;
+    status.state = state;
+    status.controls_accepted = controls_accepted;
+    status.service_exit_code = static_cast<unsigned long>(exit_code);
+    status.win32_exit_code = exit_code != 0 ? OS_ERROR_SERVICE_SPECIFIC : 0;
     send_status();
 }
 
@@ -71,11 +80,11 @@ static void keep_pending_states_moving()
 {
     for (;;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(TICK_MILLISECONDS));
-        std::lock_guard<std::mutex> hold(g_status_lock);
-        if (g_status.state == OS_SERVICE_STOPPED)
+        std::lock_guard<std::mutex> hold(g_service.lock);
+        if (g_service.status.state == OS_SERVICE_STOPPED)
             return;
-        if (is_pending(g_status.state)) {
-            ++g_status.check_point;
+        if (is_pending(g_service.status.state)) {
+            ++g_service.status.check_point;
             send_status();
         }
     }
@@ -99,18 +108,16 @@ static void report_stopped(int exit_code)
 // The text of a fatal condition as one error entry of the service's event
 // source, for a service's log may not exist, and its standard output leads
 // nowhere.
-static const char* g_service_name = "";
-
 static void tell_event_log(const char* reason)
 {
     const char* failed_call = "";
-    if (os_event_log_error(g_service_name, reason, &failed_call) != 0)
+    if (os_event_log_error(g_service.service_name, reason, &failed_call) != 0)
         log_format("%s() failed: %lu", failed_call, os_last_error());
 }
 
 void log_fatal_to_event_log(const char* service_name)
 {
-    g_service_name = service_name;
+    g_service.service_name = service_name;
     log_tell_fatal_reason(tell_event_log);
 }
 
@@ -120,8 +127,8 @@ void log_fatal_to_event_log(const char* service_name)
 void service_main(int argc, char** argv)
 {
     const char* name = argc > 0 ? argv[0] : "";
-    g_status_handle = os_service_register_handler(name, control_handler);
-    if (g_status_handle == nullptr)
+    g_service.status_handle = os_service_register_handler(name, control_handler);
+    if (g_service.status_handle == nullptr)
         end_run_with(fail_format("RegisterServiceCtrlHandlerEx() failed: %lu", os_last_error()));
     report(OS_SERVICE_START_PENDING, STOP_CONTROLS, 0);
     std::thread(keep_pending_states_moving).detach();

@@ -111,11 +111,14 @@ struct startup_info {
 };
 extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** environment, int expand, startup_info* info);
 
-// The arguments as the wide command line holds them; set once by the main
-// thread before any other thread exists.
-static char** g_arguments = nullptr;
-static bool* g_exact = nullptr;
-static int g_argument_count = 0;
+// The arguments as the wide command line holds them, and whether each is
+// held exactly; set once by the main thread before any other thread exists.
+struct wide_arguments {
+    char** narrow = nullptr;
+    bool* exact = nullptr;
+    int count = 0;
+};
+static wide_arguments g_arguments;
 
 int os_arguments(int argc, char** argv, char*** arguments)
 {
@@ -126,19 +129,19 @@ int os_arguments(int argc, char** argv, char*** arguments)
     startup_info info = {0};
     if (__wgetmainargs(&count, &wide, &environment, 0, &info) < 0 || wide == nullptr || count != argc)
         return argc;
-    g_arguments = new char*[count + 1]();
-    g_exact = new bool[count];
+    g_arguments.narrow = new char*[count + 1]();
+    g_arguments.exact = new bool[count];
     for (int i = 0; i < count; ++i) {
-        g_arguments[i] = new_narrow_from_wide(wide[i], &g_exact[i]);
+        g_arguments.narrow[i] = new_narrow_from_wide(wide[i], &g_arguments.exact[i]);
     }
-    g_argument_count = count;
-    *arguments = g_arguments;
+    g_arguments.count = count;
+    *arguments = g_arguments.narrow;
     return count;
 }
 
 bool os_argument_is_exact(int index)
 {
-    return index >= g_argument_count || g_exact == nullptr || g_exact[index];
+    return index >= g_arguments.count || g_arguments.exact == nullptr || g_arguments.exact[index];
 }
 
 bool os_path_is_absolute(const char* path)
