@@ -8,13 +8,6 @@
 
 static const char VERSION_TEXT[] = "ZR NTService 1.0";
 
-// A service reports its end (STOPPED) as the very last thing it does; its
-// process is gone moments later. A run started at once after that report
-// finds the claim still held for that moment, and tries again for this long
-// before it says the instance is running: far less than the time the SCM
-// gives a new run to reach it (10 s under Wine, 30 s on Windows).
-static const std::chrono::seconds CLAIM_HELD_WAIT(3);
-
 // The folders, the claim, the log and the working directory.
 static run_failure settle_instance(const char* instance_name, instance_plan* plan)
 {

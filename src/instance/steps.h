@@ -20,6 +20,13 @@ run_failure refuse_separator_in(const char* what, const std::string& folder);
 // longer than Windows takes for a current directory.
 run_failure compose_instance_folder(std::string* folder, const std::string& base, const char* instance_name);
 
+// A service reports its end (STOPPED) as the very last thing it does; its
+// process is gone moments later. A run started at once after that report
+// finds the claim still held for that moment, and tries again for this long
+// before it says the instance is running: far less than the time the SCM
+// gives a new run to reach it (10 s under Wine, 30 s on Windows).
+const std::chrono::seconds CLAIM_HELD_WAIT(3);
+
 // Claims the instance folder for this process's life, through the lock file
 // zrsvc.lock in it. When another run holds it for held_wait (a service's
 // process lasts a moment after its stopped report), the failure says on the

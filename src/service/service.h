@@ -20,6 +20,11 @@ void service_main(int argc, char** argv);
 
 struct run;
 
+// The service's run once the SCM has its handler: creates the VM, runs
+// start(), then cleans up within the clean-up limit, reporting each stage;
+// STOPPED is its last act.
+void serve_run(run& r);
+
 // Makes the run's events the service's reports (running, stop pending,
 // stopped with its exit code) and its VM the host's.
 void serve_run_events(run& r);

@@ -133,13 +133,19 @@ void service_main(int argc, char** argv)
     report(OS_SERVICE_START_PENDING, STOP_CONTROLS, 0);
     std::thread(keep_pending_states_moving).detach();
 
-    run& r = the_run();
+    serve_run(the_run());
+}
+
+void serve_run(run& r)
+{
     create_vm(r);
     // The VM has put a console handler of its own before ours.
     if (os_ignore_logoff() != 0)
         log_format("SetConsoleCtrlHandler() failed: %lu", os_last_error());
     int exit_code = application_exit_code(run_start(r));
     report_stop_pending();
+    // Gives up on a clean-up that does not end, so that the service does not
+    // stay STOP_PENDING for ever.
     std::thread(wait_for_cleanup, std::ref(r)).detach();
     if (release_application(r))
         report_stopped(exit_code);

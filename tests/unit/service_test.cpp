@@ -64,7 +64,9 @@ struct vm_double {
     }
 };
 
-vm_double g_double;
+// Never destroyed: a thread of a run that ended without waiting may still
+// wait in it.
+vm_double& g_double = *new vm_double;
 
 bool double_create(const instance_plan&)
 {
@@ -248,3 +250,22 @@ TEST_P(StopRoads, EndAsTheRoadSays)
 
 INSTANTIATE_TEST_SUITE_P(Table, StopRoads, ::testing::ValuesIn(STOP_ROADS),
                          [](const ::testing::TestParamInfo<stop_road>& info) { return info.param.name; });
+
+// The service's own road: a clean-up that never ends gives up after the
+// clean-up limit, reporting STOPPED with code 7, instead of staying
+// STOP_PENDING for ever.
+TEST(ServiceRun, GivesUpACleanupThatNeverEnds)
+{
+    g_double.destroy_hangs = true;
+    run& r = the_run();
+    serve_run_events(r);
+    r.vm = run_vm{double_create, double_start, double_stop, double_destroy};
+    r.events.end_process = double_end_process;
+    r.limits.cleanup = std::chrono::milliseconds(100);
+    std::thread service(serve_run, std::ref(r));
+    service.detach(); // stays in the destruction
+    std::unique_lock<std::mutex> hold(g_double.lock);
+    EXPECT_TRUE(g_double.changed.wait_for(hold, std::chrono::seconds(10), [] { return g_double.ended != -100; }));
+    EXPECT_EQ(APPLICATION_CLEANUP_TIMEOUT, g_double.ended);
+    EXPECT_EQ("create start destroy ", g_double.calls);
+}
