@@ -34,7 +34,8 @@ int parse_stop_timeout(const char* text);
 // application's included, to zrsvc-stdout.txt beside the instance's log file,
 // keeping the previous run's as zrsvc-stdout.1.txt. Runs after
 // prepare_instance; does nothing without a log folder. When the log file
-// could not be opened, says so there too.
+// could not be opened, the lines logged so far (log_keep_early_lines) go
+// there, that failure among them.
 void capture_std_streams(const instance_plan& plan);
 
 // Takes a pair of enclosing double quotes off a Java home, then one trailing

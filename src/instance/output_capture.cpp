@@ -20,7 +20,8 @@ void capture_std_streams(const instance_plan& plan)
         log_format("Cannot send standard output and error to zrsvc-stdout.txt: %d", error);
     else if (kept != 0)
         printf("%s\n", SEPARATOR_LINE);
-    // The only record of the run then.
+    // The only record of the run then: its lines so far, the log file's
+    // failure among them.
     if (error == 0 && !plan.log_failure.empty())
-        log_cannot_log(plan.log_failure.c_str());
+        log_replay_kept_lines();
 }

@@ -22,6 +22,9 @@ static char g_shown[4 * LONG_TEXT_CAPACITY];
 // logged, as shown, while it is set. Both guarded by g_sink_lock.
 static void (*g_tell_fatal)(const char* reason) = nullptr;
 static char g_last_shown[4 * LONG_TEXT_CAPACITY];
+// The lines written to standard output as the sink while they are kept
+// (log_keep_early_lines), null when they are not. Guarded by g_sink_lock.
+static std::string* g_kept = nullptr;
 
 void log_to_console()
 {
@@ -45,6 +48,37 @@ void log_to_file(FILE* file)
 {
     std::lock_guard<std::mutex> hold(g_sink_lock);
     g_sink = file;
+    if (g_kept != nullptr) {
+        fputs(g_kept->c_str(), file);
+        fflush(file);
+    }
+    delete g_kept;
+    g_kept = nullptr;
+}
+
+void log_keep_early_lines()
+{
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    if (g_kept == nullptr)
+        g_kept = new std::string;
+}
+
+void log_replay_kept_lines()
+{
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    if (g_kept != nullptr) {
+        fputs(g_kept->c_str(), stdout);
+        fflush(stdout);
+    }
+    delete g_kept;
+    g_kept = nullptr;
+}
+
+void log_drop_kept_lines()
+{
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    delete g_kept;
+    g_kept = nullptr;
 }
 
 bool log_sink_is_file()
@@ -95,6 +129,8 @@ void log_line(const char* message)
     if (g_sink == nullptr)
         return;
     bool written = fprintf(g_sink, "%s - %s\n", stamp, shown) >= 0;
+    if (g_kept != nullptr && g_sink == stdout)
+        *g_kept = *g_kept + stamp + " - " + shown + "\n";
     written = fflush(g_sink) == 0 && written;
     if (!written && g_sink != stdout && !g_write_failed) {
         g_write_failed = true;

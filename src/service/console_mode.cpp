@@ -71,6 +71,7 @@ int run_console(const char* instance_name)
         say_on_console("%s", refused.reason.c_str());
         return 1;
     }
+    log_keep_early_lines();
     run& r = the_run();
     r.vm = host_vm();
     r.events = run_events{notify_ready, notify_stopping, nullptr, end_process_now};
@@ -80,7 +81,10 @@ int run_console(const char* instance_name)
         end_run_with(fail_format("Cannot watch for Ctrl+C: %lu", os_last_error()));
     log_echo_to_console(true);
     notify("STATUS=Preparing the instance");
-    prepare_run(r, instance_name);
+    run_failure failure = prepare_run(r, instance_name);
+    log_drop_kept_lines();
+    if (failure.failed())
+        end_run_with(failure);
     std::thread application(run_application);
     wait_for_cleanup(r);
     application.join();

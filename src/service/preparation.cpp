@@ -12,10 +12,9 @@ void end_run_with(const run_failure& failure)
     terminate(failure.exit_code);
 }
 
-void prepare_run(run& r, const char* instance_name)
+run_failure prepare_run(run& r, const char* instance_name)
 {
     preparation prepared = prepare_instance(instance_name);
-    if (prepared.failure.failed())
-        end_run_with(prepared.failure);
     take_plan(r, std::move(prepared.plan));
+    return prepared.failure;
 }

@@ -170,5 +170,6 @@ int application_exit_code(int start_result);
 [[noreturn]] void end_run_with(const run_failure& failure);
 
 // Prepares the instance (prepare_instance) as both modes need it, making
-// the plan the run's; a failure ends the run (end_run_with).
-void prepare_run(run& r, const char* instance_name);
+// the plan, as far as it got, the run's. Returns the preparation's failure,
+// which the mode ends the run with (end_run_with).
+run_failure prepare_run(run& r, const char* instance_name);

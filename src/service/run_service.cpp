@@ -15,8 +15,15 @@
 // characters are dropped whatever they are.
 enum { SERVICE_NAME_PREFIX_LENGTH = 5 };
 
+void end_service_with(const char* service_name, const run_failure& failure)
+{
+    log_fatal_to_event_log(service_name);
+    end_run_with(failure);
+}
+
 void run_service(const char* service_name)
 {
+    log_keep_early_lines();
     log_fatal_to_event_log(service_name != nullptr ? service_name : "");
     // A user who logs off does not stop a service.
     if (os_ignore_logoff() != 0)
@@ -29,10 +36,15 @@ void run_service(const char* service_name)
         end_run_with(refused);
     run& r = the_run();
     serve_run_events(r);
-    prepare_run(r, instance_name);
+    run_failure failure = prepare_run(r, instance_name);
     // A service's standard streams lead nowhere: keep what the VM and the
-    // application write there beside the log.
-    capture_std_streams(r.plan);
+    // application write there beside the log, and the lines said so far when
+    // the log could not be opened, however the preparation ended.
+    if (!failure.failed() || !r.plan.log_failure.empty())
+        capture_std_streams(r.plan);
+    log_drop_kept_lines();
+    if (failure.failed())
+        end_run_with(failure);
 
     // The instance is prepared first: a fatal condition found there ends the
     // run before the SCM sees it start, and -service run by hand from a

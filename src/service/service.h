@@ -1,5 +1,6 @@
 // Running an instance as a Windows service under the Service Control Manager.
 #pragma once
+#include "log/run_failure.h"
 
 // The -service command: prepares the instance named by the service name and
 // hands the main thread to the SCM dispatcher. Returns once the service has
@@ -9,6 +10,11 @@
 // refused or an instance another run holds end the process with -1, their
 // reason written to the event log too.
 void run_service(const char* service_name);
+
+// Ends a -service run that cannot go on before its instance is prepared as
+// run_service's own fatal conditions end: the failure's reason also becomes
+// the event log entry of service_name.
+[[noreturn]] void end_service_with(const char* service_name, const run_failure& failure);
 
 // Makes the fatal exit write its reason as an error entry of the event
 // source service_name (registered by -install) as well.
