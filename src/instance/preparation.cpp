@@ -6,6 +6,8 @@
 #include "log/log.h"
 #include "text/bounded_text.h"
 
+#include <cerrno>
+
 static const char VERSION_TEXT[] = "ZR NTService 1.0";
 
 // The folders, the claim, the log and the working directory.
@@ -23,9 +25,14 @@ static run_failure settle_instance(const char* instance_name, instance_plan* pla
     log_format("Started %s", VERSION_TEXT);
     log_format("BASE PATH: '%s'", plan->base_folder.c_str());
     log_format("WORKING DIR PATH: '%s'", plan->instance_folder.c_str());
-    if (os_set_current_dir(plan->instance_folder.c_str()) != 0)
-        return fail_format("Cannot change working dir: %lu", os_last_error());
-    return {};
+    if (os_set_current_dir(plan->instance_folder.c_str()) == 0)
+        return {};
+    unsigned long error = os_last_error();
+    if (os_error_number(error) == ENOENT)
+        return fail_format("Cannot change working dir: %lu: the instance folder '%s' does not exist; create it, "
+                           "with its log and conf folders",
+                           error, plan->instance_folder.c_str());
+    return fail_format("Cannot change working dir: %lu: '%s'", error, plan->instance_folder.c_str());
 }
 
 // The JARs of bin, lib and jdbc, then the class path's last entry, relative:
