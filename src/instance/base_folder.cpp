@@ -1,6 +1,8 @@
 #include "instance/instance.h"
 #include "instance/steps.h"
 
+#include "platform/os_paths.h"
+#include "platform/os_process.h"
 #include "text/bounded_text.h"
 
 #include <cstring>

@@ -2,7 +2,7 @@
 
 #include "instance/path_text.h"
 #include "platform/os_claim.h"
-#include "platform/os_process.h"
+#include "platform/os_errors.h"
 
 #include <thread>
 

@@ -4,8 +4,10 @@
 #include "instance/path_text.h"
 #include "log/log.h"
 #include "platform/os_dir.h"
+#include "platform/os_environment.h"
+#include "platform/os_errors.h"
+#include "platform/os_files.h"
 #include "platform/os_library.h"
-#include "platform/os_process.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -5,7 +5,7 @@
 // (instance_plan.h) or a failure; nothing here ends the process.
 #pragma once
 #include "instance/instance_plan.h"
-#include "platform/os_process.h"
+#include "platform/os_environment.h"
 
 // Prepares the instance: finds the base directory above the executable's
 // folder, claims the instance, opens its log file and logs there, makes the

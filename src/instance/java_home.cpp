@@ -2,6 +2,8 @@
 #include "instance/steps.h"
 
 #include "log/log.h"
+#include "platform/os_paths.h"
+#include "platform/os_process.h"
 
 #include <cstring>
 

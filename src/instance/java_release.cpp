@@ -1,7 +1,7 @@
 #include "instance/java_release.h"
 
 #include "instance/path_text.h"
-#include "platform/os_process.h"
+#include "platform/os_files.h"
 #include "text/bounded_text.h"
 
 #include <cstring>

@@ -2,7 +2,8 @@
 
 #include "instance/path_text.h"
 #include "log/log.h"
-#include "platform/os_process.h"
+#include "platform/os_errors.h"
+#include "platform/os_files.h"
 #include "text/bounded_text.h"
 
 #include <cstdio>

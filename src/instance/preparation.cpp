@@ -4,6 +4,8 @@
 #include "instance/class_archive.h"
 #include "instance/jvm_options.h"
 #include "log/log.h"
+#include "platform/os_errors.h"
+#include "platform/os_paths.h"
 #include "text/bounded_text.h"
 
 #include <cerrno>

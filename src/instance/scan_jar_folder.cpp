@@ -2,9 +2,10 @@
 
 #include "instance/path_text.h"
 #include "log/log.h"
-#include "text/bounded_text.h"
 #include "platform/os_dir.h"
+#include "platform/os_paths.h"
 #include "platform/os_process.h"
+#include "text/bounded_text.h"
 
 #include <cstring>
 

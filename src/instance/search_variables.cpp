@@ -3,6 +3,7 @@
 
 #include "instance/path_text.h"
 #include "log/log.h"
+#include "platform/os_errors.h"
 #include "text/bounded_text.h"
 
 // The longest "NAME=value" the VM and its log line take.

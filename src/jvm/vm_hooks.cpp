@@ -2,7 +2,7 @@
 
 #include "jvm/jvm_host.h"
 #include "log/log.h"
-#include "platform/os_process.h"
+#include "platform/os_errors.h"
 #include "platform/os_vm_stdio.h"
 #include "text/bounded_text.h"
 

@@ -1,7 +1,7 @@
 #include "log/log.h"
 #include "log/run_failure.h"
 
-#include "platform/os_process.h"
+#include "platform/os_time.h"
 #include "text/bounded_text.h"
 
 #include <cerrno>

@@ -1,6 +1,7 @@
 #include "registration/registration.h"
 
 #include "instance/instance.h"
+#include "platform/os_errors.h"
 #include "platform/os_process.h"
 #include "platform/os_scm.h"
 #include "text/bounded_text.h"

@@ -3,8 +3,8 @@
 #include "instance/instance.h"
 #include "log/log.h"
 #include "platform/os_console.h"
+#include "platform/os_errors.h"
 #include "platform/os_notify.h"
-#include "platform/os_process.h"
 #include "service/run.h"
 
 #include <atomic>

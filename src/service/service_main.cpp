@@ -2,7 +2,7 @@
 
 #include "log/log.h"
 #include "platform/os_console.h"
-#include "platform/os_process.h"
+#include "platform/os_errors.h"
 #include "platform/os_scm.h"
 #include "service/run.h"
 

@@ -1,7 +1,7 @@
 #include "instance/instance.h"
 #include "instance/java_release.h"
 #include "platform/os_dir.h"
-#include "platform/os_process.h"
+#include "platform/os_environment.h"
 
 #include <gtest/gtest.h>
 

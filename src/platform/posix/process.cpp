@@ -1,4 +1,9 @@
+#include "platform/os_environment.h"
+#include "platform/os_errors.h"
+#include "platform/os_files.h"
+#include "platform/os_paths.h"
 #include "platform/os_process.h"
+#include "platform/os_time.h"
 
 #include <cerrno>
 #include <csignal>
