@@ -33,12 +33,12 @@ run_failure read_base_folder(std::string* base)
 {
     char path[PATH_CAPACITY];
     int length = os_module_path(path, sizeof path);
-    if (length == -1)
+    if (length == OS_MODULE_PATH_TOO_LONG)
         return fail("Executable path too long: more than 259 characters");
-    if (length == -2)
+    if (length == OS_MODULE_PATH_INEXACT)
         return fail_format("Executable path '%s' holds characters that the ANSI code page %u cannot hold", path,
                            os_text_code_page());
-    if (length == 0)
+    if (length == OS_MODULE_PATH_FAILED)
         return fail("");
     if (!has_base_folder(path))
         return fail_format("The executable '%s' %s", path, NO_BASE_FOLDER);

@@ -86,8 +86,7 @@ static int add_stamp(std::string* inputs, unsigned long long* jar_bytes, const c
 {
     unsigned long long size = 0, modified = 0;
     const char* failed_call = "";
-    int found = os_file_stamp(path, &size, &modified, &failed_call);
-    if (found != 0) {
+    if (os_file_stamp(path, &size, &modified, &failed_call) != OS_FILE_DONE) {
         log_format("Class archive not used: %s('%s') failed: %lu", failed_call, path, os_last_error());
         return -1;
     }
@@ -172,11 +171,11 @@ static const char* renewal_reason(const std::string& inputs, char* reason, size_
 {
     unsigned long long size = 0, modified = 0;
     const char* failed_call = "";
-    if (os_file_stamp(ARCHIVE, &size, &modified, &failed_call) != 0)
+    if (os_file_stamp(ARCHIVE, &size, &modified, &failed_call) != OS_FILE_DONE)
         return "";
     std::vector<char> found(RECORD_CAPACITY);
     size_t length = 0;
-    if (os_read_file(RECORD, found.data(), found.size() - 1, &length, &failed_call) != 0)
+    if (os_read_file(RECORD, found.data(), found.size() - 1, &length, &failed_call) != OS_FILE_DONE)
         return "its record zrsvc.jsa.txt cannot be read";
     size_t kept = 0;
     for (size_t i = 0; i < length; ++i)
@@ -239,7 +238,7 @@ static int check_free_space(unsigned long long jar_bytes)
 {
     unsigned long long free_bytes = 0;
     const char* failed_call = "";
-    if (os_free_space(".", &free_bytes, &failed_call) != 0) {
+    if (os_free_space(".", &free_bytes, &failed_call) != OS_FILE_DONE) {
         log_format("Class archive not used: %s('.') failed: %lu", failed_call, os_last_error());
         return -1;
     }
@@ -327,7 +326,7 @@ static int write_record(const archive_inputs& made_from)
 {
     unsigned long long size = 0, modified = 0;
     const char* failed_call = "";
-    if (os_file_stamp(ARCHIVE, &size, &modified, &failed_call) != 0) {
+    if (os_file_stamp(ARCHIVE, &size, &modified, &failed_call) != OS_FILE_DONE) {
         log_format("Cannot record the class archive: %s('%s') failed: %lu", failed_call, ARCHIVE, os_last_error());
         return -1;
     }
@@ -352,7 +351,7 @@ bool class_archive_in_writing(const instance_plan& plan)
     // full disk makes it remove again.
     unsigned long long size = 0, modified = 0;
     const char* failed_call = "";
-    return os_file_stamp(DUMP, &size, &modified, &failed_call) != 0 ||
+    return os_file_stamp(DUMP, &size, &modified, &failed_call) != OS_FILE_DONE ||
            size != plan.archive_made_from.empty_dump_size || modified != plan.archive_made_from.empty_dump_modified;
 }
 
@@ -368,7 +367,7 @@ void finish_class_archive(const instance_plan& plan, bool destroyed)
         return;
     unsigned long long size = 0, modified = 0;
     const char* failed_call = "";
-    bool written = os_file_stamp(DUMP, &size, &modified, &failed_call) == 0 && size > 0;
+    bool written = os_file_stamp(DUMP, &size, &modified, &failed_call) == OS_FILE_DONE && size > 0;
     if (!destroyed || !written) {
         drop_class_archive(destroyed ? "the VM wrote none" : "the VM was not destroyed cleanly");
         return;
@@ -376,7 +375,7 @@ void finish_class_archive(const instance_plan& plan, bool destroyed)
     // The record goes first: a run that finds an archive without a record
     // matching it renews it.
     os_remove_file(RECORD);
-    if (os_replace_file(DUMP, ARCHIVE) != 0) {
+    if (os_replace_file(DUMP, ARCHIVE) != OS_FILE_DONE) {
         log_format("Cannot put the class archive in place: rename('%s', '%s') failed: %lu", DUMP, ARCHIVE,
                    os_last_error());
         os_remove_file(DUMP);

@@ -132,12 +132,12 @@ run_failure read_jvm_options(const std::string& instance_folder, std::vector<std
     std::vector<char> text(JVM_OPTIONS_FILE_MOST + 2);
     size_t length = 0;
     const char* failed_call = "";
-    int result = os_read_file(path.c_str(), text.data(), text.size() - 1, &length, &failed_call);
-    if (result == 1)
+    os_file_result result = os_read_file(path.c_str(), text.data(), text.size() - 1, &length, &failed_call);
+    if (result == OS_FILE_MISSING)
         return {};
-    if (result == 2)
+    if (result == OS_FILE_NOT_REGULAR)
         return fail_format("JVM options file '%s' refused: it is not a regular file", path.c_str());
-    if (result != 0)
+    if (result != OS_FILE_DONE)
         return fail_format("Cannot read the JVM options file: %s('%s') failed: %lu", failed_call, path.c_str(),
                            os_last_error());
     char refusal[LONG_TEXT_CAPACITY];

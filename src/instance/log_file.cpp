@@ -19,7 +19,7 @@ int keep_previous_run(const std::string& instance_folder, const char* name, cons
 {
     std::string path = log_folder_path(instance_folder, name);
     std::string previous = log_folder_path(instance_folder, previous_name);
-    return os_replace_file(path.c_str(), previous.c_str()) < 0 ? static_cast<int>(os_last_error()) : 0;
+    return os_replace_file(path.c_str(), previous.c_str()) == OS_FILE_FAILED ? static_cast<int>(os_last_error()) : 0;
 }
 
 // Says on the console that the run keeps no log, and where a log folder
@@ -29,7 +29,7 @@ static void say_no_log_folder(const std::string& instance_folder)
 {
     unsigned long long size = 0, modified = 0;
     const char* failed_call = "";
-    if (os_file_stamp(instance_folder.c_str(), &size, &modified, &failed_call) == 1)
+    if (os_file_stamp(instance_folder.c_str(), &size, &modified, &failed_call) == OS_FILE_MISSING)
         return;
     printf("No log file: the instance folder has no log folder; create '%s%slog' to keep the run's log\n",
            instance_folder.c_str(), path_separator());

@@ -26,9 +26,15 @@ int os_arguments(int argc, char** argv, char*** arguments);
 // hold: os_arguments gave it with '?' in their place.
 bool os_argument_is_exact(int index);
 
+// The results of os_module_path other than a length.
+enum {
+    OS_MODULE_PATH_FAILED = 0,    // os_last_error tells why
+    OS_MODULE_PATH_TOO_LONG = -1, // the buffer is then emptied
+    OS_MODULE_PATH_INEXACT = -2,  // the buffer then holds it with '?' in their place
+};
+
 // Writes the full path of the running executable into buffer. Returns the
-// number of characters written, 0 on failure (os_last_error tells why), -1
-// when the path does not fit (the buffer is then emptied), or -2 when it holds
-// characters that the code page of os_text_code_page cannot hold (the buffer
-// then holds it with '?' in their place).
+// number of characters written, or OS_MODULE_PATH_FAILED, _TOO_LONG when the
+// path does not fit, _INEXACT when it holds characters that the code page of
+// os_text_code_page cannot hold.
 int os_module_path(char* buffer, unsigned capacity);
