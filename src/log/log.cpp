@@ -44,16 +44,23 @@ bool log_echoes_to_console()
     return g_echo;
 }
 
+// Writes the kept lines to stream, when it is given, and keeps no more. Call
+// with g_sink_lock held.
+static void hand_kept_lines_to(FILE* stream)
+{
+    if (g_kept != nullptr && stream != nullptr) {
+        fputs(g_kept->c_str(), stream);
+        fflush(stream);
+    }
+    delete g_kept;
+    g_kept = nullptr;
+}
+
 void log_to_file(FILE* file)
 {
     std::lock_guard<std::mutex> hold(g_sink_lock);
     g_sink = file;
-    if (g_kept != nullptr) {
-        fputs(g_kept->c_str(), file);
-        fflush(file);
-    }
-    delete g_kept;
-    g_kept = nullptr;
+    hand_kept_lines_to(file);
 }
 
 void log_keep_early_lines()
@@ -66,19 +73,13 @@ void log_keep_early_lines()
 void log_replay_kept_lines()
 {
     std::lock_guard<std::mutex> hold(g_sink_lock);
-    if (g_kept != nullptr) {
-        fputs(g_kept->c_str(), stdout);
-        fflush(stdout);
-    }
-    delete g_kept;
-    g_kept = nullptr;
+    hand_kept_lines_to(stdout);
 }
 
 void log_drop_kept_lines()
 {
     std::lock_guard<std::mutex> hold(g_sink_lock);
-    delete g_kept;
-    g_kept = nullptr;
+    hand_kept_lines_to(nullptr);
 }
 
 bool log_sink_is_file()
