@@ -16,12 +16,6 @@
 // options ("line 3: '-cp x' refused: ...").
 int parse_jvm_options(char* text, size_t length, std::vector<std::string>* options, char* refusal);
 
-// The stack size the options give the VM's threads, in bytes, as the VM takes
-// them: the last of -Xss<size> (bytes, or with k, m or g) and
-// -XX:ThreadStackSize=<size> (KiB). 0 when no option gives one, or its size
-// cannot be read (the VM then refuses it).
-unsigned long long option_stack_size(const std::vector<std::string>& options);
-
 // Adds the options of instance_folder's conf/jvm.options to options. Returns
 // no failure, also when there is no such file, or the failure that says why
 // the file is refused: it cannot be read, or parse_jvm_options refuses it.

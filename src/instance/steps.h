@@ -30,7 +30,7 @@ const std::chrono::seconds CLAIM_HELD_WAIT(3);
 // Claims the instance folder for this process's life, through the lock file
 // zrsvc.lock in it. When another run holds it for held_wait (a service's
 // process lasts a moment after its stopped report), the failure says on the
-// console "Instance '<name>' is already running", nothing touched. A missing
+// console "Instance '<name>' is already running: ...", nothing touched. A missing
 // instance folder is left to the working directory's change to report.
 run_failure claim_instance(const std::string& instance_folder, const char* instance_name,
                            std::chrono::milliseconds held_wait);

@@ -12,8 +12,11 @@ static const char SERVICE_CLASS[] = "qo/wyn/zr/NTService";
 
 // The one VM of the process.
 struct hosted_vm {
-    // The entry point of the VM library, bound by the first creation.
+    // The entry points of the VM library, bound once; bound is set by the
+    // first attempt, whose failure is logged once.
+    bool bound = false;
     create_vm_function create = nullptr;
+    default_args_function defaults = nullptr;
     // Set once by the creation, before the stop control is accepted; read by
     // the control path while start() runs; cleared by the destruction.
     std::atomic<JavaVM*> vm{nullptr};
@@ -23,9 +26,27 @@ struct hosted_vm {
 };
 static hosted_vm g_host;
 
+// Binds the VM library of the Java home on the first call. Returns false
+// when it cannot be used (logged by the first call).
+static bool bind_once(const jvm_launch& launch)
+{
+    if (!g_host.bound) {
+        g_host.bound = true;
+        g_host.create = bind_vm_library(launch.java_home.c_str(), &g_host.defaults);
+    }
+    return g_host.create != nullptr;
+}
+
+unsigned long long jvm_start_stack_size(const jvm_launch& launch)
+{
+    if (!bind_once(launch))
+        return 0;
+    return start_stack_size(option_stack_size(launch.options), g_host.defaults);
+}
+
 bool create_jvm(const jvm_launch& launch)
 {
-    if (g_host.create == nullptr && (g_host.create = bind_vm_library(launch.java_home.c_str())) == nullptr)
+    if (!bind_once(launch))
         return false;
     std::vector<JavaVMOption> vm_options(VM_HOOK_OPTIONS + launch.options.size());
     put_vm_hooks(vm_options.data());
@@ -43,7 +64,8 @@ bool create_jvm(const jvm_launch& launch)
     capture_early_vm_text();
     jint result = g_host.create(&vm, reinterpret_cast<void**>(&env), &args);
     flush_vm_text();
-    if (env == nullptr) {
+    // As the java launcher: a creation succeeds only with JNI_OK.
+    if (result != JNI_OK || env == nullptr) {
         log_format("JNI_CreateJavaVM failed: %d", static_cast<int>(result));
         return false;
     }
@@ -128,6 +150,9 @@ bool destroy_jvm()
         return false;
     g_host.env = nullptr;
     vm_hooks_destroying();
+    // As the java launcher: the creating thread leaves the VM first, so that
+    // the destruction does not count it among the threads it waits for.
+    vm->DetachCurrentThread();
     jint result = vm->DestroyJavaVM();
     flush_vm_text();
     if (result != JNI_OK)

@@ -19,6 +19,12 @@ enum {
 // the VM refused to start).
 bool create_jvm(const jvm_launch& launch);
 
+// The stack for the thread that creates the VM and runs start(), as the java
+// launcher sizes the one that runs main() (vm_stack.h), binding the VM
+// library of the launch's Java home on the first call; 0 (the system's
+// default) when the library cannot be used, which create_jvm then says.
+unsigned long long jvm_start_stack_size(const jvm_launch& launch);
+
 // How the VM ends the process itself.
 enum vm_end {
     VM_END_CREATING,   // while it is created: it gave up, or exited
@@ -52,7 +58,7 @@ int invoke_start();
 bool invoke_stop();
 
 // Destroys the VM if one exists; this waits for the application's non-daemon
-// threads. Must run on the thread that created the VM, or with that thread
-// detached from it. Never runs at the same time as invoke_stop. Returns true
+// threads. Must run on the thread that created the VM, which it detaches
+// first. Never runs at the same time as invoke_stop. Returns true
 // when the VM existed and DestroyJavaVM succeeded.
 bool destroy_jvm();

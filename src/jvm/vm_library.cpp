@@ -7,7 +7,7 @@
 #include "platform/os_vm_stdio.h"
 #include "text/bounded_text.h"
 
-create_vm_function bind_vm_library(const char* java_home)
+create_vm_function bind_vm_library(const char* java_home, default_args_function* defaults)
 {
     char path[PATH_CAPACITY] = "";
     if (bounded_copy(path, sizeof path, java_home) != 0 || bounded_append(path, sizeof path, OS_JVM_LIBRARY) != 0) {
@@ -35,6 +35,7 @@ create_vm_function bind_vm_library(const char* java_home)
         log_format("%s('%s', 'JNI_CreateJavaVM') failed: %s", OS_FIND_SYMBOL_CALL, path, reason);
         return nullptr;
     }
+    *defaults = reinterpret_cast<default_args_function>(os_find_symbol(library, "JNI_GetDefaultJavaVMInitArgs"));
     const char* missing = "";
     int bound = os_bind_vm_stdio(library, &missing);
     if (bound == 1)

@@ -4,7 +4,16 @@
 #pragma once
 #include <jni.h>
 
+#include <string>
+#include <vector>
+
 typedef jint(JNICALL* default_args_function)(void* args);
+
+// The stack size the options give the VM's threads, in bytes, as the VM takes
+// them: the last of -Xss<size> (bytes, or with k, m or g) and
+// -XX:ThreadStackSize=<size> (KiB). 0 when no option gives one, or its size
+// cannot be read (the VM then refuses it).
+unsigned long long option_stack_size(const std::vector<std::string>& options);
 
 // The least a thread needs to create the VM on: less makes the VM overflow
 // its stack before it can check an -Xss too small for it.

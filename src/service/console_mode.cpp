@@ -5,6 +5,7 @@
 #include "platform/os_console.h"
 #include "platform/os_errors.h"
 #include "platform/os_notify.h"
+#include "platform/os_thread.h"
 #include "service/run.h"
 
 #include <atomic>
@@ -59,9 +60,8 @@ static void stop_from_console()
 
 // The application's own thread: it creates the VM, runs start() and, being
 // the thread that created the VM, destroys it again.
-static void run_application()
+static void run_application(run& r)
 {
-    run& r = the_run();
     notify("STATUS=Creating the Java VM");
     create_vm(r);
     // The VM may have put a console handler of its own before ours.
@@ -92,9 +92,9 @@ int run_console(const char* instance_name)
     log_drop_kept_lines();
     if (failure.failed())
         end_run_with(failure);
-    std::thread application(run_application);
+    void* application = start_application_thread(r, run_application);
     wait_for_cleanup(r);
-    application.join();
+    os_join_thread(application);
     std::lock_guard<std::mutex> hold(r.lock);
     return application_exit_code(r.start_result);
 }

@@ -4,6 +4,8 @@
 #include "instance/instance.h"
 #include "log/log.h"
 #include "platform/os_console.h"
+#include "platform/os_errors.h"
+#include "platform/os_thread.h"
 
 #include <thread>
 
@@ -28,19 +30,56 @@ static void host_vm_ends_process(int code, vm_end how)
 
 // The VM's part of the plan: its Java home, and its options, the class path
 // first.
-static bool create_host_vm(const instance_plan& plan)
+static jvm_launch launch_of(const instance_plan& plan)
 {
-    on_vm_exit(host_vm_ends_process);
     jvm_launch launch;
     launch.java_home = plan.java_home;
     launch.options.push_back(class_path_option(plan));
     launch.options.insert(launch.options.end(), plan.options.begin(), plan.options.end());
-    return create_jvm(launch);
+    return launch;
+}
+
+static unsigned long long host_start_stack_size(const instance_plan& plan)
+{
+    return jvm_start_stack_size(launch_of(plan));
+}
+
+static bool create_host_vm(const instance_plan& plan)
+{
+    on_vm_exit(host_vm_ends_process);
+    return create_jvm(launch_of(plan));
 }
 
 run_vm host_vm()
 {
-    return run_vm{create_host_vm, invoke_start, invoke_stop, destroy_jvm};
+    return run_vm{host_start_stack_size, create_host_vm, invoke_start, invoke_stop, destroy_jvm};
+}
+
+struct application_thread {
+    run* r;
+    void (*body)(run& r);
+};
+
+static void run_application_thread(void* argument)
+{
+    application_thread* thread = static_cast<application_thread*>(argument);
+    thread->body(*thread->r);
+    delete thread;
+}
+
+void* start_application_thread(run& r, void (*body)(run& r))
+{
+    // Sizing the thread binds the VM library, whose failure is said here.
+    log_line("Starting JVM");
+    unsigned long long stack = r.vm.start_stack_size != nullptr ? r.vm.start_stack_size(r.plan) : 0;
+    application_thread* argument = new application_thread{&r, body};
+    void* thread = os_start_thread(stack, run_application_thread, argument);
+    if (thread == nullptr) {
+        delete argument;
+        end_run_with(fail_format("Cannot start the thread of the Java VM (a stack of %llu bytes): %lu", stack,
+                                 os_last_error()));
+    }
+    return thread;
 }
 
 void take_plan(run& r, instance_plan plan)
@@ -108,28 +147,40 @@ static void call_stop(run* r)
 
 stop_request request_stop(run& r)
 {
-    std::lock_guard<std::mutex> hold(r.lock);
-    if (++r.stop_requests > 1)
-        return stop_request::REPEATED;
-    if (has_returned(r.phase))
-        return stop_request::LATE;
-    if (r.events.stopping != nullptr)
-        r.events.stopping();
-    // stop() runs on a thread of its own, so that the caller (the SCM's
-    // control handler, the console's watch) is free for the next request.
-    if (r.phase == run_phase::RUNNING) {
-        r.stop_running = true;
-        std::thread(call_stop, &r).detach();
+    {
+        std::lock_guard<std::mutex> hold(r.lock);
+        if (++r.stop_requests > 1)
+            return stop_request::REPEATED;
+        if (has_returned(r.phase))
+            return stop_request::LATE;
+        if (r.phase != run_phase::CREATING) {
+            if (r.events.stopping != nullptr)
+                r.events.stopping();
+            // stop() runs on a thread of its own, so that the caller (the
+            // SCM's control handler, the console's watch) is free for the
+            // next request.
+            if (r.phase == run_phase::RUNNING) {
+                r.stop_running = true;
+                std::thread(call_stop, &r).detach();
+            }
+            r.phase = run_phase::STOPPING;
+            if (r.limits.stop_timeout.count() > 0)
+                std::thread(watch_stop_timeout, &r, r.limits.stop_timeout).detach();
+            return stop_request::TAKEN;
+        }
+        // start() is never invoked from here on.
+        r.phase = run_phase::STOPPING;
     }
-    r.phase = run_phase::STOPPING;
-    if (r.limits.stop_timeout.count() > 0)
-        std::thread(watch_stop_timeout, &r, r.limits.stop_timeout).detach();
+    // On a thread of its own: the SCM's control handler returns at once.
+    std::thread([&r] {
+        log_line("Stop requested while the JVM was being created: the process ends");
+        end_run_now(r, 0);
+    }).detach();
     return stop_request::TAKEN;
 }
 
 void create_vm(run& r)
 {
-    log_line("Starting JVM");
     if (!r.vm.create(r.plan))
         end_run_with(fail("Create JVM failed!"));
     std::lock_guard<std::mutex> hold(r.lock);

@@ -41,6 +41,9 @@ enum {
 // What the run does with the VM: the host's calls (jvm_host.h), a double in
 // the unit tests.
 struct run_vm {
+    // The stack for the thread that creates the VM and runs start(); 0: the
+    // system's default. Null: always that.
+    unsigned long long (*start_stack_size)(const instance_plan& plan);
     bool (*create)(const instance_plan& plan); // true when the VM exists afterwards
     int (*start)();                            // invoke_start's result
     bool (*stop)();                            // true when stop() returned normally
@@ -110,7 +113,18 @@ enum class stop_request {
     REPEATED, // any later request: nothing is done
 };
 
-// Takes a stop request: unless start() has returned or a stop came before,
+// Logs "Starting JVM" and runs body(r) on a new thread, the one that creates
+// the VM, runs start() and destroys the VM, with the stack the java launcher gives the thread of
+// main(): what -Xss or -XX:ThreadStackSize asks for, else the VM's default
+// (vm.start_stack_size). Returns the thread, for os_join_thread; a thread
+// that cannot be started ends the run (-1).
+void* start_application_thread(run& r, void (*body)(run& r));
+
+// Takes a stop request. While the VM is being created there is nothing to
+// stop, and the creation may take minutes or never end (a debugger agent
+// that waits, a large heap touched): the request ends the run at once with
+// 0, logging that it came during the VM's creation. Otherwise, unless
+// start() has returned or a stop came before,
 // tells events.stopping, calls the application's stop() on a thread of its
 // own if start() is running (a request that comes before start() keeps it
 // from being called), and starts the stop timeout's watch when one is set. A
@@ -118,8 +132,8 @@ enum class stop_request {
 // starts the clean-up limit's watch instead, when no stop timeout is set.
 stop_request request_stop(run& r);
 
-// Creates the VM of the plan, logging that it does; one that cannot be
-// created ends the run (-1, "Create JVM failed!"). Returns when it exists.
+// Creates the VM of the plan; one that cannot be created ends the run (-1,
+// "Create JVM failed!"). Returns when it exists.
 void create_vm(run& r);
 
 // Runs the application's start() on the thread that created the VM, unless a

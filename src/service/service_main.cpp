@@ -4,6 +4,7 @@
 #include "platform/os_console.h"
 #include "platform/os_errors.h"
 #include "platform/os_scm.h"
+#include "platform/os_thread.h"
 #include "service/run.h"
 
 #include <atomic>
@@ -133,7 +134,8 @@ void service_main(int argc, char** argv)
     report(OS_SERVICE_START_PENDING, STOP_CONTROLS, 0);
     std::thread(keep_pending_states_moving).detach();
 
-    serve_run(the_run());
+    run& r = the_run();
+    os_join_thread(start_application_thread(r, serve_run));
 }
 
 void serve_run(run& r)

@@ -24,7 +24,7 @@ TEST(Claim, WaitsForAClaimLetGoAndRefusesOneThatStaysHeld)
 
     run_failure refused = claim_instance(folder.string(), "shop", std::chrono::milliseconds(100));
     EXPECT_TRUE(refused.failed() && refused.on_console);
-    EXPECT_EQ("Instance 'shop' is already running", refused.reason);
+    EXPECT_EQ("Instance 'shop' is already running: another process holds the lock on zrsvc.lock", refused.reason);
 
     std::thread let_go([held] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the other run ends meanwhile

@@ -19,10 +19,11 @@ class ControlHandler : public ::testing::TestWithParam<unsigned long> {};
 TEST_P(ControlHandler, TakesAStopAndIgnoresOtherControls)
 {
     run& r = the_run();
+    r.phase = run_phase::CREATED;
     for (unsigned long ignored : {2ul, 3ul, 4ul, 128ul}) // pause, continue, interrogate, user-defined
         EXPECT_FALSE(control_handler(ignored));
     EXPECT_EQ(0, r.stop_requests);
-    EXPECT_EQ(run_phase::CREATING, current_phase(r));
+    EXPECT_EQ(run_phase::CREATED, current_phase(r));
     EXPECT_TRUE(control_handler(GetParam()));
     EXPECT_EQ(1, r.stop_requests);
     EXPECT_EQ(run_phase::STOPPING, current_phase(r));
@@ -44,6 +45,7 @@ struct vm_double {
     start_script start = START_RETURNS;
     stop_script stop = STOP_ENDS_START;
     bool destroy_hangs = false;
+    bool create_waits = false; // the creation returns only at the test's end
     bool stopped = false;  // stop() made start() return
     bool released = false; // the test's end lets every blocked call return
     std::string calls;
@@ -71,6 +73,8 @@ vm_double& g_double = *new vm_double;
 bool double_create(const instance_plan&)
 {
     g_double.record("create");
+    if (g_double.create_waits)
+        g_double.wait_until(&vm_double::released, &vm_double::released);
     return true;
 }
 
@@ -140,7 +144,7 @@ void double_end_process(int exit_code)
 } // namespace
 
 // When the road's stop request comes.
-enum stop_moment { NO_STOP, STOP_BEFORE_START, STOP_WHILE_RUNNING, STOP_AFTER_RETURN, STOP_TWICE };
+enum stop_moment { NO_STOP, STOP_WHILE_CREATING, STOP_BEFORE_START, STOP_WHILE_RUNNING, STOP_AFTER_RETURN, STOP_TWICE };
 
 struct stop_road {
     const char* name;
@@ -159,12 +163,14 @@ std::ostream& operator<<(std::ostream& out, const stop_road& road)
     return out << road.name;
 }
 
-// Every way a run ends once its VM exists. The limits are milliseconds: the
+// Every way a run ends once its creation has begun. The limits are milliseconds: the
 // clean-up 200, the stop grace 20, the stop timeout as given.
 const stop_road STOP_ROADS[] = {
     {"application_ends_by_itself", START_RETURNS, STOP_ENDS_START, false, 0, NO_STOP,
      "create running start destroy ", 0, false},
     {"start_throws", START_THROWS, STOP_ENDS_START, false, 0, NO_STOP, "create running start destroy ", 3, false},
+    {"stop_during_creation", START_RETURNS, STOP_ENDS_START, false, 50, STOP_WHILE_CREATING, "create ended:0 ", 0,
+     true},
     {"stop_before_start", START_RETURNS, STOP_ENDS_START, false, 0, STOP_BEFORE_START,
      "create stopping destroy ", 0, false},
     {"stop_during_start", START_WAITS_FOR_STOP, STOP_ENDS_START, false, 0, STOP_WHILE_RUNNING,
@@ -199,8 +205,9 @@ TEST_P(StopRoads, EndAsTheRoadSays)
     g_double.start = road.start;
     g_double.stop = road.stop;
     g_double.destroy_hangs = road.destroy_hangs;
+    g_double.create_waits = road.moment == STOP_WHILE_CREATING;
     run& r = the_run();
-    r.vm = run_vm{double_create, double_start, double_stop, double_destroy};
+    r.vm = run_vm{nullptr, double_create, double_start, double_stop, double_destroy};
     r.events = run_events{double_running, double_stopping, double_ended, double_end_process};
     r.limits.stop_timeout = std::chrono::milliseconds(road.stop_timeout_ms);
     r.limits.cleanup = std::chrono::milliseconds(200);
@@ -218,6 +225,10 @@ TEST_P(StopRoads, EndAsTheRoadSays)
         run_start(r);
         released = release_application(r);
     });
+    if (road.moment == STOP_WHILE_CREATING) {
+        ASSERT_TRUE(wait_for_call("create"));
+        EXPECT_EQ(stop_request::TAKEN, request_stop(r));
+    }
     if (road.moment == STOP_WHILE_RUNNING || road.moment == STOP_TWICE) {
         ASSERT_TRUE(wait_for_call("start"));
         EXPECT_EQ(stop_request::TAKEN, request_stop(r));
@@ -259,7 +270,7 @@ TEST(ServiceRun, GivesUpACleanupThatNeverEnds)
     g_double.destroy_hangs = true;
     run& r = the_run();
     serve_run_events(r);
-    r.vm = run_vm{double_create, double_start, double_stop, double_destroy};
+    r.vm = run_vm{nullptr, double_create, double_start, double_stop, double_destroy};
     r.events.end_process = double_end_process;
     r.limits.cleanup = std::chrono::milliseconds(100);
     std::thread service(serve_run, std::ref(r));
