@@ -3,28 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-// The arguments of JNI 1.1, in which a VM still gives its default stack size
-// (the java launcher asks for it so).
-struct jdk_1_1_init_args {
-    jint version;
-    char** properties;
-    jint check_source;
-    jint native_stack_size;
-    jint java_stack_size;
-    jint min_heap_size;
-    jint max_heap_size;
-    jint verify_mode;
-    char* class_path;
-    jint(JNICALL* vfprintf)(FILE* stream, const char* format, va_list arguments);
-    void(JNICALL* exit)(jint code);
-    void(JNICALL* abort)();
-    jint enable_class_gc;
-    jint enable_verbose_gc;
-    jint disable_async_gc;
-    jint verbose;
-    jboolean debugging;
-    jint debug_port;
-};
 
 // A size of digits and an optional unit (k, m or g in either case), as the
 // VM reads its options' sizes. Returns false for any other text.

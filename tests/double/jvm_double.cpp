@@ -45,6 +45,8 @@
 #include <jni.h>
 #include <windows.h>
 
+#include "jvm/vm_stack.h" // the JNI 1.1 arguments
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -247,15 +249,6 @@ static bool wait_for_go_file()
     return true;
 }
 
-// The JNI 1.1 arguments, through which a VM still tells its default stack
-// size; the fields up to it.
-struct jdk_1_1_init_args {
-    jint version;
-    char** properties;
-    jint check_source;
-    jint native_stack_size;
-    jint java_stack_size;
-};
 
 extern "C" JNIEXPORT jint JNICALL JNI_GetDefaultJavaVMInitArgs(void* arguments)
 {

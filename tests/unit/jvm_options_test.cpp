@@ -125,10 +125,10 @@ TEST(OptionStackSize, IsTheLastXssOrThreadStackSize)
 }
 
 // A VM that tells a default stack size of 1536 KiB, as its JNI 1.1 arguments
-// carry it (their fifth field), and one that tells none.
+// carry it, and one that tells none.
 static jint JNICALL tells_default(void* args)
 {
-    static_cast<jint*>(args)[6] = 1536 << 10; // version, a pointer, then three jints
+    static_cast<jdk_1_1_init_args*>(args)->java_stack_size = 1536 << 10;
     return JNI_OK;
 }
 
