@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <thread>
 
 static std::atomic<bool> g_notify_failed{false};
 
