@@ -16,7 +16,9 @@ static char g_options_text[JVM_OPTIONS_FILE_MOST + 2];
 // Options the instance's own settings stand for. The ways of setting the
 // class path that the launchers know: the VM itself knows only the first;
 // whoever writes another means the class path as well. A further options
-// file could set the class path, and would hide options from the log.
+// file could set the class path, and would hide options from the log. And
+// options that end the VM before start() is called, one of them rewriting
+// the Java installation's own class archive (as root, the machine's JDK).
 struct refused_option {
     const char* word;
     const char* reason;
@@ -28,6 +30,9 @@ static const refused_option REFUSED_OPTIONS[] = {
     {"-classpath", CLASS_PATH_REASON},
     {"--class-path", CLASS_PATH_REASON},
     {"-XX:VMOptionsFile", "the instance's options file is jvm.options"},
+    {"-Xshare:dump", "it has the VM rewrite the Java installation's class archive and end"},
+    {"-XX:+DumpSharedSpaces", "it has the VM rewrite the Java installation's class archive and end"},
+    {"-XX:+PrintSharedArchiveAndExit", "it has the VM end before the application starts"},
 };
 
 // Why the option is refused: it is one of REFUSED_OPTIONS, alone or followed

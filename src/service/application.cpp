@@ -144,10 +144,25 @@ static void wait_for_stop_to_return()
     g_life_changed.wait(hold, [] { return !g_stopping; });
 }
 
+bool application_started()
+{
+    std::lock_guard<std::mutex> hold(g_life_lock);
+    return g_start_running;
+}
+
+// Whether start() was invoked and returned normally: the application ran,
+// and ended as it ends by itself or on a stop request.
+static bool application_ran()
+{
+    std::lock_guard<std::mutex> hold(g_life_lock);
+    return g_start_running && g_start_result == START_RETURNED;
+}
+
 bool release_application()
 {
     wait_for_stop_to_return();
-    finish_class_archive(destroy_jvm());
+    bool destroyed = destroy_jvm();
+    finish_class_archive(destroyed, application_ran());
     close_log();
     std::lock_guard<std::mutex> hold(g_life_lock);
     g_cleanup_done = true;
@@ -159,10 +174,10 @@ void end_after_failed_destruction()
 {
     // Without an archive to write, the VM's giving up is a failure of its
     // own, which it ends its own way (with a core dump where configured).
-    if (!class_archive_in_writing())
+    if (!class_archive_dumping())
         return;
     log_line("The Java VM gave up while it was destroyed, after the application had ended");
-    drop_class_archive("the VM gave up while writing it, for the reason it gives above");
+    fail_class_archive("the VM gave up while writing it, for the reason it gives above");
     int result;
     {
         std::lock_guard<std::mutex> hold(g_life_lock);

@@ -52,6 +52,9 @@ void on_application_end(void (*report)(int exit_code));
 // the process does) and ends the process at once, with exit_code.
 [[noreturn]] void end_application(int exit_code);
 
+// True once start() has been invoked (it may still run, or have ended).
+bool application_started();
+
 // The VM gave up while release_application destroyed it, after the
 // application had ended. When the run had the VM write its class archive,
 // taken for the cause (a full disk, say): removes the unfinished archive,

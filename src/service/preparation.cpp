@@ -1,5 +1,6 @@
 #include "service/application.h"
 
+#include "instance/class_archive.h"
 #include "instance/instance.h"
 #include "jvm/jvm_host.h"
 #include "log/log.h"
@@ -29,6 +30,8 @@ static void vm_ends_process(int code, vm_end how)
         return;
     }
     log_format("The application ended the process with exit code %d", code);
+    // The VM wrote its class archive before it called the hook.
+    finish_class_archive(true, application_started());
     end_application(code == 0 ? 0 : APPLICATION_EXITED);
 }
 
@@ -40,4 +43,5 @@ void create_jvm_or_terminate()
         log_line("Create JVM failed!");
         terminate(-1);
     }
+    class_archive_vm_created();
 }
