@@ -372,20 +372,22 @@ static bool stands_aside(const jvm_launch& launch)
     return finding != CONF_NO_CLASS || record_in_the_way();
 }
 
+// The archive held for the VM to map, from the plan on.
+static os_vm_file* g_held_archive = nullptr;
+
 // Holds the archive for the VM to map and composes its option. Returns 0,
 // 1 when there is none, or -1 when it stands aside (logged).
 static int hold_archive()
 {
-    static os_vm_file* held = nullptr;
     char path[VM_PATH_CAPACITY];
     int result = 0;
     const char* failed_call = "";
-    held = os_hold_vm_file(ARCHIVE, path, sizeof path, &g_mapped_stamp, &result, &failed_call);
+    g_held_archive = os_hold_vm_file(ARCHIVE, path, sizeof path, &g_mapped_stamp, &result, &failed_call);
     if (result == 2)
         log_in_the_way(ARCHIVE);
     if (result < 0)
         log_format("Class archive not used: %s('%s') failed: %lu", failed_call, ARCHIVE, os_last_error());
-    if (held == nullptr)
+    if (g_held_archive == nullptr)
         return result == 1 ? 1 : -1;
     snprintf(g_map_option, sizeof g_map_option, "-XX:SharedArchiveFile=%s", path);
     return 0;
@@ -415,6 +417,9 @@ void plan_class_archive(jvm_launch* launch)
         log_format("Class archive %s to be mapped: made from this Java home, class path and options", ARCHIVE);
         return;
     }
+    // Held, it could not be replaced.
+    os_release_vm_file(g_held_archive);
+    g_held_archive = nullptr;
     if (check_free_space() != 0 || prepare_dump() != 0)
         return;
     // Until the VM exists: a VM that is not created while asked to write an
