@@ -1,5 +1,7 @@
 #include "instance/class_archive.h"
 
+#include "instance/jvm_options.h"
+
 #include <cctype>
 #include <cstring>
 #include <initializer_list>
@@ -52,11 +54,8 @@ const char* archive_aside_reason(const char* option)
         return "";
     for (const aside_option& aside : ASIDE_OPTIONS) {
         size_t length = strlen(aside.word);
-        if (strncmp(option, aside.word, length) != 0)
-            continue;
-        char next = option[length];
         bool prefix = aside.word[length - 1] == ':' || strcmp(aside.word, "-Xrun") == 0;
-        if (prefix || next == '\0' || next == '=' || next == ' ' || next == '\t')
+        if (prefix ? strncmp(option, aside.word, length) == 0 : option_is(option, aside.word))
             return aside.why;
     }
     return nullptr;

@@ -252,6 +252,7 @@ static archive_verdict judge_record(const os_stamp* stamp, const char** reason, 
         return ARCHIVE_RENEW;
     }
     if (strncmp(state, STATE_FAILED, strlen(STATE_FAILED)) == 0) {
+        // The message buffer refuses a forged state too long for a line.
         log_format("Class archive not used: %s in a run before with this Java home, class path and options; "
                    "remove %s to try again",
                    state + strlen(STATE_FAILED), RECORD);
@@ -260,8 +261,8 @@ static archive_verdict judge_record(const os_stamp* stamp, const char** reason, 
     if (stamp == nullptr)
         return ARCHIVE_RENEW;
     if (strncmp(state, STATE_NONE, strlen(STATE_NONE)) == 0) {
-        snprintf(detail, capacity, "%.200s", state + strlen(STATE_NONE));
-        *reason = detail;
+        bool fits = bounded_copy(detail, capacity, state + strlen(STATE_NONE)) == 0;
+        *reason = fits ? detail : "its record is not of this run";
         return ARCHIVE_RENEW;
     }
     char expected[128] = "";
@@ -454,12 +455,10 @@ bool class_archive_dumping()
     return g_dumping.load();
 }
 
-// When the run had the VM write an archive: removes what was written, logs
-// why it was not written, and records state and detail for the next run.
-static void drop_class_archive(const char* reason, const char* state, const char* detail)
+// Removes what the VM wrote, logs why the archive was not written, and
+// records state and detail for the next run.
+static void discard_dump(const char* reason, const char* state, const char* detail)
 {
-    if (!g_dumping.exchange(false))
-        return;
     log_format("Class archive %s not written: %s", ARCHIVE, reason);
     os_remove_private_folder(g_dump_folder);
     g_dump_folder = nullptr;
@@ -468,25 +467,28 @@ static void drop_class_archive(const char* reason, const char* state, const char
 
 void fail_class_archive(const char* reason)
 {
-    drop_class_archive(reason, STATE_FAILED, "the VM gave up while writing it");
+    if (g_dumping.exchange(false))
+        discard_dump(reason, STATE_FAILED, "the VM gave up while writing it");
 }
 
 void finish_class_archive(bool destroyed, bool application_ran)
 {
-    if (!g_dumping)
+    // Taken once: the VM's exit hook and the clean-up may both get here.
+    if (!g_dumping.exchange(false))
         return;
     if (!application_ran) {
-        drop_class_archive("the application did not run", STATE_NONE, "the application did not run in the run before");
+        discard_dump("the application did not run", STATE_NONE, "the application did not run in the run before");
         return;
     }
     if (!destroyed) {
-        drop_class_archive("the VM was not destroyed cleanly", STATE_NONE, "the VM was not destroyed cleanly in the run before");
+        discard_dump("the VM was not destroyed cleanly", STATE_NONE,
+                     "the VM was not destroyed cleanly in the run before");
         return;
     }
     os_stamp stamp;
     const char* failed_call = "";
     if (os_file_stamp(g_dump_path, false, &stamp, &failed_call) != 0 || !stamp.regular || stamp.size == 0) {
-        drop_class_archive("the VM wrote none", STATE_NONE, "the VM wrote none in the run before");
+        discard_dump("the VM wrote none", STATE_NONE, "the VM wrote none in the run before");
         return;
     }
     // The record goes first: a run that finds an archive without a record
@@ -496,10 +498,9 @@ void finish_class_archive(bool destroyed, bool application_ran)
     if (os_replace_file(g_dump_path, ARCHIVE) != 0) {
         char reason[2 * VM_PATH_CAPACITY];
         snprintf(reason, sizeof reason, "rename('%s', '%s') failed: %lu", g_dump_path, ARCHIVE, os_last_error());
-        drop_class_archive(reason, STATE_NONE, "it could not be put in place in the run before");
+        discard_dump(reason, STATE_NONE, "it could not be put in place in the run before");
         return;
     }
-    g_dumping.store(false);
     os_remove_private_folder(g_dump_folder);
     g_dump_folder = nullptr;
     if (os_file_stamp(ARCHIVE, false, &stamp, &failed_call) != 0) {

@@ -35,18 +35,22 @@ static const refused_option REFUSED_OPTIONS[] = {
     {"-XX:+PrintSharedArchiveAndExit", "it has the VM end before the application starts"},
 };
 
-// Why the option is refused: it is one of REFUSED_OPTIONS, alone or followed
-// by '=' or a blank. Null when it is not refused.
+bool option_is(const char* option, const char* word)
+{
+    size_t length = strlen(word);
+    if (strncmp(option, word, length) != 0)
+        return false;
+    char next = option[length];
+    return next == '\0' || next == '=' || next == ' ' || next == '\t';
+}
+
+// Why the option is refused: it is one of REFUSED_OPTIONS. Null when it is
+// not refused.
 static const char* refusal_reason(const char* option)
 {
-    for (const refused_option& refused : REFUSED_OPTIONS) {
-        size_t length = strlen(refused.word);
-        if (strncmp(option, refused.word, length) != 0)
-            continue;
-        char next = option[length];
-        if (next == '\0' || next == '=' || next == ' ' || next == '\t')
+    for (const refused_option& refused : REFUSED_OPTIONS)
+        if (option_is(option, refused.word))
             return refused.reason;
-    }
     return nullptr;
 }
 
