@@ -342,9 +342,9 @@ static bool record_in_the_way()
     return true;
 }
 
-// The checks that stand the archive aside before its record is read: the
-// setting, the options, conf's class files. Returns true when it stands
-// aside (logged).
+// The checks that stand the archive aside before its inputs are stamped:
+// the setting, the options of jvm.options, conf's class files, a record that
+// is no regular file. Returns true when it stands aside (logged).
 static bool stands_aside(const jvm_launch& launch)
 {
     const char* setting = os_getenv("ZR_CLASS_ARCHIVE");

@@ -29,6 +29,12 @@ static void vm_ends_process(int code, vm_end how)
         end_after_failed_destruction();
         return;
     }
+    // The next runs stand aside: an archive the VM cannot write at the
+    // application's exit would fail it every time.
+    if (how == VM_END_ABORTING) {
+        fail_class_archive("the VM gave up while the application ran, for the reason it gives above");
+        return;
+    }
     log_format("The application ended the process with exit code %d", code);
     // The VM wrote its class archive before it called the hook.
     finish_class_archive(true, application_started());
