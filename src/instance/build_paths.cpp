@@ -118,6 +118,19 @@ static const char SEPARATOR_LINE[] = "----------------------------------------";
 static char g_instance_folder[PATH_CAPACITY];
 static char g_log_failure[LONG_TEXT_CAPACITY];
 
+// Says on the console that the run keeps no log, and where a log folder
+// would make one; a missing instance folder is said by the working
+// directory's change instead.
+static void say_no_log_folder(const char* instance_folder)
+{
+    os_stamp stamp;
+    const char* failed_call = "";
+    if (os_file_stamp(instance_folder, true, &stamp, &failed_call) == 1)
+        return;
+    printf("No log file: the instance folder has no log folder; create '%s%slog' to keep the run's log\n",
+           instance_folder, path_separator());
+}
+
 // Starts the log file of the instance afresh and makes it the log sink; when
 // the previous run's log cannot be kept apart, the new run goes on in it
 // below a separator line instead. Without a log folder the sink stays
@@ -128,11 +141,13 @@ static void open_log_file(const char* instance_folder)
     bounded_copy(g_instance_folder, sizeof g_instance_folder, instance_folder);
     char log_path[LOG_PATH_CAPACITY];
     compose_log_folder_path(log_path, instance_folder, "zrsvc-log.txt");
-    printf("LOG FILE: '%s'\n", log_path);
     int kept = keep_previous_run(instance_folder, "zrsvc-log.txt", "zrsvc-log.1.txt");
     FILE* file = kept == 0 ? os_open_text_for_writing(log_path) : os_open_text_for_appending(log_path);
     if (file != nullptr) {
+        printf("LOG FILE: '%s'\n", log_path);
         log_to_file(file);
+    } else if (os_error_number(os_last_error()) == ENOENT) {
+        say_no_log_folder(instance_folder);
     } else if (os_error_number(os_last_error()) == ELOOP) {
         snprintf(g_log_failure, sizeof g_log_failure, "Cannot open the log file '%s': it is a link, which is never "
                  "followed", log_path);
@@ -310,7 +325,12 @@ int build_paths(const char* instance_name, jvm_launch* launch)
     log_format("BASE PATH: '%s'", base);
     log_format("WORKING DIR PATH: '%s'", instance_folder);
     if (os_set_current_dir(instance_folder) != 0) {
-        log_format("Cannot change working dir: %lu", os_last_error());
+        unsigned long error = os_last_error();
+        if (os_error_number(error) == ENOENT)
+            log_format("Cannot change working dir: %lu: the instance folder '%s' does not exist; create it, with "
+                       "its log and conf folders", error, instance_folder);
+        else
+            log_format("Cannot change working dir: %lu: '%s'", error, instance_folder);
         terminate(-1);
     }
     launch->java_home = resolve_java_home();

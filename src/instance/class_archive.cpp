@@ -1,5 +1,6 @@
 #include "instance/class_archive.h"
 
+#include "instance/java_release.h"
 #include "instance/path_text.h"
 #include "log/log.h"
 #include "platform/os_library.h"
@@ -35,6 +36,8 @@ static const char NOT_FINISHED[] = "the run before ended before it was written";
 // longest class path (10,000 characters) and jvm.options (64 KiB) with
 // their stamps.
 enum { RECORD_CAPACITY = 512 * 1024, ENVIRONMENT_OPTIONS_MOST = 256 };
+// The first Java whose VM takes -XX:ArchiveClassesAtExit (dynamic archives).
+enum { ARCHIVE_JAVA_LEAST = 13 };
 
 // What the run's archive is made from, one line each, and the JARs' total
 // size. Built by plan_class_archive on the main thread before the VM exists,
@@ -343,8 +346,8 @@ static bool record_in_the_way()
 }
 
 // The checks that stand the archive aside before its inputs are stamped:
-// the setting, the options of jvm.options, conf's class files, a record that
-// is no regular file. Returns true when it stands aside (logged).
+// the setting, the options of jvm.options, the Java's version, conf's class
+// files, a record that is no regular file. Returns true when it stands aside (logged).
 static bool stands_aside(const jvm_launch& launch)
 {
     const char* setting = os_getenv("ZR_CLASS_ARCHIVE");
@@ -362,6 +365,13 @@ static bool stands_aside(const jvm_launch& launch)
             log_format("Class archive not used: jvm.options sets '%s'%s", launch.options[i], why);
             return true;
         }
+    // An older VM would refuse the archive's options and not be created.
+    int version = java_feature_version(launch.java_home);
+    if (version != 0 && version < ARCHIVE_JAVA_LEAST) {
+        log_format("Class archive not used: the Java home holds Java %d (its release file); the archive needs "
+                   "Java %d or later", version, ARCHIVE_JAVA_LEAST);
+        return true;
+    }
     char conf[PATH_CAPACITY] = "conf";
     conf_finding finding = find_class_file(conf);
     if (finding == CONF_CLASS)

@@ -9,7 +9,7 @@ import zipfile
 
 import pytest
 
-from conftest import CLASSES, Instance
+from conftest import CLASSES, JAVA_HOME, Instance
 
 MAPPED = "qo.wyn.zr.NTService source: shared objects file (top)"
 ARCHIVE = "Class archive zrsvc.jsa"
@@ -109,7 +109,9 @@ def test_a_jar_replaced_by_a_build_of_the_same_size_and_time_runs_its_new_classe
 
 
 # A class loaded from a folder of the class path (conf) would make the
-# VM's dump end the process; links and depth in conf cost milliseconds.
+# VM's dump end the process; links and depth in conf cost milliseconds. A
+# Java home whose release file states Java 11 (its VM is the real one,
+# through a link) would refuse the archive's options.
 DEEP = "/".join(f"d{i}" for i in range(17))
 LONG = f"long/{'x' * 200}"
 AGENT = "-agentlib:jdwp=transport=dt_socket,server=y,suspend=n,address=127.0.0.1:0"
@@ -150,9 +152,19 @@ def in_the_way(name, fifo=False):
     ({}, "", in_the_way("zrsvc.jsa"), f"'zrsvc.jsa' {IN_ITS_WAY}"),
     ({}, "", in_the_way("zrsvc.jsa.txt"), f"'zrsvc.jsa.txt' {IN_ITS_WAY}"),
     ({}, "", in_the_way("zrsvc.jsa", fifo=True), f"'zrsvc.jsa' {IN_ITS_WAY}"),
-])
+    ({"JAVA_HOME": "old-jdk"}, "", None, "the Java home holds Java 11 (its release file); the archive needs Java 13 "
+                                         "or later"),
+], ids=["off", "own sharing option", "agent", "limited modules", "agent in JAVA_TOOL_OPTIONS",
+        "no compressed class pointers", "class 17 folders deep", "path too long", "folder as archive",
+        "folder as record", "FIFO as archive", "Java 11"])
 def test_the_archive_stands_aside(tmp_path, env, options, prepare, line):
     instance = Instance(tmp_path, "returning")
+    if "JAVA_HOME" in env:
+        old = tmp_path / env["JAVA_HOME"]
+        old.mkdir()
+        (old / "lib").symlink_to(JAVA_HOME / "lib")
+        (old / "release").write_text('IMPLEMENTOR="Test"\nJAVA_VERSION="11.0.21"\n')
+        env = {"JAVA_HOME": str(old)}
     (instance.folder / "conf" / "jvm.options").write_text("-Xlog:class+load\n" + options)
     if prepare:
         prepare(instance.folder)
