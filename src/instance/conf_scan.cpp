@@ -63,14 +63,20 @@ static conf_finding search_folder(conf_search* search)
     for (const char* name; finding == CONF_NO_CLASS && (name = os_dir_next(dir, &type)) != nullptr;) {
         if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
             continue;
-        if (++search->entries > CONF_ENTRIES_MOST || length + 1 + strlen(name) >= PATH_CAPACITY) {
+        bool folder = type == OS_ENTRY_DIRECTORY;
+        if (++search->entries > CONF_ENTRIES_MOST) {
+            finding = CONF_TOO_LARGE;
+            break;
+        }
+        if (!folder && !ends_in_class(name))
+            continue;
+        // A path that does not fit: the search stops at its folder.
+        if (length + 1 + strlen(name) >= PATH_CAPACITY) {
             finding = CONF_TOO_LARGE;
             break;
         }
         append_pieces(search->path, PATH_CAPACITY, {path_separator(), name});
-        finding = type == OS_ENTRY_DIRECTORY ? search_folder(search)
-                  : ends_in_class(name)      ? CONF_CLASS
-                                             : CONF_NO_CLASS;
+        finding = folder ? search_folder(search) : CONF_CLASS;
         if (finding == CONF_NO_CLASS)
             search->path[length] = '\0';
     }
