@@ -30,7 +30,6 @@ static const char STATE_ARCHIVE[] = "archive ";
 static const char STATE_NONE[] = "none ";
 static const char STATE_FAILED[] = "failed ";
 static const char CREATION_FAILED[] = "the VM could not be created while asked to write it";
-static const char NOT_FINISHED[] = "the run before ended before it was written";
 
 // A record holds a line per class-path entry and per option: room for the
 // longest class path (10,000 characters) and jvm.options (64 KiB) with
@@ -433,9 +432,6 @@ void plan_class_archive(jvm_launch* launch)
     g_held_archive = nullptr;
     if (check_free_space() != 0 || prepare_dump() != 0)
         return;
-    // Until the VM exists: a VM that is not created while asked to write an
-    // archive has the next runs stand aside.
-    write_record(STATE_FAILED, CREATION_FAILED);
     put_option(launch, QUIET_OPTION);
     put_option(launch, g_dump_option);
     g_dumping = true;
@@ -447,8 +443,6 @@ void plan_class_archive(jvm_launch* launch)
 
 void class_archive_vm_created()
 {
-    if (g_dumping)
-        write_record(STATE_NONE, NOT_FINISHED);
     if (!g_mapping)
         return;
     int mapped = os_file_is_mapped(g_mapped_stamp);
@@ -473,6 +467,14 @@ static void discard_dump(const char* reason, const char* state, const char* deta
     os_remove_private_folder(g_dump_folder);
     g_dump_folder = nullptr;
     write_record(state, detail);
+}
+
+void class_archive_vm_not_created()
+{
+    if (g_dumping.exchange(false))
+        discard_dump("the VM was not created; the next runs stand aside until the Java home, class path or options "
+                     "change",
+                     STATE_FAILED, CREATION_FAILED);
 }
 
 void fail_class_archive(const char* reason)

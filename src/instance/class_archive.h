@@ -24,9 +24,13 @@ void plan_class_archive(jvm_launch* launch);
 
 // Right after the VM's creation: when the run maps the archive, says whether
 // the VM did (where the platform can tell), and has the next run renew it
-// when it did not; when the run has the VM write one, records that the
-// creation succeeded.
+// when it did not.
 void class_archive_vm_created();
+
+// When the VM could not be created while the run had it write an archive:
+// records so, and the next runs stand aside until the inputs change, so that
+// a start that fails does not fail again because of the archive.
+void class_archive_vm_not_created();
 
 // After the VM wrote its archive as it ended (destroyed cleanly, or through
 // the application's System.exit()): when the run had it write one, puts it

@@ -23,6 +23,7 @@ static void vm_ends_process(int code, vm_end how)
 {
     if (how == VM_END_CREATING) {
         log_line("Create JVM failed!");
+        class_archive_vm_not_created();
         terminate(-1);
     }
     if (how == VM_END_DESTROYING) {
@@ -47,6 +48,7 @@ void create_jvm_or_terminate()
     log_line("Starting JVM");
     if (!create_jvm(g_launch)) {
         log_line("Create JVM failed!");
+        class_archive_vm_not_created();
         terminate(-1);
     }
     class_archive_vm_created();

@@ -180,7 +180,8 @@ def test_the_archive_stands_aside(tmp_path, env, options, prepare, line):
 def test_a_vm_not_created_while_writing_the_archive_has_the_next_runs_stand_aside(tmp_path):
     instance = Instance(tmp_path, "returning")
     (instance.folder / "conf" / "jvm.options").write_text("-XX:+NoSuchFlagOfTheVM\n")
-    assert run(instance) == (255, [CREATED], False)
+    assert run(instance) == (255, [CREATED, f"{ARCHIVE} not written: the VM was not created; the next runs stand "
+                                            "aside until the Java home, class path or options change"], False)
     aside = ("Class archive not used: the VM could not be created while asked to write it in a run before with "
              "this Java home, class path and options; remove zrsvc.jsa.txt to try again")
     for _ in range(2):
