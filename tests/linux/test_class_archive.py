@@ -9,7 +9,7 @@ import zipfile
 
 import pytest
 
-from conftest import CLASSES, JAVA_HOME, Instance
+from conftest import CLASSES, JAVA_HOME, Instance, wait_for
 
 MAPPED = "qo.wyn.zr.NTService source: shared objects file (top)"
 ARCHIVE = "Class archive zrsvc.jsa"
@@ -189,6 +189,24 @@ def test_a_vm_not_created_while_writing_the_archive_has_the_next_runs_stand_asid
     (instance.folder / "conf" / "jvm.options").write_text("-Xlog:class+load\n")
     assert run(instance) == (0, [RENEWED + "the options of jvm.options changed"], False)
     assert run(instance) == (0, USED, True)
+
+
+# A stop while the VM is created (held by -XX:+PauseAtStartup until its file
+# goes) ends the run, and the next run tries the archive again.
+def test_a_stop_while_the_vm_is_created_keeps_the_archives_next_try(tmp_path):
+    instance = Instance(tmp_path, "returning")
+    (instance.folder / "conf" / "jvm.options").write_text("-XX:+UnlockDiagnosticVMOptions\n-XX:+PauseAtStartup\n")
+    for stop in (True, False):
+        proc = instance.start({"ZR_CLASS_ARCHIVE": None})
+        wait_for(lambda: list(instance.folder.glob("vm.paused.*")) or proc.poll() is not None, what="a paused VM")
+        if stop:
+            proc.send_signal(signal.SIGTERM)
+        for paused in instance.folder.glob("vm.paused.*"):
+            paused.unlink()
+        proc.communicate(timeout=120)
+        assert (proc.returncode, [line for line in instance.log() if line.startswith("Class archive")]) == (
+            0, [CREATED])
+    assert archive_files(instance) == KEPT
 
 
 # The exit status is the application's whatever the archive does; only a
