@@ -4,10 +4,10 @@
 // was made from (the Java home, the VM library, every JAR of the class path
 // with its stamp, the options of jvm.options and of the environment) and of
 // the archive itself, or of why the run before made none. The VM writes a
-// new one while it ends, into a folder of the run's own, from which it is
-// moved into place.
+// new one as it ends, into a folder of the run's own, from which it is moved
+// into place.
 #pragma once
-#include "jvm/jvm_launch.h"
+#include "instance/instance_plan.h"
 
 #include <cstddef>
 
@@ -15,39 +15,38 @@
 // maps the archive (it exists and its record matches the run), has the VM
 // write a new one (none, or its record differs), or stands aside
 // (ZR_CLASS_ARCHIVE=off, an option of jvm.options or of the environment with
-// which the VM cannot write or use one, a run before in which the VM failed
-// with the same inputs, class files in conf, a file in the archive's way, the
-// instance folder cannot be written, the inputs cannot be read); puts the
-// options of that choice behind the class-path option of launch and logs one
-// line that says which and why. An invalid ZR_CLASS_ARCHIVE ends the process.
-void plan_class_archive(jvm_launch* launch);
+// which the VM cannot write or use one, a Java older than 13, a run before
+// in which the VM failed with the same inputs, class files in conf, a file
+// in the archive's way, the instance folder cannot be written, the inputs
+// cannot be read); puts the options of that choice in front of the plan's
+// options (those of jvm.options), sets the plan's decision and logs one line
+// that says which and why. Returns the failure of an invalid
+// ZR_CLASS_ARCHIVE, else none.
+run_failure plan_class_archive(instance_plan* plan);
 
-// Right after the VM's creation: when the run maps the archive, says whether
-// the VM did (where the platform can tell), and has the next run renew it
-// when it did not.
-void class_archive_vm_created();
+// Right after the VM's creation: when the plan maps the archive, says
+// whether the VM did (where the platform can tell), and has the next run
+// renew it when it did not.
+void class_archive_vm_created(const instance_plan& plan);
 
-// When the VM could not be created while the run had it write an archive:
-// records so, and the next runs stand aside until the inputs change, so that
-// a start that fails does not fail again because of the archive.
-void class_archive_vm_not_created();
+// The run's owner calls one of the three below once, when the plan had the
+// VM write an archive.
+
+// The VM was not created: the next runs stand aside until the inputs
+// change, so that a start that fails does not fail again for the archive.
+void class_archive_vm_not_created(const instance_plan& plan);
 
 // After the VM wrote its archive as it ended (destroyed cleanly, or through
-// the application's System.exit()): when the run had it write one, puts it
-// in place with its record if application_ran (start() was invoked and the
-// run ended as the application's own end or a normal stop) and the VM wrote
-// one; else removes what was written. Failures are logged.
-void finish_class_archive(bool destroyed, bool application_ran);
+// the application's System.exit()): puts it in place with its record if
+// application_ran (start() was invoked and the run ended as the
+// application's own end or a normal stop) and the VM wrote one; else removes
+// what was written. Failures are logged.
+void finish_class_archive(const instance_plan& plan, bool destroyed, bool application_ran);
 
-// True while the VM, asked by the run to write an archive, may be writing
-// it, until it is put in place or dropped.
-bool class_archive_dumping();
-
-// When the run had the VM write an archive and it gave up doing so: removes
-// what was written, logs that the archive was not written for the reason
-// given, and records that the VM failed with these inputs, so that the next
-// runs stand aside until they change.
-void fail_class_archive(const char* reason);
+// The VM gave up writing it: removes what was written, logs that the archive
+// was not written for the reason given, and records that the VM failed with
+// these inputs, so that the next runs stand aside until they change.
+void fail_class_archive(const instance_plan& plan, const char* reason);
 
 // Whether a text of ZR_CLASS_ARCHIVE asks for the archive: 1 for "on", 0 for
 // "off", -1 for any other text.

@@ -2,7 +2,8 @@
 
 #include "instance/path_text.h"
 #include "platform/os_dir.h"
-#include "platform/os_process.h"
+#include "platform/os_files.h"
+#include "platform/os_paths.h"
 
 #include <cstring>
 

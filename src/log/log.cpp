@@ -1,6 +1,7 @@
 #include "log/log.h"
+#include "log/run_failure.h"
 
-#include "platform/os_process.h"
+#include "platform/os_time.h"
 #include "text/bounded_text.h"
 
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <string>
 
 static FILE* g_sink = nullptr;
 static std::mutex g_sink_lock; // a line, a switch and a close are one unit each
@@ -20,6 +22,9 @@ static char g_shown[4 * LONG_TEXT_CAPACITY];
 // logged, as shown, while it is set. Both guarded by g_sink_lock.
 static void (*g_tell_fatal)(const char* reason) = nullptr;
 static char g_last_shown[4 * LONG_TEXT_CAPACITY];
+// The lines written to standard output as the sink while they are kept
+// (log_keep_early_lines), null when they are not. Guarded by g_sink_lock.
+static std::string* g_kept = nullptr;
 
 void log_to_console()
 {
@@ -39,10 +44,42 @@ bool log_echoes_to_console()
     return g_echo;
 }
 
+// Writes the kept lines to stream, when it is given, and keeps no more. Call
+// with g_sink_lock held.
+static void hand_kept_lines_to(FILE* stream)
+{
+    if (g_kept != nullptr && stream != nullptr) {
+        fputs(g_kept->c_str(), stream);
+        fflush(stream);
+    }
+    delete g_kept;
+    g_kept = nullptr;
+}
+
 void log_to_file(FILE* file)
 {
     std::lock_guard<std::mutex> hold(g_sink_lock);
     g_sink = file;
+    hand_kept_lines_to(file);
+}
+
+void log_keep_early_lines()
+{
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    if (g_kept == nullptr)
+        g_kept = new std::string;
+}
+
+void log_replay_kept_lines()
+{
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    hand_kept_lines_to(stdout);
+}
+
+void log_drop_kept_lines()
+{
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    hand_kept_lines_to(nullptr);
 }
 
 bool log_sink_is_file()
@@ -93,6 +130,8 @@ void log_line(const char* message)
     if (g_sink == nullptr)
         return;
     bool written = fprintf(g_sink, "%s - %s\n", stamp, shown) >= 0;
+    if (g_kept != nullptr && g_sink == stdout)
+        *g_kept = *g_kept + stamp + " - " + shown + "\n";
     written = fflush(g_sink) == 0 && written;
     if (!written && g_sink != stdout && !g_write_failed) {
         g_write_failed = true;
@@ -123,6 +162,16 @@ void log_format(const char* format, ...)
     format_whole_or_empty(message, format, arguments);
     va_end(arguments);
     log_line(message);
+}
+
+run_failure fail_format(const char* format, ...)
+{
+    char message[LONG_TEXT_CAPACITY];
+    va_list arguments;
+    va_start(arguments, format);
+    format_whole_or_empty(message, format, arguments);
+    va_end(arguments);
+    return fail(message);
 }
 
 void say_on_console(const char* format, ...)
@@ -165,18 +214,18 @@ void log_tell_fatal_reason(void (*tell)(const char* reason))
 // log_tell_fatal_reason said; the exit's own line when nothing was logged.
 static void tell_fatal_reason(int code)
 {
-    static char reason[sizeof g_last_shown];
+    std::string reason;
     void (*tell)(const char*) = nullptr;
     {
         std::lock_guard<std::mutex> hold(g_sink_lock);
         tell = g_tell_fatal;
-        bounded_copy(reason, sizeof reason, g_last_shown);
+        reason = g_last_shown;
     }
     if (tell == nullptr)
         return;
-    if (reason[0] == '\0')
-        snprintf(reason, sizeof reason, "Terminated with exit code %d.", code);
-    tell(reason);
+    if (reason.empty())
+        reason = "Terminated with exit code " + std::to_string(code) + ".";
+    tell(reason.c_str());
 }
 
 void terminate(int code)

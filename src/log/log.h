@@ -8,8 +8,22 @@
 // Points the sink at standard output.
 void log_to_console();
 
-// Makes an open file the sink; it is closed by close_log or terminate.
+// Makes an open file the sink; it is closed by close_log or terminate. The
+// lines kept while the sink was standard output come first in it.
 void log_to_file(FILE* file);
+
+// From now on, the lines written while the sink is standard output are kept
+// as well, until the log file takes them (log_to_file),
+// log_replay_kept_lines or log_drop_kept_lines: before the log is open,
+// standard output may lead nowhere (a service).
+void log_keep_early_lines();
+
+// Writes the kept lines on standard output again, once it leads to a file
+// (a service's captured output), and keeps no more.
+void log_replay_kept_lines();
+
+// Keeps no more lines, dropping those kept.
+void log_drop_kept_lines();
 
 // In the foreground every line is shown on standard output as well as written
 // to the log file.

@@ -3,7 +3,7 @@
 // file or folder the run checked, whatever is renamed or linked meanwhile.
 // Declared once here, implemented in win32/ and posix/.
 #pragma once
-#include "platform/os_process.h"
+#include "platform/os_files.h"
 
 #include <cstddef>
 
@@ -15,11 +15,11 @@ struct os_vm_file;
 // (capacity bytes) is the path to give the VM, which leads to the held file
 // (POSIX: /proc/self/fd/N; Windows: path itself, which no one can replace,
 // rename or write while it is held); stamp is the held file's. Returns the
-// file; null with *result 1 when there is none, 2 when it is no regular file
-// (a folder, a link, a FIFO), -1 with *failed_call naming the call that
-// failed (os_last_error tells why).
-os_vm_file* os_hold_vm_file(const char* path, char* vm_path, size_t capacity, os_stamp* stamp, int* result,
-                            const char** failed_call);
+// file, with *result OS_FILE_DONE; or null with *result OS_FILE_MISSING,
+// _NOT_REGULAR (a folder, a link, a FIFO), or _FAILED with *failed_call
+// naming the call that failed (os_last_error tells why).
+os_vm_file* os_hold_vm_file(const char* path, char* vm_path, size_t capacity, os_stamp* stamp,
+                            os_file_result* result, const char** failed_call);
 
 void os_release_vm_file(os_vm_file* file);
 

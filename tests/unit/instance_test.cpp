@@ -1,7 +1,7 @@
 #include "instance/instance.h"
 #include "instance/java_release.h"
 #include "platform/os_dir.h"
-#include "platform/os_process.h"
+#include "platform/os_environment.h"
 
 #include <gtest/gtest.h>
 
@@ -77,9 +77,9 @@ static std::string composed(bool keeps_inherited, const std::string& java_home, 
 {
     os_search_variable variable = {"PATH", keeps_inherited,
         {{OS_BELOW_JAVA_HOME, "bin"}, {OS_BELOW_JAVA_HOME, "server"}, {OS_BELOW_BASE, "dll"}, {}}};
-    char text[LONG_TEXT_CAPACITY];
-    int result = compose_search_assignment(text, variable, java_home.c_str(), "/app/", inherited);
-    return result == 0 ? text : "-1 " + std::string(text);
+    search_assignment assignment;
+    bool fits = compose_search_assignment(&assignment, variable, java_home, "/app/", inherited);
+    return fits ? assignment.name + "=" + assignment.value : "-1 " + assignment.value;
 }
 
 TEST(ComposeSearchAssignment, NamesTheFoldersInOrderThenWhatWasInheritedIfKept)
@@ -89,7 +89,7 @@ TEST(ComposeSearchAssignment, NamesTheFoldersInOrderThenWhatWasInheritedIfKept)
     EXPECT_EQ("PATH=/jdk/bin:/jdk/server:/app/dll:X", composed(true, "/jdk", "X"));
     EXPECT_EQ("PATH=/jdk/bin:/jdk/server:/app/dll", composed(true, "/jdk", ""));
     // 27 characters around the Java home, which comes twice: 27 + 2 * 4984 + 4 = 9999 fit.
-    EXPECT_EQ(LONG_TEXT_CAPACITY - 1u, composed(true, std::string(4984, 'j'), "XYZW").size());
+    EXPECT_EQ(9999u, composed(true, std::string(4984, 'j'), "XYZW").size());
     EXPECT_EQ("-1 ", composed(true, std::string(4984, 'j'), "XYZWV"));
 }
 

@@ -1,6 +1,6 @@
 // The stamp of a file from its status, for the POSIX side's file calls.
 #pragma once
-#include "platform/os_process.h"
+#include "platform/os_files.h"
 
 #include <sys/stat.h>
 

@@ -33,30 +33,32 @@ static void close_keeping_error(int fd)
     errno = error;
 }
 
-os_vm_file* os_hold_vm_file(const char* path, char* vm_path, size_t capacity, os_stamp* stamp, int* result,
-                            const char** failed_call)
+os_vm_file* os_hold_vm_file(const char* path, char* vm_path, size_t capacity, os_stamp* stamp,
+                            os_file_result* result, const char** failed_call)
 {
     int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *failed_call = "open";
-        *result = (errno == ENOENT || errno == ENOTDIR) ? 1 : errno == ELOOP ? 2 : -1;
+        *result = (errno == ENOENT || errno == ENOTDIR) ? OS_FILE_MISSING
+                  : errno == ELOOP                      ? OS_FILE_NOT_REGULAR
+                                                        : OS_FILE_FAILED;
         return nullptr;
     }
     struct stat status;
     if (fstat(fd, &status) != 0) {
         close_keeping_error(fd);
         *failed_call = "fstat";
-        *result = -1;
+        *result = OS_FILE_FAILED;
         return nullptr;
     }
     os_stamp_from_status(status, stamp);
     if (!stamp->regular) {
         close(fd);
-        *result = 2;
+        *result = OS_FILE_NOT_REGULAR;
         return nullptr;
     }
     name_descriptor(fd, vm_path, capacity);
-    *result = 0;
+    *result = OS_FILE_DONE;
     return new os_vm_file{fd};
 }
 

@@ -13,8 +13,8 @@ struct os_vm_file {
     HANDLE handle;
 };
 
-os_vm_file* os_hold_vm_file(const char* path, char* vm_path, size_t capacity, os_stamp* stamp, int* result,
-                            const char** failed_call)
+os_vm_file* os_hold_vm_file(const char* path, char* vm_path, size_t capacity, os_stamp* stamp,
+                            os_file_result* result, const char** failed_call)
 {
     // Shared for reading only: while it is held, no one writes, renames,
     // deletes or replaces it; the VM opens it for reading.
@@ -23,15 +23,16 @@ os_vm_file* os_hold_vm_file(const char* path, char* vm_path, size_t capacity, os
         *result = missing_or_failed();
         return nullptr;
     }
-    if (stamp_of_handle(handle, stamp, failed_call) != 0 || !stamp->regular) {
+    os_file_result stamped = stamp_of_handle(handle, stamp, failed_call);
+    if (stamped != OS_FILE_DONE || !stamp->regular) {
         DWORD error = GetLastError();
         CloseHandle(handle);
         SetLastError(error);
-        *result = stamp->regular ? -1 : 2;
+        *result = stamped != OS_FILE_DONE ? stamped : OS_FILE_NOT_REGULAR;
         return nullptr;
     }
     snprintf(vm_path, capacity, "%s", path);
-    *result = 0;
+    *result = OS_FILE_DONE;
     return new os_vm_file{handle};
 }
 
