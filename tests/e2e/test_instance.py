@@ -165,12 +165,8 @@ NOT_CREATED = ("Class archive zrsvc.jsa not written: the VM was not created; the
     ("no entry point", ["Starting JVM", "GetProcAddress('{jdk}\\bin\\server\\jvm.dll', 'JNI_CreateJavaVM') failed: 127",
                         NOT_CREATED, "Create JVM failed!"]),
     ("the VM's reason on stderr", ["Starting JVM", "double: Could not open options file 'x'",
-<<<<<<< HEAD
-                                   "JNI_CreateJavaVM failed: -1", "Create JVM failed!"]),
-    ("a VM given but not JNI_OK", ["Starting JVM", "JNI_CreateJavaVM failed: -5", "Create JVM failed!"]),
-=======
                                    "JNI_CreateJavaVM failed: -1", NOT_CREATED, "Create JVM failed!"]),
->>>>>>> main
+    ("a VM given but not JNI_OK", ["Starting JVM", "JNI_CreateJavaVM failed: -5", NOT_CREATED, "Create JVM failed!"]),
 ])
 def test_preparation_that_cannot_go_on_ends_the_process(wine, layout, tmp_path, case, last_lines):
     shop = Shop(wine, layout)
