@@ -3,6 +3,7 @@
 #include "instance/class_archive.h"
 #include "instance/jvm_options.h"
 #include "instance/path_text.h"
+#include "log/instance_log.h"
 #include "log/log.h"
 #include "platform/os_console.h"
 #include "platform/os_process.h"
@@ -86,88 +87,6 @@ static void compose_instance_folder(char* folder, const char* base, const char* 
                    static_cast<int>(INSTANCE_FOLDER_MOST));
         terminate(-1);
     }
-}
-
-// Room for the instance folder's path and the longest name below it.
-enum { LOG_PATH_CAPACITY = PATH_CAPACITY + sizeof "\\log\\zrsvc-stdout.1.txt" };
-
-// The path of a file in the instance's log folder; it always fits.
-static void compose_log_folder_path(char* path, const char* instance_folder, const char* name)
-{
-    bounded_copy(path, LOG_PATH_CAPACITY, instance_folder);
-    append_pieces(path, LOG_PATH_CAPACITY, {path_separator(), "log", path_separator(), name});
-}
-
-// Renames the previous run's file of the log folder to its ".1" name, so that
-// a start does not wipe the record of the run before it (a crash's, say).
-// Returns 0, or the operating system's error code when it could not be kept.
-static int keep_previous_run(const char* instance_folder, const char* name, const char* previous_name)
-{
-    char path[LOG_PATH_CAPACITY];
-    char previous[LOG_PATH_CAPACITY];
-    compose_log_folder_path(path, instance_folder, name);
-    compose_log_folder_path(previous, instance_folder, previous_name);
-    return os_replace_file(path, previous) < 0 ? static_cast<int>(os_last_error()) : 0;
-}
-
-// Where a run goes on in a file it could not keep apart from the run before.
-static const char SEPARATOR_LINE[] = "----------------------------------------";
-
-// The instance folder, for the files of its log folder; and why its log file
-// could not be opened, empty when it was.
-static char g_instance_folder[PATH_CAPACITY];
-static char g_log_failure[LONG_TEXT_CAPACITY];
-
-// Starts the log file of the instance afresh and makes it the log sink; when
-// the previous run's log cannot be kept apart, the new run goes on in it
-// below a separator line instead. Without a log folder the sink stays
-// standard output; a log file that cannot be opened is said where the run can
-// still be heard (log_cannot_log) and on standard output, the sink.
-static void open_log_file(const char* instance_folder)
-{
-    bounded_copy(g_instance_folder, sizeof g_instance_folder, instance_folder);
-    char log_path[LOG_PATH_CAPACITY];
-    compose_log_folder_path(log_path, instance_folder, "zrsvc-log.txt");
-    printf("LOG FILE: '%s'\n", log_path);
-    int kept = keep_previous_run(instance_folder, "zrsvc-log.txt", "zrsvc-log.1.txt");
-    FILE* file = kept == 0 ? os_open_text_for_writing(log_path) : os_open_text_for_appending(log_path);
-    if (file != nullptr) {
-        log_to_file(file);
-    } else if (os_error_number(os_last_error()) == ELOOP) {
-        snprintf(g_log_failure, sizeof g_log_failure, "Cannot open the log file '%s': it is a link, which is never "
-                 "followed", log_path);
-    } else if (os_error_number(os_last_error()) != ENOENT) {
-        snprintf(g_log_failure, sizeof g_log_failure, "Cannot open the log file '%s': %lu", log_path,
-                 os_last_error());
-    }
-    if (file == nullptr && g_log_failure[0] != '\0') {
-        log_cannot_log(g_log_failure);
-        log_line(g_log_failure);
-    }
-    if (kept != 0) {
-        log_line(SEPARATOR_LINE);
-        log_format("Cannot keep the previous log as zrsvc-log.1.txt: %d", kept);
-    }
-}
-
-void capture_std_streams()
-{
-    // Without a log folder nothing of the run is kept.
-    if (!log_sink_is_file() && g_log_failure[0] == '\0')
-        return;
-    int kept = keep_previous_run(g_instance_folder, "zrsvc-stdout.txt", "zrsvc-stdout.1.txt");
-    if (kept != 0)
-        log_format("Cannot keep the previous output as zrsvc-stdout.1.txt: %d", kept);
-    char path[LOG_PATH_CAPACITY];
-    compose_log_folder_path(path, g_instance_folder, "zrsvc-stdout.txt");
-    int error = os_redirect_std_streams(path, kept != 0);
-    if (error != 0)
-        log_format("Cannot send standard output and error to zrsvc-stdout.txt: %d", error);
-    else if (kept != 0)
-        printf("%s\n", SEPARATOR_LINE);
-    // The only record of the run then.
-    if (error == 0 && g_log_failure[0] != '\0')
-        log_cannot_log(g_log_failure);
 }
 
 void normalise_java_home(char* java_home)
@@ -257,15 +176,7 @@ static int compose_search_assignments(const char* java_home, const char* base)
 
 int parse_stop_timeout(const char* text)
 {
-    int seconds = 0;
-    for (const char* at = text; *at != '\0'; ++at) {
-        if (*at < '0' || *at > '9')
-            return -1;
-        seconds = seconds * 10 + (*at - '0');
-        if (seconds > MOST_STOP_TIMEOUT)
-            return -1;
-    }
-    return seconds >= 1 ? seconds : -1;
+    return parse_whole_number(text, MOST_STOP_TIMEOUT);
 }
 
 // The stop timeout of ZR_STOP_TIMEOUT, 0 when it is not set; any value
@@ -304,11 +215,19 @@ int build_paths(const char* instance_name, jvm_launch* launch)
     compose_instance_folder(instance_folder, base, instance_name);
     // Before anything of the instance is touched: another run may hold it.
     claim_instance(instance_folder, instance_name);
-    open_log_file(instance_folder);
+    // Refused limits still let the log say so, under the default ones.
+    rolling_limits limits;
+    char limits_failure[LONG_TEXT_CAPACITY];
+    bool limits_refused = read_log_limits(&limits, limits_failure) != 0;
+    open_instance_log(instance_folder, limits);
 
     log_format("Started %s", VERSION_TEXT);
     log_format("BASE PATH: '%s'", base);
     log_format("WORKING DIR PATH: '%s'", instance_folder);
+    if (limits_refused) {
+        log_line(limits_failure);
+        terminate(-1);
+    }
     if (os_set_current_dir(instance_folder) != 0) {
         log_format("Cannot change working dir: %lu", os_last_error());
         terminate(-1);

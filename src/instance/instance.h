@@ -31,13 +31,6 @@ extern const char NO_BASE_FOLDER[];
 // MOST_STOP_TIMEOUT, only digits. Returns -1 for any other text.
 int parse_stop_timeout(const char* text);
 
-// Sends the process's standard output and error, the VM's and the
-// application's included, to zrsvc-stdout.txt beside the instance's log file,
-// keeping the previous run's as zrsvc-stdout.1.txt. Runs after build_paths;
-// does nothing without a log folder. When the log file could not be opened,
-// says so there too.
-void capture_std_streams();
-
 // Adds every JAR file of the folder base_directory + folder_name (every file
 // or link to a file whose name contains ".jar" in any case) to the class-path
 // option (capacity LONG_TEXT_CAPACITY); such an entry that is no file to read (a FIFO, a dangling link) or

@@ -1,5 +1,7 @@
 #include "log/log.h"
 
+#include "log/output_capture.h"
+#include "log/rolling_file.h"
 #include "platform/os_process.h"
 #include "text/bounded_text.h"
 
@@ -10,7 +12,9 @@
 #include <ctime>
 #include <mutex>
 
+// Standard output or null; the log file when g_file is set.
 static FILE* g_sink = nullptr;
+static rolling_file* g_file = nullptr;
 static std::mutex g_sink_lock; // a line, a switch and a close are one unit each
 static bool g_echo = false;
 static bool g_write_failed = false; // a line could not be written to the log file; guarded by g_sink_lock
@@ -20,11 +24,14 @@ static char g_shown[4 * LONG_TEXT_CAPACITY];
 // logged, as shown, while it is set. Both guarded by g_sink_lock.
 static void (*g_tell_fatal)(const char* reason) = nullptr;
 static char g_last_shown[4 * LONG_TEXT_CAPACITY];
+// A line as it goes into the log file; guarded by g_sink_lock.
+static char g_file_line[4 * LONG_TEXT_CAPACITY + 256];
 
 void log_to_console()
 {
     std::lock_guard<std::mutex> hold(g_sink_lock);
     g_sink = stdout;
+    g_file = nullptr;
 }
 
 void log_echo_to_console(bool echo)
@@ -39,16 +46,17 @@ bool log_echoes_to_console()
     return g_echo;
 }
 
-void log_to_file(FILE* file)
+void log_to_file(rolling_file* file)
 {
     std::lock_guard<std::mutex> hold(g_sink_lock);
-    g_sink = file;
+    g_sink = nullptr;
+    g_file = file;
 }
 
 bool log_sink_is_file()
 {
     std::lock_guard<std::mutex> hold(g_sink_lock);
-    return g_sink != nullptr && g_sink != stdout;
+    return g_file != nullptr;
 }
 
 // The local time as "YYYY-MM-DD HH:MM:SS". The C runtime of Windows knows no
@@ -80,28 +88,48 @@ static const char* shown_text(const char* message)
     return g_shown;
 }
 
+// Writes a line to the log file, unbuffered: it is on disk when this returns.
+// A write that fails is said once where the run can still be heard
+// (log_cannot_log); a roll that fails, in the log itself. Call with
+// g_sink_lock held.
+static void write_file_line(const char* stamp, const char* shown)
+{
+    int length = snprintf(g_file_line, sizeof g_file_line, "%s - %s%s", stamp, shown, OS_LINE_END);
+    int error = rolling_write(g_file, g_file_line, static_cast<size_t>(length)) == 0 ? 0 : errno;
+    if (error != 0 && !g_write_failed) {
+        g_write_failed = true;
+        char failure[200];
+        snprintf(failure, sizeof failure, "Cannot write the log file: %s", strerror(error));
+        log_cannot_log(failure);
+    }
+    g_write_failed = error != 0;
+    if (!g_file->roll_failed || g_file->news[0] == '\0') {
+        g_file->news[0] = '\0';
+        return;
+    }
+    length = snprintf(g_file_line, sizeof g_file_line, "%s - %s%s", stamp, g_file->news, OS_LINE_END);
+    g_file->news[0] = '\0';
+    rolling_write(g_file, g_file_line, static_cast<size_t>(length));
+}
+
 void log_line(const char* message)
 {
     char stamp[200];
     format_timestamp(stamp, sizeof stamp);
     std::lock_guard<std::mutex> hold(g_sink_lock);
-    if (g_sink == nullptr && g_tell_fatal == nullptr)
+    if (g_sink == nullptr && g_file == nullptr && g_tell_fatal == nullptr)
         return;
     const char* shown = shown_text(message);
     if (g_tell_fatal != nullptr)
         bounded_copy(g_last_shown, sizeof g_last_shown, shown);
-    if (g_sink == nullptr)
-        return;
-    bool written = fprintf(g_sink, "%s - %s\n", stamp, shown) >= 0;
-    written = fflush(g_sink) == 0 && written;
-    if (!written && g_sink != stdout && !g_write_failed) {
-        g_write_failed = true;
-        char failure[200];
-        snprintf(failure, sizeof failure, "Cannot write the log file: %s", strerror(errno));
-        log_cannot_log(failure);
+    if (g_file != nullptr) {
+        write_file_line(stamp, shown);
+        if (g_echo)
+            fprintf(stdout, "%s - %s\n", stamp, shown);
+    } else if (g_sink != nullptr) {
+        fprintf(g_sink, "%s - %s\n", stamp, shown);
+        fflush(g_sink);
     }
-    if (g_echo && g_sink != stdout)
-        fprintf(stdout, "%s - %s\n", stamp, shown);
 }
 
 // Formats into message (capacity LONG_TEXT_CAPACITY) whole, or leaves it
@@ -140,6 +168,9 @@ void say_on_console(const char* format, ...)
 
 void log_cannot_log(const char* message)
 {
+    // The thread that drains standard error would wait for itself.
+    if (on_output_capture_thread())
+        return;
     char stamp[200];
     format_timestamp(stamp, sizeof stamp);
     fprintf(stderr, "%s - %s\n", stamp, message);
@@ -148,9 +179,12 @@ void log_cannot_log(const char* message)
 
 void close_log()
 {
+    // Before the sink's lock: the capture's thread logs what it cannot do.
+    end_output_capture();
     std::lock_guard<std::mutex> hold(g_sink_lock);
-    if (g_sink != nullptr && g_sink != stdout)
-        fclose(g_sink);
+    if (g_file != nullptr)
+        rolling_close(g_file);
+    g_file = nullptr;
     g_sink = nullptr;
 }
 

@@ -5,11 +5,15 @@
 #pragma once
 #include <cstdio>
 
+struct rolling_file;
+
 // Points the sink at standard output.
 void log_to_console();
 
-// Makes an open file the sink; it is closed by close_log or terminate.
-void log_to_file(FILE* file);
+// Makes an open rolling file (rolling_file.h) the sink: each line goes whole
+// into one file, and a failed roll is said there once. It is closed by
+// close_log or terminate.
+void log_to_file(rolling_file* file);
 
 // In the foreground every line is shown on standard output as well as written
 // to the log file.
@@ -42,7 +46,9 @@ void log_cannot_log(const char* message);
 // tells it as its reason, as it would a line logged last.
 void say_on_console(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Closes the log file; later lines go nowhere.
+// Ends the capture of the standard streams, if any (output_capture.h), for
+// every end of the run passes here, then closes the log file; later lines go
+// nowhere.
 void close_log();
 
 // Makes the fatal exit (terminate) call tell with its reason, the text of the

@@ -9,6 +9,9 @@
 extern const char OS_PATH_SEPARATOR;
 extern const char OS_CLASS_PATH_SEPARATOR;
 
+// How a line of text ends in the platform's text files: "\r\n" on Windows.
+extern const char OS_LINE_END[];
+
 // Prepares the process before anything else runs: standard output becomes
 // unbuffered, and the current directory is taken out of the search for
 // libraries loaded by name. On POSIX, standard descriptors that are not open
@@ -106,6 +109,10 @@ FILE* os_open_text_for_writing(const char* path);
 
 // The same, but keeping what the file holds and writing at its end.
 FILE* os_open_text_for_appending(const char* path);
+
+// As the two above, but the bytes are written as given: no line end is
+// translated (binary mode on Windows).
+FILE* os_open_bytes_for_writing(const char* path, bool append);
 
 // Reads the file at path from its start into buffer, at most capacity bytes
 // (a file that fills the buffer may hold more), and sets *length to the

@@ -1,6 +1,7 @@
 #include "service/service.h"
 
 #include "instance/instance.h"
+#include "log/instance_log.h"
 #include "log/log.h"
 #include "platform/os_console.h"
 #include "platform/os_process.h"

@@ -1,4 +1,5 @@
 #include "log/log.h"
+#include "log/rolling_file.h"
 #include "platform/os_scm.h"
 #include "service/application.h"
 #include "service/service.h"
@@ -17,16 +18,18 @@ class ControlHandler : public ::testing::TestWithParam<unsigned long> {};
 
 TEST_P(ControlHandler, IsAStopRequestAndOtherControlsAreIgnored)
 {
-    std::string path = ::testing::TempDir() + "control_handler_log.txt";
-    FILE* file = fopen(path.c_str(), "w");
-    log_to_file(file);
+    std::string stem = ::testing::TempDir() + "control_handler_log";
+    std::string path = stem + ".txt";
+    rolling_file file = {};
+    ASSERT_EQ(0, rolling_open(&file, stem.c_str(), "log", {1 << 20, 1}));
+    log_to_file(&file);
     for (unsigned long ignored : {2ul, 3ul, 4ul, 128ul})
         control_handler(ignored);
     control_handler(GetParam());
     run_start(nullptr);
     control_handler(OS_CONTROL_STOP); // late: start() is over
     log_to_console();
-    fclose(file);
+    rolling_close(&file);
     std::ifstream in(path);
     std::string line, messages;
     while (std::getline(in, line))

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 const char OS_PATH_SEPARATOR = '/';
+const char OS_LINE_END[] = "\n";
 const char OS_CLASS_PATH_SEPARATOR = ':';
 
 // PATH only leads to programs here: the application keeps finding the
@@ -129,6 +130,11 @@ FILE* os_open_text_for_writing(const char* path)
 FILE* os_open_text_for_appending(const char* path)
 {
     return open_text(path, O_APPEND, "a");
+}
+
+FILE* os_open_bytes_for_writing(const char* path, bool append)
+{
+    return append ? os_open_text_for_appending(path) : os_open_text_for_writing(path);
 }
 
 int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call)

@@ -1,0 +1,237 @@
+#include "log/rolling_file.h"
+
+#include "platform/os_process.h"
+
+#include <cerrno>
+#include <cstring>
+
+// The path of the current file (index 0) or of the kept file of index.
+static void compose_path(const rolling_file* rolling, int index, char* path)
+{
+    if (index == 0)
+        snprintf(path, ROLLING_PATH_CAPACITY, "%s.txt", rolling->stem);
+    else
+        snprintf(path, ROLLING_PATH_CAPACITY, "%s.%d.txt", rolling->stem, index);
+}
+
+// The file name of a path, for the news: the folder is the instance's.
+static const char* file_name(const char* path)
+{
+    const char* last = strrchr(path, OS_PATH_SEPARATOR);
+    return last != nullptr ? last + 1 : path;
+}
+
+// Moves each kept file one further, the oldest replaced, then the current
+// file to index 1. Stops at the first move that fails: a later one would
+// replace a file that was not moved on. Returns 0, or the index of the file
+// that could not be moved (news says which and why; os_last_error).
+static int move_files_on(rolling_file* rolling, bool starting)
+{
+    char from[ROLLING_PATH_CAPACITY];
+    char to[ROLLING_PATH_CAPACITY];
+    for (int index = rolling->limits.keep - 1; index >= 0; --index) {
+        compose_path(rolling, index, from);
+        compose_path(rolling, index + 1, to);
+        if (os_replace_file(from, to) >= 0)
+            continue;
+        unsigned long error = os_last_error();
+        if (starting && index == 0)
+            snprintf(rolling->news, sizeof rolling->news, "Cannot keep the previous %s as %s: %lu", rolling->what,
+                     file_name(to), error);
+        else
+            snprintf(rolling->news, sizeof rolling->news, "Cannot keep %s as %s: %lu", file_name(from), file_name(to),
+                     error);
+        return index + 1;
+    }
+    return 0;
+}
+
+// Opens the current file with its writes unbuffered, so that a write that
+// fails is the caller's to retry or drop, not a buffer's. Null
+// (os_last_error) when it cannot be opened.
+static FILE* open_current(const rolling_file* rolling, bool append)
+{
+    char path[ROLLING_PATH_CAPACITY];
+    compose_path(rolling, 0, path);
+    FILE* file = os_open_bytes_for_writing(path, append);
+    if (file != nullptr)
+        setvbuf(file, nullptr, _IONBF, 0);
+    return file;
+}
+
+int rolling_open(rolling_file* rolling, const char* stem, const char* what, rolling_limits limits)
+{
+    bounded_copy(rolling->stem, sizeof rolling->stem, stem);
+    rolling->what = what;
+    rolling->limits = limits;
+    rolling->file = nullptr;
+    rolling->size = 0;
+    rolling->at_line_start = true;
+    rolling->roll_failed = false;
+    rolling->write_failed = false;
+    rolling->news[0] = '\0';
+    char path[ROLLING_PATH_CAPACITY];
+    compose_path(rolling, 0, path);
+    unsigned long long size = 0, modified = 0;
+    const char* failed_call = "";
+    // Only a run before that left a file is turned over.
+    bool appending = os_file_stamp(path, &size, &modified, &failed_call) != 1 && move_files_on(rolling, true) != 0;
+    rolling->file = open_current(rolling, appending);
+    if (rolling->file == nullptr)
+        return -1;
+    if (appending && os_file_stamp(path, &size, &modified, &failed_call) == 0)
+        rolling->size = size;
+    return appending ? 1 : 0;
+}
+
+// Turns the files over while the current one stays open (it is shared for
+// renaming), then begins a new current file. Returns 0, or -1 (news says
+// why) when the current file goes on as it was: its new name, if it has one
+// by then, is moved on again by the next roll.
+static int roll(rolling_file* rolling)
+{
+    if (move_files_on(rolling, false) == 0) {
+        FILE* fresh = open_current(rolling, false);
+        if (fresh != nullptr) {
+            fclose(rolling->file);
+            rolling->file = fresh;
+            rolling->size = 0;
+            rolling->roll_failed = false;
+            return 0;
+        }
+        char path[ROLLING_PATH_CAPACITY];
+        compose_path(rolling, 0, path);
+        snprintf(rolling->news, sizeof rolling->news, "Cannot begin a new %s: %lu", file_name(path),
+                 os_last_error());
+    }
+    if (rolling->roll_failed) {
+        rolling->news[0] = '\0';
+        return -1;
+    }
+    rolling->roll_failed = true;
+    size_t length = strlen(rolling->news);
+    snprintf(rolling->news + length, sizeof rolling->news - length,
+             "; the %s goes on past its limit of %llu bytes until it can be rolled over", rolling->what,
+             rolling->limits.limit_bytes);
+    return -1;
+}
+
+// The length of the first line of data, its line end included; all of data
+// when no line ends in it.
+static size_t first_line(const char* data, size_t length)
+{
+    const char* end = static_cast<const char*>(memchr(data, '\n', length));
+    return end != nullptr ? static_cast<size_t>(end - data) + 1 : length;
+}
+
+// How many bytes of data go into the current file as it is: the rest of an
+// unfinished line, else the whole lines that fit within the limit, else a
+// first line that is alone in the file whatever its length. 0 when the next
+// line needs a new file.
+static size_t next_piece(const rolling_file* rolling, const char* data, size_t length)
+{
+    if (!rolling->at_line_start)
+        return first_line(data, length);
+    unsigned long long room = rolling->size < rolling->limits.limit_bytes
+                                  ? rolling->limits.limit_bytes - rolling->size
+                                  : 0;
+    size_t taken = 0;
+    while (taken < length) {
+        size_t line = first_line(data + taken, length - taken);
+        if (taken + line > room)
+            break;
+        taken += line;
+    }
+    if (taken == 0 && rolling->size == 0)
+        return first_line(data, length);
+    return taken;
+}
+
+// Writes a piece to the current file. A failure is put in news when it
+// begins. Returns 0, or -1 (errno).
+static int write_piece(rolling_file* rolling, const char* data, size_t length)
+{
+    size_t written = fwrite(data, 1, length, rolling->file);
+    rolling->size += written;
+    if (written > 0)
+        rolling->at_line_start = data[written - 1] == '\n';
+    if (written == length) {
+        rolling->write_failed = false;
+        return 0;
+    }
+    int error = errno;
+    clearerr(rolling->file);
+    if (!rolling->write_failed) {
+        rolling->write_failed = true;
+        char path[ROLLING_PATH_CAPACITY];
+        compose_path(rolling, 0, path);
+        snprintf(rolling->news, sizeof rolling->news, "Cannot write %s: %s", file_name(path), strerror(error));
+    }
+    errno = error;
+    return -1;
+}
+
+int rolling_write(rolling_file* rolling, const char* data, size_t length)
+{
+    if (rolling->file == nullptr)
+        return 0;
+    int result = 0;
+    bool may_roll = true;
+    while (length > 0) {
+        size_t piece = next_piece(rolling, data, length);
+        if (piece == 0 && may_roll && roll(rolling) == 0)
+            continue;
+        // A roll that failed is tried again at the next write, not at every line.
+        if (piece == 0) {
+            may_roll = false;
+            piece = length;
+        }
+        if (write_piece(rolling, data, piece) != 0)
+            result = -1;
+        data += piece;
+        length -= piece;
+    }
+    return result;
+}
+
+void rolling_close(rolling_file* rolling)
+{
+    if (rolling->file != nullptr)
+        fclose(rolling->file);
+    rolling->file = nullptr;
+}
+
+// A whole number from 1 to most in a variable; its default when not set.
+// Returns -1 for any other value.
+static int read_setting(const char* name, int default_value, int most)
+{
+    const char* value = os_getenv(name);
+    return value == nullptr ? default_value : parse_whole_number(value, most);
+}
+
+int read_log_limits(rolling_limits* limits, char* failure)
+{
+    limits->limit_bytes = static_cast<unsigned long long>(DEFAULT_LOG_LIMIT_MB) << 20;
+    limits->keep = DEFAULT_LOG_KEEP;
+    failure[0] = '\0';
+    int megabytes = read_setting("ZR_LOG_LIMIT_MB", DEFAULT_LOG_LIMIT_MB, MOST_LOG_LIMIT_MB);
+    int keep = read_setting("ZR_LOG_KEEP", DEFAULT_LOG_KEEP, MOST_LOG_KEEP);
+    int length = 0;
+    if (megabytes < 0)
+        length = snprintf(failure, LONG_TEXT_CAPACITY,
+                          "Invalid ZR_LOG_LIMIT_MB '%s': a whole number of MiB from 1 to %d is expected",
+                          os_getenv("ZR_LOG_LIMIT_MB"), static_cast<int>(MOST_LOG_LIMIT_MB));
+    else if (keep < 0)
+        length = snprintf(failure, LONG_TEXT_CAPACITY,
+                          "Invalid ZR_LOG_KEEP '%s': a whole number of files from 1 to %d is expected",
+                          os_getenv("ZR_LOG_KEEP"), static_cast<int>(MOST_LOG_KEEP));
+    // A value too long to show is not shown cut short.
+    if (length >= LONG_TEXT_CAPACITY)
+        snprintf(failure, LONG_TEXT_CAPACITY, "Invalid %s: a value of %d characters",
+                 megabytes < 0 ? "ZR_LOG_LIMIT_MB" : "ZR_LOG_KEEP", length);
+    if (megabytes < 0 || keep < 0)
+        return -1;
+    limits->limit_bytes = static_cast<unsigned long long>(megabytes) << 20;
+    limits->keep = keep;
+    return 0;
+}
