@@ -33,6 +33,10 @@ void open_instance_log(const char* instance_folder, rolling_limits limits)
     compose_log_stem(stem, instance_folder, "zrsvc-log");
     printf("LOG FILE: '%s.txt'\n", stem);
     int opened = rolling_open(&g_log_file, stem, "log", limits);
+    // Said once the log is the sink, whose lines would take its place.
+    char news[sizeof g_log_file.news];
+    bounded_copy(news, sizeof news, g_log_file.news);
+    g_log_file.news[0] = '\0';
     if (opened >= 0) {
         log_to_file(&g_log_file);
     } else if (os_error_number(os_last_error()) == ELOOP) {
@@ -46,11 +50,10 @@ void open_instance_log(const char* instance_folder, rolling_limits limits)
         log_cannot_log(g_log_failure);
         log_line(g_log_failure);
     }
-    if (g_log_file.news[0] != '\0') {
+    if (opened == 1)
         log_line(SEPARATOR_LINE);
-        log_line(g_log_file.news);
-        g_log_file.news[0] = '\0';
-    }
+    if (news[0] != '\0')
+        log_line(news);
 }
 
 void capture_std_streams()

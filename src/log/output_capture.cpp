@@ -84,7 +84,7 @@ int begin_output_capture(const char* stem, rolling_limits limits)
         log_format("Cannot open the captured output '%s.txt': %lu", stem, os_last_error());
         return -1;
     }
-    if (opened == 1) {
+    if (g_output.news[0] != '\0') {
         log_line(g_output.news);
         g_output.news[0] = '\0';
     }

@@ -46,6 +46,25 @@ static int move_files_on(rolling_file* rolling, bool starting)
     return 0;
 }
 
+// Removes the kept files beyond the count that a run before with a larger
+// count left, from the first one beyond on up to the first that is missing.
+// One that cannot be removed is put in news and stops the removal.
+static void remove_beyond_count(rolling_file* rolling)
+{
+    char path[ROLLING_PATH_CAPACITY];
+    for (int index = rolling->limits.keep + 1;; ++index) {
+        compose_path(rolling, index, path);
+        int removed = os_remove_file(path);
+        if (removed == 1)
+            return;
+        if (removed < 0) {
+            snprintf(rolling->news, sizeof rolling->news, "Cannot remove %s, beyond the %d files kept: %lu",
+                     file_name(path), rolling->limits.keep, os_last_error());
+            return;
+        }
+    }
+}
+
 // Opens the current file with its writes unbuffered, so that a write that
 // fails is the caller's to retry or drop, not a buffer's. Null
 // (os_last_error) when it cannot be opened.
@@ -72,13 +91,15 @@ int rolling_open(rolling_file* rolling, const char* stem, const char* what, roll
     rolling->news[0] = '\0';
     char path[ROLLING_PATH_CAPACITY];
     compose_path(rolling, 0, path);
-    unsigned long long size = 0, modified = 0;
-    const char* failed_call = "";
     // Only a run before that left a file is turned over.
-    bool appending = os_file_stamp(path, &size, &modified, &failed_call) != 1 && move_files_on(rolling, true) != 0;
+    bool appending = os_path_taken(path) && move_files_on(rolling, true) != 0;
+    if (!appending)
+        remove_beyond_count(rolling);
     rolling->file = open_current(rolling, appending);
     if (rolling->file == nullptr)
         return -1;
+    unsigned long long size = 0, modified = 0;
+    const char* failed_call = "";
     if (appending && os_file_stamp(path, &size, &modified, &failed_call) == 0)
         rolling->size = size;
     return appending ? 1 : 0;

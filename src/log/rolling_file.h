@@ -32,8 +32,9 @@ struct rolling_file {
 };
 
 // Opens NAME.txt (stem + ".txt") for a new run: the files of the runs before
-// are turned over as by a roll, under the same count, and a new file begins.
-// When they cannot be, the run goes on at the end of NAME.txt and news says
+// are turned over as by a roll, under the same count, and a new file begins;
+// kept files beyond the count (of a run that kept more) are removed, and
+// one that cannot be is said in news. When they cannot be turned over, the run goes on at the end of NAME.txt and news says
 // why ("Cannot keep the previous log as zrsvc-log.1.txt: 32"). Returns 0
 // when the turnover was done, 1 when the file is appended to, -1 when no file
 // could be opened (os_last_error; news is empty).

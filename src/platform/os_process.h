@@ -135,6 +135,10 @@ int os_replace_file(const char* from, const char* to);
 int os_file_stamp(const char* path, unsigned long long* size, unsigned long long* modified,
                   const char** failed_call);
 
+// True when anything is at path: a file, a folder, or a link, which is not
+// followed (one that leads nowhere counts).
+bool os_path_taken(const char* path);
+
 // Deletes the file at path. Returns 0, 1 when there is none, or -1
 // (os_last_error).
 int os_remove_file(const char* path);

@@ -92,7 +92,8 @@ INSTANTIATE_TEST_SUITE_P(Rules, Rolling, ::testing::Values(
                 {"abc\ndefghij\n"}},
     RollingCase{"a_start_turns_the_runs_before_over", 100, 2, {"run 3\n", "run 2\n", "run 1\n"}, {"run 4\n"},
                 {"run 4\n", "run 3\n", "run 2\n"}},
-    RollingCase{"a_start_replaces_the_oldest", 100, 1, {"run 2\n", "run 1\n"}, {}, {"", "run 2\n"}}),
+    RollingCase{"a_start_drops_the_oldest_and_those_beyond_the_count", 100, 1, {"run 3\n", "run 2\n", "run 1\n"}, {},
+                {"", "run 3\n"}}),
     [](const ::testing::TestParamInfo<RollingCase>& info) { return std::string(info.param.name); });
 
 // A kept file that cannot be replaced (here a folder in its place; on

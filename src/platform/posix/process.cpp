@@ -184,6 +184,12 @@ int os_replace_file(const char* from, const char* to)
     return errno == ENOENT ? 1 : -1;
 }
 
+bool os_path_taken(const char* path)
+{
+    struct stat status;
+    return lstat(path, &status) == 0;
+}
+
 int os_file_stamp(const char* path, unsigned long long* size, unsigned long long* modified,
                   const char** failed_call)
 {

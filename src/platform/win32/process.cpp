@@ -315,6 +315,13 @@ int os_free_space(const char* path, unsigned long long* bytes, const char** fail
     return 0;
 }
 
+bool os_path_taken(const char* path)
+{
+    wchar_t wide[WIDE_LONG_PATH_CAPACITY];
+    return wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) == 0 &&
+           GetFileAttributesW(wide) != INVALID_FILE_ATTRIBUTES;
+}
+
 int os_remove_file(const char* path)
 {
     wchar_t wide[WIDE_LONG_PATH_CAPACITY];
