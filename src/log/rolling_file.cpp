@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 // The path of the current file (index 0) or of the kept file of index.
 static void compose_path(const rolling_file* rolling, int index, char* path)
@@ -65,17 +66,12 @@ static void remove_beyond_count(rolling_file* rolling)
     }
 }
 
-// Opens the current file with its writes unbuffered, so that a write that
-// fails is the caller's to retry or drop, not a buffer's. Null
-// (os_last_error) when it cannot be opened.
+// Opens the current file. Null (os_last_error) when it cannot be opened.
 static FILE* open_current(const rolling_file* rolling, bool append)
 {
     char path[ROLLING_PATH_CAPACITY];
     compose_path(rolling, 0, path);
-    FILE* file = os_open_bytes_for_writing(path, append);
-    if (file != nullptr)
-        setvbuf(file, nullptr, _IONBF, 0);
-    return file;
+    return os_open_bytes_for_writing(path, append);
 }
 
 int rolling_open(rolling_file* rolling, const char* stem, const char* what, rolling_limits limits)
@@ -168,11 +164,21 @@ static size_t next_piece(const rolling_file* rolling, const char* data, size_t l
     return taken;
 }
 
-// Writes a piece to the current file. A failure is put in news when it
-// begins. Returns 0, or -1 (errno).
+// Writes a piece to the current file's descriptor, past the stream's buffer,
+// which is never used: what a failed write leaves out is known, and nothing
+// waits in a buffer. A failure is put in news when it begins. Returns 0, or
+// -1 (errno).
 static int write_piece(rolling_file* rolling, const char* data, size_t length)
 {
-    size_t written = fwrite(data, 1, length, rolling->file);
+    const size_t MOST_AT_ONCE = size_t(1) << 30;
+    size_t written = 0;
+    while (written < length) {
+        size_t chunk = length - written < MOST_AT_ONCE ? length - written : MOST_AT_ONCE;
+        long done = static_cast<long>(write(fileno(rolling->file), data + written, static_cast<unsigned>(chunk)));
+        if (done <= 0)
+            break;
+        written += static_cast<size_t>(done);
+    }
     rolling->size += written;
     if (written > 0)
         rolling->at_line_start = data[written - 1] == '\n';
@@ -181,7 +187,6 @@ static int write_piece(rolling_file* rolling, const char* data, size_t length)
         return 0;
     }
     int error = errno;
-    clearerr(rolling->file);
     if (!rolling->write_failed) {
         rolling->write_failed = true;
         char path[ROLLING_PATH_CAPACITY];

@@ -19,6 +19,12 @@
 //   hang        start() never returns; stop() returns at once
 //   slowstop    plays block, but stop() returns only once "jvm-go" exists
 //   exit N      start() calls the host's "exit" option hook with the number N
+//   chatty N    start() writes N numbered lines of 100 bytes, "double: line
+//               000000 xxx...", in turn through its C runtime's stdout, through
+//               the host's "vfprintf" hook for its stdout, and to the standard
+//               error handle, each at once (so that they arrive in order);
+//               then "double: last words" without a line end, and returns
+//   chattyexit N  plays chatty, then calls the host's "exit" option hook with 0
 //   fail        the creation writes a line to its C runtime's stderr, as a VM
 //               does before its hook is in force, and fails (JNI_ERR)
 //   giveup      start() returns at once; DestroyJavaVM, once it has written
@@ -96,6 +102,25 @@ static void print_through_host(FILE* stream, const char* format, ...)
     va_end(arguments);
 }
 
+static void print_lines()
+{
+    const std::string filler(80, 'x');
+    for (int number = 0; number < g_exit_code; ++number) {
+        char line[128];
+        snprintf(line, sizeof line, "double: line %06d %s", number, filler.c_str());
+        if (number % 3 == 0) {
+            fprintf(stdout, "%s\n", line);
+            fflush(stdout);
+        } else if (number % 3 == 1) {
+            print_through_host(stdout, "%s\n", line);
+        } else {
+            write_standard_handle(STD_ERROR_HANDLE, (std::string(line) + "\r\n").c_str());
+        }
+    }
+    fputs("double: last words", stdout);
+    fflush(stdout);
+}
+
 static void run_start()
 {
     if (g_variant == "output") {
@@ -108,6 +133,10 @@ static void run_start()
             print_through_host(file, "double: to %s %d\n", "its file", 3);
             fclose(file);
         }
+    } else if (g_variant == "chatty" || g_variant == "chattyexit") {
+        print_lines();
+        if (g_variant == "chattyexit")
+            g_exit_hook(0);
     } else if (g_variant == "exit" && g_exit_hook != nullptr) {
         g_exit_hook(g_exit_code);
     } else if (g_variant == "block" || g_variant == "slowdestroy" || g_variant == "hang" || g_variant == "slowstop") {

@@ -120,13 +120,15 @@ def wine(tmp_path_factory):
     if not ZRSVC_EXE.exists():
         pytest.fail(f"{ZRSVC_EXE} is missing: build the windows preset first")
     # Every service of the session sees a Java home with the test-double VM,
-    # ends when its application has not stopped 2 s after a stop request, and
-    # keeps no class archive.
+    # ends when its application has not stopped 2 s after a stop request,
+    # keeps no class archive, and rolls its log and output over at 1 MiB,
+    # keeping two files.
     java_home = tmp_path_factory.mktemp("jdk")
     (java_home / "bin" / "server").mkdir(parents=True)
     shutil.copy(DOUBLE_DLL, java_home / "bin" / "server" / "jvm.dll")
     session = Wine(BUILD / "e2e-prefix", java_home)
-    session.start({"ZR_JAVA_HOME": winpath(java_home), "ZR_STOP_TIMEOUT": "2", "ZR_CLASS_ARCHIVE": "off"})
+    session.start({"ZR_JAVA_HOME": winpath(java_home), "ZR_STOP_TIMEOUT": "2", "ZR_CLASS_ARCHIVE": "off",
+                   "ZR_LOG_LIMIT_MB": "1", "ZR_LOG_KEEP": "2"})
     yield session
     session.stop()
 

@@ -1,6 +1,7 @@
 """The service road under Wine's Service Control Manager, with the test-double
 jvm.dll (tests/double) in the Java home that services see: it plays a
 scripted variant of the Java service class and records every call."""
+import re
 import uuid
 from pathlib import Path
 
@@ -204,3 +205,43 @@ def test_stop_pending_moves_on_while_stop_runs_and_the_vm_is_destroyed_after_the
     service.wait_status(state=STOPPED, accepted=0, win32=0)
     events = service.events()
     assert events.index("DetachCurrentThread") < events.index("DestroyJavaVM") == len(events) - 1
+
+
+def rolled_files(log_folder, name):
+    """The files of a rolled output, oldest first, and whether more than two are kept."""
+    files = [log_folder / f"{name}.{index}.txt" for index in (2, 1)] + [log_folder / f"{name}.txt"]
+    return [path.read_bytes() for path in files if path.exists()], (log_folder / f"{name}.3.txt").exists()
+
+
+def numbers(lines, pattern):
+    return [int(match.group(1)) for match in map(re.compile(pattern).fullmatch, lines) if match]
+
+
+# The session's services roll at 1 MiB and keep two files. The double prints
+# 45,000 lines of 100 bytes through its C runtime, the host's hook and the
+# standard handle, then an unfinished line, and its start() returns or it
+# calls the exit hook: all of it reaches the files before the process ends.
+@pytest.mark.parametrize("variant", ["chatty 45000", "chattyexit 45000"])
+def test_captured_output_and_log_roll_over_between_whole_lines_losing_nothing(service_for, variant):
+    service = service_for(variant)
+    service.sc("start")
+    service.wait_status(state=STOPPED, win32=0)
+    service.wait_gone()
+    folder = service.layout.log_file(service.instance).parent
+    limit = 1 << 20
+    # 4.5 MB of output, of which the oldest beyond the two files kept are gone;
+    # every third line, through the hook, in 1.7 MB of log.
+    for name, line_pattern, last_line, step, count in [
+            ("zrsvc-stdout", rb"double: line (\d{6}) x{80}", b"double: last words", 1, 3),
+            ("zrsvc-log", rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d - double: line (\d{6}) x{80}", b"", 3, 2)]:
+        files, too_many = rolled_files(folder, name)
+        assert len(files) == count and not too_many, name
+        assert all(len(data) <= limit + 130 for data in files) and all(len(data) > limit - 130 for data in files[:-1])
+        lines = b"".join(files).split(b"\r\n")
+        assert lines.pop() == last_line, name
+        assert all(b"\n" not in line and b"\r" not in line for line in lines)
+        # Every line whole, once and in order, up to the last one.
+        printed = numbers(lines, line_pattern)
+        assert printed == list(range(printed[0], 45000, step)), name
+        assert printed[0] == (1 if step == 3 else printed[0]) and len(printed) >= 20000 // step
+    assert numbers(rolled_files(folder, "zrsvc-stdout")[0][0].split(b"\r\n"), rb"double: line (\d{6}) x{80}")[0] > 0

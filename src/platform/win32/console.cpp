@@ -83,6 +83,12 @@ int os_capture_std_streams(unsigned long buffer_bytes, const char** failed_call)
         stdout->_file = 1;
     if (_fileno(stderr) != 2)
         stderr->_file = 2;
+    // Buffered, as the C runtime buffers a stream on a pipe, in place of the
+    // console's unbuffered standard output: the runtime under Wine writes an
+    // unbuffered stream one byte a write, and a write into a pipe costs
+    // there what a thousand bytes written at once do. Whoever needs a text
+    // out at once flushes it (the VM's messages are).
+    setvbuf(stdout, nullptr, _IOFBF, 4096);
     return 0;
 }
 
