@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <sys/resource.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -131,6 +133,29 @@ TEST(RollingFaults, AStartThatCannotTurnOverAppends)
     EXPECT_EQ(0, rolling_write(&folder.rolling, "run 2\n", 6));
     std::ifstream in(folder.path(0), std::ios::binary);
     EXPECT_EQ("run 1\nrun 2\n", std::string(std::istreambuf_iterator<char>(in), {}));
+}
+
+// A disk that is full (here a file-size limit of the process): what cannot
+// be written is dropped, said once, and the writes that follow are tried
+// again, so that they are kept once there is room.
+TEST(RollingFaults, AFailedWriteIsSaidOnceAndTheNextWritesAreTriedAgain)
+{
+    RollingFolder folder("full");
+    ASSERT_EQ(0, rolling_open(&folder.rolling, folder.stem().c_str(), "log", {8, 1}));
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = {6, RLIM_INFINITY};
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+    EXPECT_EQ(0, rolling_write(&folder.rolling, "a\nb\n", 4));
+    EXPECT_EQ(-1, rolling_write(&folder.rolling, "c\nd\n", 4));
+    EXPECT_EQ(std::string("Cannot write out.txt: File too large"), folder.rolling.news);
+    folder.rolling.news[0] = '\0';
+    EXPECT_EQ(-1, rolling_write(&folder.rolling, "e\n", 2));
+    EXPECT_STREQ("", folder.rolling.news);
+    struct rlimit unlimited = {RLIM_INFINITY, RLIM_INFINITY};
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &unlimited));
+    EXPECT_EQ(0, rolling_write(&folder.rolling, "f\n", 2));
+    EXPECT_EQ(0, rolling_write(&folder.rolling, "g\n", 2));
+    EXPECT_EQ((texts{"g\n", "a\nb\nc\nf\n"}), folder.files());
 }
 
 struct LimitsCase {
