@@ -2,6 +2,7 @@
 
 #include "jvm/jvm_host.h"
 #include "log/log.h"
+#include "log/output_capture.h"
 #include "platform/os_process.h"
 #include "platform/os_vm_stdio.h"
 #include "text/bounded_text.h"
@@ -158,6 +159,9 @@ static void JNICALL vm_aborts()
     if (handler != nullptr && phase != VM_RUNNING)
         handler(1, phase == VM_CREATING ? VM_END_CREATING : VM_END_DESTROYING);
     log_line("The Java VM aborted the process");
+    // What the VM printed about it (its fatal error's report) is in the
+    // capture's pipe: the process ends once this returns.
+    end_output_capture();
 }
 
 void on_vm_exit(vm_exit_handler handler)
