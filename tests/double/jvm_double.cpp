@@ -25,6 +25,9 @@
 //               error handle, each at once (so that they arrive in order);
 //               then "double: last words" without a line end, and returns
 //   chattyexit N  plays chatty, then calls the host's "exit" option hook with 0
+//   chattyabort N plays chatty, then crashes as a VM does after printing its
+//               report: calls the host's "abort" option hook, then ends the
+//               process with 134
 //   fail        the creation writes a line to its C runtime's stderr, as a VM
 //               does before its hook is in force, and fails (JNI_ERR)
 //   giveup      start() returns at once; DestroyJavaVM, once it has written
@@ -133,10 +136,14 @@ static void run_start()
             print_through_host(file, "double: to %s %d\n", "its file", 3);
             fclose(file);
         }
-    } else if (g_variant == "chatty" || g_variant == "chattyexit") {
+    } else if (g_variant.compare(0, 6, "chatty") == 0) {
         print_lines();
         if (g_variant == "chattyexit")
             g_exit_hook(0);
+        if (g_variant == "chattyabort") {
+            g_abort_hook();
+            ExitProcess(134);
+        }
     } else if (g_variant == "exit" && g_exit_hook != nullptr) {
         g_exit_hook(g_exit_code);
     } else if (g_variant == "block" || g_variant == "slowdestroy" || g_variant == "hang" || g_variant == "slowstop") {

@@ -219,13 +219,17 @@ def numbers(lines, pattern):
 
 # The session's services roll at 1 MiB and keep two files. The double prints
 # 45,000 lines of 100 bytes through its C runtime, the host's hook and the
-# standard handle, then an unfinished line, and its start() returns or it
-# calls the exit hook: all of it reaches the files before the process ends.
-@pytest.mark.parametrize("variant", ["chatty 45000", "chattyexit 45000"])
+# standard handle, then an unfinished line, and its start() returns, it calls
+# the exit hook, or it crashes (the abort hook, then the end of the process,
+# which Wine's SCM does not notice): all of it reaches the files.
+@pytest.mark.parametrize("variant", ["chatty 45000", "chattyexit 45000", "chattyabort 45000"])
 def test_captured_output_and_log_roll_over_between_whole_lines_losing_nothing(service_for, variant):
     service = service_for(variant)
     service.sc("start")
-    service.wait_status(state=STOPPED, win32=0)
+    if variant.startswith("chattyabort"):
+        service.wait_log("The Java VM aborted the process")
+    else:
+        service.wait_status(state=STOPPED, win32=0)
     service.wait_gone()
     folder = service.layout.log_file(service.instance).parent
     limit = 1 << 20
