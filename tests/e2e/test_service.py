@@ -1,13 +1,16 @@
 """The service road under Wine's Service Control Manager, with the test-double
 jvm.dll (tests/double) in the Java home that services see: it plays a
 scripted variant of the Java service class and records every call."""
+import os
 import re
+import signal
+import subprocess
 import uuid
 from pathlib import Path
 
 import pytest
 
-from conftest import BUILD, wait_for, winpath
+from conftest import BUILD, HOLDER_EXE, wait_for, winpath
 
 SVCCTL_EXE = BUILD / "tests" / "svcctl.exe"
 STOPPED, START_PENDING, STOP_PENDING, RUNNING = 1, 2, 3, 4
@@ -249,3 +252,33 @@ def test_captured_output_and_log_roll_over_between_whole_lines_losing_nothing(se
         assert printed == list(range(printed[0], 45000, step)), name
         assert printed[0] == (1 if step == 3 else printed[0]) and len(printed) >= 20000 // step
     assert numbers(rolled_files(folder, "zrsvc-stdout")[0][0].split(b"\r\n"), rb"double: line (\d{6}) x{80}")[0] > 0
+
+
+# A kept file that another program holds open sharing only reading cannot be
+# replaced: the output goes on past its limit in the current file, losing
+# nothing and saying so once, and the application is not held up.
+def test_a_kept_file_held_by_another_program_costs_the_limit_only(service_for):
+    service = service_for("chatty 45000")
+    folder = service.layout.log_file(service.instance).parent
+    (folder / "zrsvc-stdout.2.txt").write_bytes(b"held\r\n")
+    viewer = subprocess.Popen(["wine", str(HOLDER_EXE), winpath(folder / "zrsvc-stdout.2.txt")], env=service.wine.env,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              start_new_session=True)
+    try:
+        assert viewer.stdout.readline() == b"held\r\n"
+        service.sc("start")
+        service.wait_status(state=STOPPED, win32=0)
+        service.wait_gone()
+    finally:
+        os.killpg(viewer.pid, signal.SIGKILL)
+        viewer.wait(timeout=30)
+    files, _ = rolled_files(folder, "zrsvc-stdout")
+    assert files[0] == b"held\r\n" and len(files[1]) <= (1 << 20) and len(files[2]) > 3 << 20
+    lines = b"".join(files[1:]).split(b"\r\n")
+    assert lines.pop() == b"double: last words"
+    assert numbers(lines, rb"double: line (\d{6}) x{80}") == list(range(45000))
+    log = b"".join(rolled_files(folder, "zrsvc-log")[0]).decode().split("\r\n")
+    # Access denied (5) under Wine; Windows may say a sharing violation (32).
+    assert [re.sub(r": (5|32); ", ": <code>; ", line.split(" - ", 1)[1]) for line in log if " - Cannot keep" in line] == [
+        "Cannot keep zrsvc-stdout.1.txt as zrsvc-stdout.2.txt: <code>; the output goes on past its limit of 1048576 "
+        "bytes until it can be rolled over"]
