@@ -4,6 +4,7 @@
 #include "platform/win32/long_path.h"
 
 #include <windows.h>
+#include <atomic>
 #include <fcntl.h>
 #include <io.h>
 #include <cerrno>
@@ -15,6 +16,8 @@
 static HANDLE g_capture_read = INVALID_HANDLE_VALUE;
 static HANDLE g_read_done = nullptr;
 static HANDLE g_wake_reader = nullptr;
+// Set with the wake-up event: looked at without a call into the system.
+static std::atomic<bool> g_reader_woken{false};
 
 // A pipe whose reading end is overlapped, so that a wait for its bytes can
 // be ended by the wake-up event; the writing end is an ordinary handle, for
@@ -95,7 +98,7 @@ int os_capture_std_streams(unsigned long buffer_bytes, const char** failed_call)
 long os_read_captured_output(char* buffer, unsigned long capacity)
 {
     for (;;) {
-        if (WaitForSingleObject(g_wake_reader, 0) == WAIT_OBJECT_0) {
+        if (g_reader_woken.load()) {
             DWORD available = 0;
             if (!PeekNamedPipe(g_capture_read, nullptr, 0, nullptr, &available, nullptr))
                 return -1;
@@ -126,6 +129,7 @@ long os_read_captured_output(char* buffer, unsigned long capacity)
 
 void os_wake_output_reader()
 {
+    g_reader_woken.store(true);
     SetEvent(g_wake_reader);
 }
 
