@@ -37,14 +37,20 @@ struct command {
     bool needs_scm;
     usage_rule usage;
     int refused_name_status; // the exit status when the name is refused
+    // The exit status after the usage: a script that runs an instance
+    // without its name must see that nothing ran.
+    int usage_status;
 };
 
 static const command COMMANDS[] = {
-    {"-install", install, true, USAGE_WITHOUT_NAME_OR_EMPTY, 1},
-    {"-uninstall", uninstall, true, USAGE_WITHOUT_NAME, 1},
-    {"-service", service, true, NO_USAGE, -1},
-    {"-console", run_console, false, USAGE_WITHOUT_NAME_OR_EMPTY, 1},
+    {"-install", install, true, USAGE_WITHOUT_NAME_OR_EMPTY, 1, 0},
+    {"-uninstall", uninstall, true, USAGE_WITHOUT_NAME, 1, 0},
+    {"-service", service, true, NO_USAGE, -1, 0},
+    {"-console", run_console, false, USAGE_WITHOUT_NAME_OR_EMPTY, 1, 1},
 };
+
+// The words that ask for the usage of every command.
+static const char* const HELP_OPTIONS[] = {"--help", "-h", "-help", "/?"};
 
 static bool shows_usage(usage_rule rule, const char* name)
 {
@@ -56,6 +62,26 @@ static bool shows_usage(usage_rule rule, const char* name)
 static void print_usage(const char* option)
 {
     printf("Usage: zrsvc %s name\n\tWhere name is the name of folder in the 'work' folder.\n\n", option);
+}
+
+static int print_all_usages()
+{
+    printf("Usage: zrsvc -install name     registers the instance as the Windows service \"ZR - name\",\n"
+           "                               started on demand (run it from an elevated prompt)\n"
+           "       zrsvc -uninstall name   removes that service (stop it first)\n"
+           "       zrsvc -console name     runs the instance in the foreground until Ctrl+C\n"
+           "                               (on Linux also SIGTERM or SIGHUP: how systemd runs it)\n"
+           "       zrsvc -service \"ZR - name\"  what the Service Control Manager runs\n"
+           "\tWhere name is the name of folder in the 'work' folder, beside the folder of zrsvc.\n\n");
+    return 0;
+}
+
+static bool asks_for_help(const char* argument)
+{
+    for (const char* option : HELP_OPTIONS)
+        if (text_equal_nocase(argument, option))
+            return true;
+    return false;
 }
 
 static int print_greeting()
@@ -71,6 +97,8 @@ int main(int argc, char** argv)
     argc = os_arguments(argc, argv, &argv);
     if (argc < 2)
         return print_greeting();
+    if (asks_for_help(argv[1]))
+        return print_all_usages();
     for (const command& c : COMMANDS) {
         if (!text_equal_nocase(argv[1], c.option))
             continue;
@@ -81,7 +109,7 @@ int main(int argc, char** argv)
         }
         if (shows_usage(c.usage, argv[2])) {
             print_usage(c.option);
-            return 0;
+            return c.usage_status;
         }
         // A name mapped onto another would run or register another instance.
         if (!os_argument_is_exact(2)) {

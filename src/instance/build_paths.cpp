@@ -229,7 +229,12 @@ int build_paths(const char* instance_name, jvm_launch* launch)
         terminate(-1);
     }
     if (os_set_current_dir(instance_folder) != 0) {
-        log_format("Cannot change working dir: %lu", os_last_error());
+        unsigned long error = os_last_error();
+        if (os_error_number(error) == ENOENT)
+            log_format("Cannot change working dir: %lu: the instance folder '%s' does not exist; create it, with "
+                       "its log and conf folders", error, instance_folder);
+        else
+            log_format("Cannot change working dir: %lu: '%s'", error, instance_folder);
         terminate(-1);
     }
     launch->java_home = resolve_java_home();

@@ -1,5 +1,6 @@
 #include "instance/class_archive.h"
 
+#include "instance/java_release.h"
 #include "instance/path_text.h"
 #include "log/log.h"
 #include "platform/os_dir.h"
@@ -25,6 +26,8 @@ static const char RECORD_KIND[] = "zrsvc class archive 1";
 // longest class path (10,000 characters) and jvm.options (64 KiB) with
 // their stamps.
 enum { RECORD_CAPACITY = 512 * 1024, CONF_DEPTH_MOST = 16 };
+// The first Java whose VM takes -XX:ArchiveClassesAtExit (dynamic archives).
+enum { ARCHIVE_JAVA_LEAST = 13 };
 
 // What the run's archive is made from, one line each, without the lines of
 // the record's kind and of the archive itself, and the JARs' total size.
@@ -304,6 +307,13 @@ void plan_class_archive(jvm_launch* launch)
     char conf[PATH_CAPACITY] = "conf";
     if (holds_class_file(conf, CONF_DEPTH_MOST)) {
         log_format("Class archive not used: the VM cannot archive classes of the conf folder ('%s')", conf);
+        return;
+    }
+    // An older VM would refuse the archive's options and not be created.
+    int version = java_feature_version(launch->java_home);
+    if (version != 0 && version < ARCHIVE_JAVA_LEAST) {
+        log_format("Class archive not used: the Java home holds Java %d (its release file); the archive needs "
+                   "Java %d or later", version, ARCHIVE_JAVA_LEAST);
         return;
     }
     if (compose_inputs(*launch) != 0)

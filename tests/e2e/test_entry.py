@@ -17,14 +17,26 @@ def usage(option):
             "\tWhere name is the name of folder in the 'work' folder.\r\n\r\n").encode()
 
 
+USAGES = (b"Usage: zrsvc -install name     registers the instance as the Windows service \"ZR - name\",\r\n"
+          b"                               started on demand (run it from an elevated prompt)\r\n"
+          b"       zrsvc -uninstall name   removes that service (stop it first)\r\n"
+          b"       zrsvc -console name     runs the instance in the foreground until Ctrl+C\r\n"
+          b"                               (on Linux also SIGTERM or SIGHUP: how systemd runs it)\r\n"
+          b"       zrsvc -service \"ZR - name\"  what the Service Control Manager runs\r\n"
+          b"\tWhere name is the name of folder in the 'work' folder, beside the folder of zrsvc.\r\n\r\n")
+
+
 @pytest.mark.parametrize("args, stdout, status", [
     ([], GREETING, 0),
+    (["--help"], USAGES, 0),
+    (["-H"], USAGES, 0),
+    (["/?", "shop"], USAGES, 0),
     (["install"], GREETING, 0),
     (["-installx"], GREETING, 0),
     (["-INSTALL"], usage("-install"), 0),
     (["-Install", ""], usage("-install"), 0),
     (["-UnInstall"], usage("-uninstall"), 0),
-    (["-CONSOLE"], usage("-console"), 0),
+    (["-CONSOLE"], usage("-console"), 1),
     (["-uninstall", "nothere", "extra"], b"Uninstalling service 'ZR - nothere' ...\r\nOpenService failed (1060)\r\n", 1),
     (["-uninstall", ""], b"Uninstalling service 'ZR - ' ...\r\nOpenService failed (1060)\r\n", 1),
     (["-service"], None, 255),

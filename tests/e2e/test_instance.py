@@ -149,7 +149,8 @@ def test_the_longest_instance_folders_have_their_log(wine, layout, folder_length
 
 @pytest.mark.parametrize("case, last_lines", [
     ("instance folder too long", ["Instance folder path too long for instance '{name}': more than 258 characters"]),
-    ("no instance folder", ["WORKING DIR PATH: '{base}work\\nowhere'", "Cannot change working dir: 2"]),
+    ("no instance folder", ["WORKING DIR PATH: '{base}work\\nowhere'", "Cannot change working dir: 2: the instance "
+                            "folder '{base}work\\nowhere' does not exist; create it, with its log and conf folders"]),
     ("no room for conf", ["Class path too long: no room for its last entry 'conf' within 9999 characters",
                           "build_paths() failed: -1"]),
     ("class path too long", ["Class path too long while scanning '{base}lib': more than 9999 characters"]),

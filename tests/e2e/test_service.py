@@ -156,13 +156,16 @@ def test_start_pending_moves_on_while_the_vm_is_created_and_a_stop_then_keeps_st
 
 
 # A reason logged, and one said on the console, which no one reads for a service.
-@pytest.mark.parametrize("name, reason", [("nothere", "Cannot change working dir: 2"),
+@pytest.mark.parametrize("name, reason", [("nothere", "Cannot change working dir: 2: the instance folder "
+                                                      "'{base}\\work\\nothere' does not exist; create it, with its "
+                                                      "log and conf folders"),
                                           ("shop.", "Invalid instance name 'shop.': it ends with a blank or a dot")])
 def test_a_fatal_condition_of_a_service_is_written_to_the_event_log(wine, layout, name, reason):
     layout.folder("work")  # without the instance's folder
     done = wine.run(layout.exe, "-service", "ZR - " + name, env={"WINEDEBUG": "-all,err+eventlog"})
     assert done.returncode == 255
     assert done.stderr.decode().count(":eventlog:") == 1
+    reason = reason.format(base=winpath(layout.base)).replace("\\", "\\\\")  # Wine's debug text escapes them
     assert f'err:eventlog:ReportEventW L"{reason}"' in done.stderr.decode()
 
 

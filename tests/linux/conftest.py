@@ -5,6 +5,7 @@ service class of one variant of tests/java packed into lib/app.jar.
 """
 import os
 import shutil
+import signal
 import subprocess
 import sys
 from pathlib import Path
@@ -16,8 +17,19 @@ REPO = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("ZRSVC_NATIVE_BUILD", REPO / "build" / "native"))
 CLASSES = BUILD / "tests" / "jvm" / "java"
 JAVA_HOME = Path(os.environ.get("ZR_TEST_JAVA_HOME", "/usr/lib/jvm/java-17-openjdk-amd64"))
+STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGQUIT, signal.SIGHUP)
 
 
+def default_signals(then=None):
+    """A preexec_fn: zrsvc starts with the default dispositions of the stop
+    signals and SIGQUIT, whatever the suite inherited (a background job of a
+    script ignores SIGINT and SIGQUIT), then with what then sets."""
+    def reset():
+        for number in STOP_SIGNALS:
+            signal.signal(number, signal.SIG_DFL)
+        if then is not None:
+            then()
+    return reset
 
 
 class Instance:
@@ -47,6 +59,7 @@ class Instance:
         """Starts zrsvc -console NAME; stdout and stderr are pipes unless popen says otherwise."""
         options = dict(stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         options.update(popen)
+        options["preexec_fn"] = default_signals(options.get("preexec_fn"))
         return subprocess.Popen([str(self.exe), "-console", self.name], env=self.environment(env),
                                 **options)
 

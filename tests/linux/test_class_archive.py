@@ -7,7 +7,7 @@ import zipfile
 
 import pytest
 
-from conftest import Instance
+from conftest import JAVA_HOME, Instance
 
 MAPPED = "qo.wyn.zr.NTService source: shared objects file (top)"
 ARCHIVE = "Class archive zrsvc.jsa"
@@ -31,7 +31,9 @@ def change_jar(instance):
 
 def cut_archive(instance):
     archive = instance.folder / "zrsvc.jsa"
-    archive.write_bytes(archive.read_bytes()[:5000])  # a cut archive crashes the VM that maps it
+    cut = archive.read_bytes()[:5000]  # a cut archive crashes the VM that maps it
+    archive.unlink()  # read-only, as the VM writes it: replaced, as its owner can
+    archive.write_bytes(cut)
     return "the archive is not the one its record describes"
 
 
@@ -61,15 +63,24 @@ def test_a_later_run_maps_the_archive_and_a_change_renews_it(tmp_path, change):
 
 
 # A class loaded from a folder of the class path (conf) would make the
-# VM's dump end the process.
+# VM's dump end the process. A Java home whose release file states Java 11
+# (its VM is the real one, through a link) would refuse the archive's options.
 @pytest.mark.parametrize("env, options, conf_class, line", [
     ({"ZR_CLASS_ARCHIVE": "off"}, "", None, "Class archive not used: ZR_CLASS_ARCHIVE is off"),
     ({}, "-Xshare:off\n", None, "Class archive not used: jvm.options sets '-Xshare:off'"),
     ({}, "", "qo/Local.class", "Class archive not used: the VM cannot archive classes of the conf folder "
                                "('conf/qo/Local.class')"),
-])
+    ({"JAVA_HOME": "old-jdk"}, "", None, "Class archive not used: the Java home holds Java 11 (its release file); "
+                                         "the archive needs Java 13 or later"),
+], ids=["off", "own sharing option", "conf class", "Java 11"])
 def test_the_archive_stands_aside(tmp_path, env, options, conf_class, line):
     instance = Instance(tmp_path, "returning")
+    if "JAVA_HOME" in env:
+        old = tmp_path / env["JAVA_HOME"]
+        old.mkdir()
+        (old / "lib").symlink_to(JAVA_HOME / "lib")
+        (old / "release").write_text('IMPLEMENTOR="Test"\nJAVA_VERSION="11.0.21"\n')
+        env = {"JAVA_HOME": str(old)}
     (instance.folder / "conf" / "jvm.options").write_text("-Xlog:class+load\n" + options)
     if conf_class:
         (instance.folder / "conf" / conf_class).parent.mkdir(parents=True)

@@ -112,7 +112,8 @@ def test_previous_log_is_kept_and_a_run_without_log_folder_shows_each_line_once_
     status, out, _ = bare.run({"TZ": "ZRT-3"})  # three hours east of UTC
     assert status == 0
     shown = out.splitlines()
-    assert shown[0] == f"LOG FILE: '{bare.folder}/log/zrsvc-log.txt'"
+    assert shown[0] == (f"No log file: the instance folder has no log folder; create '{bare.folder}/log' "
+                        "to keep the run's log")
     assert [line.split(" - ", 1)[1] for line in shown[1:]] == preparation(bare)
     # Timestamps are local time.
     stamp = calendar.timegm(time.strptime(shown[1][:19], "%Y-%m-%d %H:%M:%S")) - 3 * 3600

@@ -10,7 +10,7 @@ import subprocess
 
 import pytest
 
-from conftest import BUILD, JAVA_HOME, REPO, Instance, preparation, wait_for
+from conftest import BUILD, JAVA_HOME, REPO, Instance, default_signals, preparation, wait_for
 
 # The bits of SIGHUP, SIGINT, SIGPIPE and SIGTERM in the signal masks of /proc/PID/status.
 STOP_AND_PIPE = sum(1 << (s - 1) for s in (signal.SIGHUP, signal.SIGINT, signal.SIGPIPE, signal.SIGTERM))
@@ -99,7 +99,8 @@ def test_systemd_unit_runs_the_instance_stops_it_and_counts_its_failures(tmp_pat
     manager.setsockopt(socket.SOL_SOCKET, socket.SO_PASSCRED, 1)
     manager.setblocking(False)
     proc = subprocess.Popen(shlex.split(unit["ExecStart"][0]), env=env, cwd=unit["WorkingDirectory"][0],
-                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                            preexec_fn=default_signals())
     messages = []
     if status == 0:  # the application runs until systemd stops the unit
         wait_for(lambda: messages.extend(notifications(manager, proc.pid)) or STAGES[-1] in messages

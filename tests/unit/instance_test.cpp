@@ -1,4 +1,5 @@
 #include "instance/instance.h"
+#include "instance/java_release.h"
 #include "platform/os_dir.h"
 #include "platform/os_process.h"
 
@@ -23,6 +24,17 @@ TEST(NormaliseJavaHome, TakesOffEnclosingQuotesOnceThenOneTrailingSeparator)
         normalise_java_home(&value[0]);
         EXPECT_EQ(expected, value.c_str());
     }
+}
+
+TEST(JavaRelease, GivesTheFeatureVersionOfItsJavaVersionLineOrZero)
+{
+    const std::pair<std::string, int> cases[] = {
+        {"IMPLEMENTOR=\"Debian\"\nJAVA_VERSION=\"17.0.9\"\nOS_NAME=\"Linux\"\n", 17},
+        {"JAVA_VERSION=\"1.8.0_392\"\r\n", 8}, {"JAVA_VERSION=\"11\"", 11}, {"JAVA_VERSION=\"21-ea\"\n", 21},
+        {"JAVA_RUNTIME_VERSION=\"17.0.9+9\"\n", 0}, {"JAVA_VERSION=\"\"\n", 0}, {"", 0},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(expected, parse_java_feature_version(text.data(), text.size())) << text;
 }
 
 // Instance names: one plain folder name below work, or why not.
