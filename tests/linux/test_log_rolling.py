@@ -3,8 +3,6 @@
 lines, 1.9 MB as log lines) pass ZR_LOG_LIMIT_MB."""
 import re
 
-import pytest
-
 from conftest import Instance
 
 MIB = 1 << 20
@@ -48,12 +46,3 @@ def test_the_log_rolls_over_between_lines_keeping_every_line_once_in_order(tmp_p
     assert len(again) == 2 and again[1] == files[0]
     assert again[0].decode().split("\n")[0].endswith(" - Started ZR NTService 1.0")
 
-
-@pytest.mark.parametrize("name, value", [("ZR_LOG_LIMIT_MB", "0"), ("ZR_LOG_KEEP", "1001")])
-def test_a_refused_limit_ends_the_run_before_the_vm_is_created(tmp_path, name, value):
-    shop = Instance(tmp_path, "returning")
-    status, _, _ = shop.run({name: value})
-    assert status == 255
-    assert shop.log()[3:] == [f"Invalid {name} '{value}': a whole number of "
-                              f"{'MiB from 1 to 4096' if name == 'ZR_LOG_LIMIT_MB' else 'files from 1 to 1000'}"
-                              " is expected", "Terminated with exit code -1."]
