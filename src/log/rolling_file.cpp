@@ -22,15 +22,21 @@ static const char* file_name(const char* path)
     return last != nullptr ? last + 1 : path;
 }
 
-// Moves each kept file one further, the oldest replaced, then the current
-// file to index 1. Stops at the first move that fails: a later one would
-// replace a file that was not moved on. Returns 0, or the index of the file
-// that could not be moved (news says which and why; os_last_error).
+// Moves the kept files one further as far as the first one missing (or the
+// oldest kept, which is replaced), then the current file to index 1: where
+// a roll failed half-way (the current file held by another program), the
+// next one moves nothing more than it must, and no kept file is lost to the
+// retries. Stops at the first move that fails: a later one would replace a
+// file that was not moved on. Returns 0, or the index of the file that could
+// not be moved (news says which and why; os_last_error).
 static int move_files_on(rolling_file* rolling, bool starting)
 {
     char from[ROLLING_PATH_CAPACITY];
     char to[ROLLING_PATH_CAPACITY];
-    for (int index = rolling->limits.keep - 1; index >= 0; --index) {
+    int top = 1;
+    for (compose_path(rolling, top, to); top < rolling->limits.keep && os_path_taken(to);)
+        compose_path(rolling, ++top, to);
+    for (int index = top - 1; index >= 0; --index) {
         compose_path(rolling, index, from);
         compose_path(rolling, index + 1, to);
         if (os_replace_file(from, to) >= 0)

@@ -55,7 +55,7 @@ struct RollingCase {
     const char* name;
     unsigned long long limit;
     int keep;
-    texts before; // the files a run before left
+    texts before; // the files a run before left, "" where one is missing
     texts writes;
     texts files; // current, .1, .2, ...
 };
@@ -71,8 +71,10 @@ TEST_P(Rolling, KeepsEachLineWholeOnceAndInOrderWithinTheLimitAndTheCount)
 {
     const RollingCase& c = GetParam();
     RollingFolder folder(c.name);
+    // An empty text stands for a file that is missing.
     for (size_t index = 0; index < c.before.size(); ++index)
-        folder.put(static_cast<int>(index), c.before[index]);
+        if (!c.before[index].empty())
+            folder.put(static_cast<int>(index), c.before[index]);
     ASSERT_EQ(0, rolling_open(&folder.rolling, folder.stem().c_str(), "log", {c.limit, c.keep}));
     for (const std::string& text : c.writes)
         EXPECT_EQ(0, rolling_write(&folder.rolling, text.data(), text.size()));
@@ -94,6 +96,8 @@ INSTANTIATE_TEST_SUITE_P(Rules, Rolling, ::testing::Values(
                 {"abc\ndefghij\n"}},
     RollingCase{"a_start_turns_the_runs_before_over", 100, 2, {"run 3\n", "run 2\n", "run 1\n"}, {"run 4\n"},
                 {"run 4\n", "run 3\n", "run 2\n"}},
+    RollingCase{"a_gap_is_filled_without_moving_the_files_above", 100, 3, {"run 3\n", "", "run 2\n", "run 1\n"}, {},
+                {"", "run 3\n", "run 2\n", "run 1\n"}},
     RollingCase{"a_start_drops_the_oldest_and_those_beyond_the_count", 100, 1, {"run 3\n", "run 2\n", "run 1\n"}, {},
                 {"", "run 3\n"}}),
     [](const ::testing::TestParamInfo<RollingCase>& info) { return std::string(info.param.name); });
