@@ -25,6 +25,9 @@
 //               error handle, each at once (so that they arrive in order);
 //               then "double: last words" without a line end, and returns
 //   chattyexit N  plays chatty, then calls the host's "exit" option hook with 0
+//   chattywait N  plays chatty in three rounds of N lines, numbered on: after
+//               the first it waits for a file "jvm-go" beside it, after the
+//               second for "jvm-go2" (60 s at most each)
 //   chattyabort N plays chatty, then crashes as a VM does after printing its
 //               report: calls the host's "abort" option hook, then ends the
 //               process with 134
@@ -105,10 +108,13 @@ static void print_through_host(FILE* stream, const char* format, ...)
     va_end(arguments);
 }
 
-static void print_lines()
+static bool wait_for_go_file(const char* name = "jvm-go");
+
+// Lines numbered from first, g_exit_code of them.
+static void print_numbered_lines(int first)
 {
     const std::string filler(80, 'x');
-    for (int number = 0; number < g_exit_code; ++number) {
+    for (int number = first; number < first + g_exit_code; ++number) {
         char line[128];
         snprintf(line, sizeof line, "double: line %06d %s", number, filler.c_str());
         if (number % 3 == 0) {
@@ -119,6 +125,17 @@ static void print_lines()
         } else {
             write_standard_handle(STD_ERROR_HANDLE, (std::string(line) + "\r\n").c_str());
         }
+    }
+}
+
+static void print_lines()
+{
+    print_numbered_lines(0);
+    if (g_variant == "chattywait") {
+        wait_for_go_file();
+        print_numbered_lines(g_exit_code);
+        wait_for_go_file("jvm-go2");
+        print_numbered_lines(2 * g_exit_code);
     }
     fputs("double: last words", stdout);
     fflush(stdout);
@@ -152,7 +169,6 @@ static void run_start()
     }
 }
 
-static bool wait_for_go_file();
 
 // Records the state the SCM shows for the scripted service, then lets start()
 // return (hang: never).
@@ -249,10 +265,10 @@ static void read_script()
     }
 }
 
-static bool wait_for_go_file()
+static bool wait_for_go_file(const char* name)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (GetFileAttributesA((g_folder + "jvm-go").c_str()) == INVALID_FILE_ATTRIBUTES) {
+    while (GetFileAttributesA((g_folder + name).c_str()) == INVALID_FILE_ATTRIBUTES) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -1,6 +1,7 @@
 """The service road under Wine's Service Control Manager, with the test-double
 jvm.dll (tests/double) in the Java home that services see: it plays a
 scripted variant of the Java service class and records every call."""
+import contextlib
 import os
 import re
 import signal
@@ -32,7 +33,7 @@ class Service:
         self.name = "ZR - " + self.instance
         layout.instance(self.instance)
         self.server = wine.java_home / "bin" / "server"
-        for stale in ("jvm-calls.txt", "jvm-go", "jvm-hook-file.txt"):
+        for stale in ("jvm-calls.txt", "jvm-go", "jvm-go2", "jvm-hook-file.txt"):
             (self.server / stale).unlink(missing_ok=True)
         (self.server / "jvm-script.txt").write_text(f"{variant}\n{self.name}\n")
         assert b"Service installed successfully." in wine.run(layout.exe, "-install", self.instance).stdout
@@ -257,6 +258,30 @@ def test_captured_output_and_log_roll_over_between_whole_lines_losing_nothing(se
     assert numbers(rolled_files(folder, "zrsvc-stdout")[0][0].split(b"\r\n"), rb"double: line (\d{6}) x{80}")[0] > 0
 
 
+@contextlib.contextmanager
+def viewer_holding(wine, path, *sharing):
+    """Another program holding the file open, as holder.c does, until the block ends."""
+    viewer = subprocess.Popen(["wine", str(HOLDER_EXE), winpath(path), *sharing], env=wine.env,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              start_new_session=True)
+    try:
+        assert viewer.stdout.readline() == b"held\r\n"
+        yield
+    finally:
+        os.killpg(viewer.pid, signal.SIGKILL)
+        viewer.wait(timeout=30)
+
+
+def roll_failures(folder):
+    """The log's lines that say a roll failed; access denied (5) under Wine,
+    where Windows may say a sharing violation (32)."""
+    log = b"".join(rolled_files(folder, "zrsvc-log")[0]).decode().split("\r\n")
+    return [re.sub(r": (5|32); ", ": <code>; ", line.split(" - ", 1)[1]) for line in log if " - Cannot keep" in line]
+
+
+PAST_THE_LIMIT = "; the output goes on past its limit of 1048576 bytes until it can be rolled over"
+
+
 # A kept file that another program holds open sharing only reading cannot be
 # replaced: the output goes on past its limit in the current file, losing
 # nothing and saying so once, and the application is not held up.
@@ -264,24 +289,38 @@ def test_a_kept_file_held_by_another_program_costs_the_limit_only(service_for):
     service = service_for("chatty 45000")
     folder = service.layout.log_file(service.instance).parent
     (folder / "zrsvc-stdout.2.txt").write_bytes(b"held\r\n")
-    viewer = subprocess.Popen(["wine", str(HOLDER_EXE), winpath(folder / "zrsvc-stdout.2.txt")], env=service.wine.env,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                              start_new_session=True)
-    try:
-        assert viewer.stdout.readline() == b"held\r\n"
+    with viewer_holding(service.wine, folder / "zrsvc-stdout.2.txt"):
         service.sc("start")
         service.wait_status(state=STOPPED, win32=0)
         service.wait_gone()
-    finally:
-        os.killpg(viewer.pid, signal.SIGKILL)
-        viewer.wait(timeout=30)
     files, _ = rolled_files(folder, "zrsvc-stdout")
     assert files[0] == b"held\r\n" and len(files[1]) <= (1 << 20) and len(files[2]) > 3 << 20
     lines = b"".join(files[1:]).split(b"\r\n")
     assert lines.pop() == b"double: last words"
     assert numbers(lines, rb"double: line (\d{6}) x{80}") == list(range(45000))
-    log = b"".join(rolled_files(folder, "zrsvc-log")[0]).decode().split("\r\n")
-    # Access denied (5) under Wine; Windows may say a sharing violation (32).
-    assert [re.sub(r": (5|32); ", ": <code>; ", line.split(" - ", 1)[1]) for line in log if " - Cannot keep" in line] == [
-        "Cannot keep zrsvc-stdout.1.txt as zrsvc-stdout.2.txt: <code>; the output goes on past its limit of 1048576 "
-        "bytes until it can be rolled over"]
+    assert roll_failures(folder) == ["Cannot keep zrsvc-stdout.1.txt as zrsvc-stdout.2.txt: <code>" + PAST_THE_LIMIT]
+
+
+# A viewer of the growing file itself, which shares it for writing but not
+# for deleting, holds up its roll while it looks: the file grows past its
+# limit meanwhile, and rolls over again once the viewer is gone, no kept file
+# lost to the retries.
+def test_the_current_file_held_by_a_viewer_rolls_over_again_once_it_is_let_go(service_for):
+    service = service_for("chattywait 15000")
+    folder = service.layout.log_file(service.instance).parent
+    current = folder / "zrsvc-stdout.txt"
+    service.sc("start")
+    wait_for(lambda: b"double: line 014999" in read_or_nothing(current), what="the first round of lines")
+    with viewer_holding(service.wine, current, "shared"):
+        (service.server / "jvm-go").write_text("")
+        wait_for(lambda: b"double: line 029999" in read_or_nothing(current), what="the second round of lines")
+    (service.server / "jvm-go2").write_text("")
+    service.wait_status(state=STOPPED, win32=0)
+    service.wait_gone()
+    files, too_many = rolled_files(folder, "zrsvc-stdout")
+    assert not too_many and len(files[0]) > 3 << 20 >> 1 and all(len(data) <= 1 << 20 for data in files[1:])
+    lines = b"".join(files).split(b"\r\n")
+    assert lines.pop() == b"double: last words"
+    printed = numbers(lines, rb"double: line (\d{6}) x{80}")
+    assert printed == list(range(printed[0], 45000)) and printed[0] < 15000
+    assert roll_failures(folder) == ["Cannot keep zrsvc-stdout.txt as zrsvc-stdout.1.txt: <code>" + PAST_THE_LIMIT]
