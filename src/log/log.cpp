@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <unistd.h>
 
 // Standard output or null; the log file when g_file is set.
 static FILE* g_sink = nullptr;
@@ -24,8 +25,29 @@ static char g_shown[4 * LONG_TEXT_CAPACITY];
 // logged, as shown, while it is set. Both guarded by g_sink_lock.
 static void (*g_tell_fatal)(const char* reason) = nullptr;
 static char g_last_shown[4 * LONG_TEXT_CAPACITY];
-// A line as it goes into the log file; guarded by g_sink_lock.
+// A line as it goes into the log file, and as it is shown on the console;
+// guarded by g_sink_lock.
 static char g_file_line[4 * LONG_TEXT_CAPACITY + 256];
+static char g_console_line[4 * LONG_TEXT_CAPACITY + 256];
+
+// Writes a timestamped line to standard output (1) or error (2) through the
+// descriptor, past the C runtime's stream and its lock: the VM calls its
+// print hook while it holds the lock of the stream it prints to (its unified
+// logging does), and the hook logs, so a line written under the log's lock
+// must never wait for that stream's lock. Standard output is unbuffered
+// (os_process_init), so nothing of the stream's waits to come before it.
+static void write_console_line(int descriptor, char* buffer, size_t capacity, const char* stamp, const char* text)
+{
+    int length = snprintf(buffer, capacity, "%s - %s\n", stamp, text);
+    size_t left = length < 0 ? 0 : static_cast<size_t>(length) < capacity ? static_cast<size_t>(length) : capacity - 1;
+    for (const char* at = buffer; left > 0;) {
+        long written = static_cast<long>(write(descriptor, at, static_cast<unsigned>(left)));
+        if (written <= 0)
+            return;
+        at += written;
+        left -= static_cast<size_t>(written);
+    }
+}
 
 void log_to_console()
 {
@@ -122,14 +144,10 @@ void log_line(const char* message)
     const char* shown = shown_text(message);
     if (g_tell_fatal != nullptr)
         bounded_copy(g_last_shown, sizeof g_last_shown, shown);
-    if (g_file != nullptr) {
+    if (g_file != nullptr)
         write_file_line(stamp, shown);
-        if (g_echo)
-            fprintf(stdout, "%s - %s\n", stamp, shown);
-    } else if (g_sink != nullptr) {
-        fprintf(g_sink, "%s - %s\n", stamp, shown);
-        fflush(g_sink);
-    }
+    if (g_sink != nullptr || (g_file != nullptr && g_echo))
+        write_console_line(1, g_console_line, sizeof g_console_line, stamp, shown);
 }
 
 // Formats into message (capacity LONG_TEXT_CAPACITY) whole, or leaves it
@@ -173,8 +191,11 @@ void log_cannot_log(const char* message)
         return;
     char stamp[200];
     format_timestamp(stamp, sizeof stamp);
-    fprintf(stderr, "%s - %s\n", stamp, message);
-    fflush(stderr);
+    // Its own buffer: called with the log's lock held, or not.
+    static std::mutex lock;
+    static char line[LONG_TEXT_CAPACITY + 256];
+    std::lock_guard<std::mutex> hold(lock);
+    write_console_line(2, line, sizeof line, stamp, message);
 }
 
 void close_log()
