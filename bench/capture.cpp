@@ -6,8 +6,9 @@
 // Lines of 100 bytes; standard output buffered as the C runtime buffers it
 // for a file or a pipe.
 #include "log/log.h"
-#include "log/output_capture.h"
-#include "platform/os_process.h"
+#include "log/captured_output.h"
+#include "platform/os_files.h"
+#include "platform/os_paths.h"
 
 #include <chrono>
 #include <cstdio>

@@ -49,6 +49,19 @@ static const command COMMANDS[] = {
     {"-console", run_console, false, USAGE_WITHOUT_NAME_OR_EMPTY, 1, 1},
 };
 
+// Refuses a name that the code page cannot hold, on the console; for
+// -service as any fatal condition of a service, its reason in the event log.
+static int refuse_inexact_name(const command& c, const char* name)
+{
+    char reason[LONG_TEXT_CAPACITY];
+    snprintf(reason, sizeof reason, "Invalid instance name '%s': it holds characters that the ANSI code page %u "
+             "cannot hold", name, os_text_code_page());
+    if (c.handler == service)
+        end_service_with(name, fail_on_console(reason));
+    printf("%s\n", reason);
+    return c.refused_name_status;
+}
+
 // The words that ask for the usage of every command.
 static const char* const HELP_OPTIONS[] = {"--help", "-h", "-help", "/?"};
 
@@ -112,11 +125,8 @@ int main(int argc, char** argv)
             return c.usage_status;
         }
         // A name mapped onto another would run or register another instance.
-        if (!os_argument_is_exact(2)) {
-            printf("Invalid instance name '%s': it holds characters that the ANSI code page %u cannot hold\n",
-                   argv[2], os_text_code_page());
-            return c.refused_name_status;
-        }
+        if (!os_argument_is_exact(2))
+            return refuse_inexact_name(c, argv[2]);
         return c.handler(argv[2]);
     }
     return print_greeting();

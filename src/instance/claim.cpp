@@ -1,42 +1,30 @@
-#include "instance/instance.h"
+#include "instance/steps.h"
 
 #include "instance/path_text.h"
-#include "log/log.h"
 #include "platform/os_claim.h"
-#include "platform/os_process.h"
+#include "platform/os_errors.h"
 
-#include <chrono>
-#include <cstdio>
 #include <thread>
 
 static const char INSTANCE_LOCK_FILE[] = "zrsvc.lock";
-
-// A service reports its end (STOPPED) as the very last thing it does; its
-// process is gone moments later. A run started at once after that report
-// finds the claim still held for that moment, and tries again for this long
-// before it says the instance is running: far less than the time the SCM
-// gives a new run to reach it (10 s under Wine, 30 s on Windows).
-static const std::chrono::seconds HELD_WAIT(3);
 static const std::chrono::milliseconds POLL_INTERVAL(50);
 
-void claim_instance(const char* instance_folder, const char* instance_name)
+run_failure claim_instance(const std::string& instance_folder, const char* instance_name,
+                           std::chrono::milliseconds held_wait)
 {
-    // The instance folder's path fits PATH_CAPACITY, so this always fits.
-    char path[PATH_CAPACITY + sizeof INSTANCE_LOCK_FILE];
-    path[0] = '\0';
-    append_pieces(path, sizeof path, {instance_folder, path_separator(), INSTANCE_LOCK_FILE});
-    const auto deadline = std::chrono::steady_clock::now() + HELD_WAIT;
+    const std::string path = instance_folder + path_separator() + INSTANCE_LOCK_FILE;
+    const auto deadline = std::chrono::steady_clock::now() + held_wait;
     for (;;) {
-        switch (os_claim_instance(path)) {
+        switch (os_claim_instance(path.c_str())) {
         case OS_CLAIM_TAKEN:
         case OS_CLAIM_NO_FOLDER:
-            return;
+            return {};
         case OS_CLAIM_LINK:
-            log_line("zrsvc.lock in the instance folder is a link: refused, the claim is never taken through a link");
-            terminate(-1);
+            return fail("zrsvc.lock in the instance folder is a link: refused, the claim is never taken through a "
+                        "link");
         case OS_CLAIM_FAILED:
-            log_format("Cannot lock zrsvc.lock in the instance folder: %d", static_cast<int>(os_last_error()));
-            terminate(-1);
+            return fail_format("Cannot lock zrsvc.lock in the instance folder: %d",
+                               static_cast<int>(os_last_error()));
         default:
             break;
         }
@@ -44,6 +32,8 @@ void claim_instance(const char* instance_folder, const char* instance_name)
             break;
         std::this_thread::sleep_for(POLL_INTERVAL);
     }
-    say_on_console("Instance '%s' is already running", instance_name);
-    terminate(-1);
+    run_failure held = fail_on_console("Instance '");
+    held.reason += instance_name;
+    held.reason += "' is already running";
+    return held;
 }

@@ -4,13 +4,16 @@
 #include "instance/path_text.h"
 #include "log/log.h"
 #include "platform/os_dir.h"
+#include "platform/os_environment.h"
+#include "platform/os_errors.h"
+#include "platform/os_files.h"
 #include "platform/os_library.h"
-#include "platform/os_process.h"
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 static const char ARCHIVE[] = "zrsvc.jsa";
 static const char RECORD[] = "zrsvc.jsa.txt";
@@ -28,23 +31,6 @@ static const char RECORD_KIND[] = "zrsvc class archive 1";
 enum { RECORD_CAPACITY = 512 * 1024, CONF_DEPTH_MOST = 16 };
 // The first Java whose VM takes -XX:ArchiveClassesAtExit (dynamic archives).
 enum { ARCHIVE_JAVA_LEAST = 13 };
-
-// What the run's archive is made from, one line each, without the lines of
-// the record's kind and of the archive itself, and the JARs' total size.
-// Built and read on the main thread by plan_class_archive, read by
-// finish_class_archive afterwards.
-static char g_inputs[RECORD_CAPACITY];
-static size_t g_inputs_length = 0;
-static unsigned long long g_jar_bytes = 0;
-static char g_record[RECORD_CAPACITY];
-// Whether the VM is to write an archive: set by plan_class_archive, taken
-// by finish_class_archive or drop_class_archive, the latter maybe on a
-// thread of the VM while the destruction waits for it.
-static std::atomic<bool> g_dumping{false};
-// The stamp of the empty file that stands for the dump until the VM starts
-// writing it; set before the VM exists, only read afterwards.
-static unsigned long long g_empty_dump_size = 0;
-static unsigned long long g_empty_dump_modified = 0;
 
 int parse_class_archive_setting(const char* text)
 {
@@ -64,10 +50,10 @@ static bool names_sharing(const char* flag)
     return false;
 }
 
-const char* sharing_option(const jvm_launch& launch)
+const char* sharing_option(const std::vector<std::string>& options)
 {
-    for (int i = 1; i < launch.option_count; ++i) {
-        const char* option = launch.options[i];
+    for (const std::string& text : options) {
+        const char* option = text.c_str();
         if (strncmp(option, "-Xshare", 7) == 0 || (strncmp(option, "-XX:", 4) == 0 && names_sharing(option + 4)))
             return option;
     }
@@ -76,87 +62,84 @@ const char* sharing_option(const jvm_launch& launch)
 
 // Adds a line to the run's inputs. Returns 0, or -1 after logging that it
 // does not fit.
-static int add_input(const char* format, ...) __attribute__((format(printf, 1, 2)));
-static int add_input(const char* format, ...)
+static int add_input(std::string* inputs, const char* format, ...) __attribute__((format(printf, 2, 3)));
+static int add_input(std::string* inputs, const char* format, ...)
 {
+    char line[2 * LONG_TEXT_CAPACITY];
     va_list arguments;
     va_start(arguments, format);
-    size_t room = RECORD_CAPACITY - g_inputs_length;
-    int length = vsnprintf(g_inputs + g_inputs_length, room, format, arguments);
+    int length = vsnprintf(line, sizeof line, format, arguments);
     va_end(arguments);
-    if (length < 0 || static_cast<size_t>(length) >= room) {
+    if (length < 0 || static_cast<size_t>(length) >= sizeof line ||
+        inputs->size() + static_cast<size_t>(length) >= RECORD_CAPACITY) {
         log_format("Class archive not used: its record would exceed %d bytes", RECORD_CAPACITY);
         return -1;
     }
-    g_inputs_length += static_cast<size_t>(length);
+    *inputs += line;
     return 0;
 }
 
-// Adds the line "<kind> <size> <modified> <path>" of a file. Returns 0, or -1
-// after logging why the file cannot be stamped or the line does not fit.
-static int add_stamp(const char* kind, const char* path)
+// Adds the line "<kind> <size> <modified> <path>" of a file, and a JAR's
+// size to jar_bytes. Returns 0, or -1 after logging why the file cannot be
+// stamped or the line does not fit.
+static int add_stamp(std::string* inputs, unsigned long long* jar_bytes, const char* kind, const char* path)
 {
     unsigned long long size = 0, modified = 0;
     const char* failed_call = "";
-    int found = os_file_stamp(path, &size, &modified, &failed_call);
-    if (found != 0) {
+    if (os_file_stamp(path, &size, &modified, &failed_call) != OS_FILE_DONE) {
         log_format("Class archive not used: %s('%s') failed: %lu", failed_call, path, os_last_error());
         return -1;
     }
     if (strcmp(kind, "jar") == 0)
-        g_jar_bytes += size;
-    return add_input("%s %llu %llu %s\n", kind, size, modified, path);
+        *jar_bytes += size;
+    return add_input(inputs, "%s %llu %llu %s\n", kind, size, modified, path);
 }
 
 // Composes the run's inputs: the Java home, the VM library, each JAR of the
-// class path (every entry but the last, conf) and each option after it.
-// Returns 0, or -1 (logged).
-static int compose_inputs(const jvm_launch& launch)
+// class path (every entry but the last, conf) and each option after it, and
+// the JARs' total size. Returns 0, or -1 (logged).
+static int compose_inputs(const instance_plan& plan, std::string* inputs, unsigned long long* jar_bytes)
 {
-    g_inputs_length = 0;
-    g_jar_bytes = 0;
-    char library[PATH_CAPACITY];
-    if (add_input("java-home %s\n", launch.java_home) != 0)
+    inputs->clear();
+    *jar_bytes = 0;
+    if (add_input(inputs, "java-home %s\n", plan.java_home.c_str()) != 0)
         return -1;
-    if (bounded_copy(library, sizeof library, launch.java_home) != 0 ||
-        bounded_append(library, sizeof library, OS_JVM_LIBRARY) != 0) {
+    std::string library = plan.java_home + OS_JVM_LIBRARY;
+    if (library.size() >= PATH_CAPACITY) {
         log_line("Class archive not used: the Java home's path is too long");
         return -1;
     }
-    if (add_stamp("vm", library) != 0)
+    if (add_stamp(inputs, jar_bytes, "vm", library.c_str()) != 0)
         return -1;
-    const char* entry = strchr(launch.options[0], '=') + 1;
-    for (const char* end; (end = strchr(entry, OS_CLASS_PATH_SEPARATOR)) != nullptr; entry = end + 1) {
-        char path[LONG_TEXT_CAPACITY];
-        snprintf(path, sizeof path, "%.*s", static_cast<int>(end - entry), entry);
-        if (add_stamp("jar", path) != 0)
+    for (size_t i = 0; i + 1 < plan.class_path_entries.size(); ++i)
+        if (add_stamp(inputs, jar_bytes, "jar", plan.class_path_entries[i].c_str()) != 0)
             return -1;
-    }
-    for (int i = 1; i < launch.option_count; ++i)
-        if (add_input("option %s\n", launch.options[i]) != 0)
+    for (const std::string& option : plan.options)
+        if (add_input(inputs, "option %s\n", option.c_str()) != 0)
             return -1;
     return 0;
 }
 
-// Composes the whole record of the archive with this stamp into g_record.
-static void compose_record(unsigned long long size, unsigned long long modified)
+// The whole record of the archive with this stamp.
+static std::string compose_record(unsigned long long size, unsigned long long modified, const std::string& inputs)
 {
-    snprintf(g_record, sizeof g_record, "%s\narchive %llu %llu\n%.*s", RECORD_KIND, size, modified,
-             static_cast<int>(g_inputs_length), g_inputs);
+    return std::string(RECORD_KIND) + "\narchive " + std::to_string(size) + " " + std::to_string(modified) + "\n" +
+           inputs;
 }
 
 // Why the archive's record (found) differs from what the run would record
-// (expected, in g_record), judged by the first line that differs; null when
-// they are the same.
-static const char* record_difference(const char* found, const char* expected, char* reason, size_t capacity)
+// (expected), judged by the first line that differs; null when they are the
+// same.
+static const char* record_difference(const char* found, const char* expected_record, char* reason, size_t capacity)
 {
+    const char* expected = expected_record;
     while (*found != '\0' && *found == *expected) {
         ++found;
         ++expected;
     }
     if (*found == '\0' && *expected == '\0')
         return nullptr;
-    while (expected > g_record && expected[-1] != '\n') {
+    while (expected > expected_record && expected[-1] != '\n') {
         --expected;
         --found;
     }
@@ -182,24 +165,25 @@ static const char* record_difference(const char* found, const char* expected, ch
     return reason;
 }
 
-// Why the archive must be written anew; null when it can be mapped.
-static const char* renewal_reason(char* reason, size_t capacity)
+// Why the archive must be written anew, "" when there is none; null when it
+// can be mapped.
+static const char* renewal_reason(const std::string& inputs, char* reason, size_t capacity)
 {
     unsigned long long size = 0, modified = 0;
     const char* failed_call = "";
-    if (os_file_stamp(ARCHIVE, &size, &modified, &failed_call) != 0)
+    if (os_file_stamp(ARCHIVE, &size, &modified, &failed_call) != OS_FILE_DONE)
         return "";
-    static char found[RECORD_CAPACITY];
+    std::vector<char> found(RECORD_CAPACITY);
     size_t length = 0;
-    if (os_read_file(RECORD, found, sizeof found - 1, &length, &failed_call) != 0)
+    if (os_read_file(RECORD, found.data(), found.size() - 1, &length, &failed_call) != OS_FILE_DONE)
         return "its record zrsvc.jsa.txt cannot be read";
     size_t kept = 0;
     for (size_t i = 0; i < length; ++i)
         if (found[i] != '\r')
             found[kept++] = found[i];
     found[kept] = '\0';
-    compose_record(size, modified);
-    return record_difference(found, g_record, reason, capacity);
+    std::string expected = compose_record(size, modified, inputs);
+    return record_difference(found.data(), expected.c_str(), reason, capacity);
 }
 
 static bool ends_in_class(const char* name)
@@ -237,12 +221,10 @@ static bool holds_class_file(char* folder, int depth)
     return found;
 }
 
-// Inserts the option behind the class path.
-static void put_option(jvm_launch* launch, const char* option)
+// Puts the option first, behind the class path.
+static void put_option(instance_plan* plan, const char* option)
 {
-    memmove(&launch->options[2], &launch->options[1], sizeof launch->options[0] * (launch->option_count - 1));
-    launch->options[1] = option;
-    ++launch->option_count;
+    plan->options.insert(plan->options.begin(), option);
 }
 
 // The free space the VM's archive needs, besides what the application may
@@ -252,15 +234,15 @@ enum { FREE_SPACE_MARGIN = 64 * 1024 * 1024, ARCHIVE_PER_JAR_BYTE = 4 };
 
 // Returns 0 when the instance folder's volume clearly has room for the
 // archive, else -1 (logged).
-static int check_free_space()
+static int check_free_space(unsigned long long jar_bytes)
 {
     unsigned long long free_bytes = 0;
     const char* failed_call = "";
-    if (os_free_space(".", &free_bytes, &failed_call) != 0) {
+    if (os_free_space(".", &free_bytes, &failed_call) != OS_FILE_DONE) {
         log_format("Class archive not used: %s('.') failed: %lu", failed_call, os_last_error());
         return -1;
     }
-    unsigned long long needed = FREE_SPACE_MARGIN + ARCHIVE_PER_JAR_BYTE * g_jar_bytes;
+    unsigned long long needed = FREE_SPACE_MARGIN + ARCHIVE_PER_JAR_BYTE * jar_bytes;
     if (free_bytes >= needed)
         return 0;
     log_format("Class archive not used: the instance folder's volume has %llu MiB free space, less than the %llu "
@@ -272,7 +254,7 @@ static int check_free_space()
 // Makes room for the VM's archive: an old unfinished one goes, and a new
 // empty file shows that the instance folder can be written. Returns 0, or -1
 // (logged).
-static int prepare_dump()
+static int prepare_dump(archive_inputs* made_from)
 {
     os_remove_file(DUMP);
     FILE* file = os_open_text_for_writing(DUMP);
@@ -283,71 +265,74 @@ static int prepare_dump()
     }
     fclose(file);
     const char* failed_call = "";
-    os_file_stamp(DUMP, &g_empty_dump_size, &g_empty_dump_modified, &failed_call);
+    os_file_stamp(DUMP, &made_from->empty_dump_size, &made_from->empty_dump_modified, &failed_call);
     return 0;
 }
 
-void plan_class_archive(jvm_launch* launch)
+run_failure plan_class_archive(instance_plan* plan)
 {
-    g_dumping = false;
     const char* setting = os_getenv("ZR_CLASS_ARCHIVE");
     int on = setting == nullptr ? 1 : parse_class_archive_setting(setting);
-    if (on < 0) {
-        log_format("Invalid ZR_CLASS_ARCHIVE '%s': on or off is expected", setting);
-        terminate(-1);
-    }
+    plan->archive = archive_decision::NOT_USED;
+    if (on < 0)
+        return fail_format("Invalid ZR_CLASS_ARCHIVE '%s': on or off is expected", setting);
     if (on == 0) {
         log_line("Class archive not used: ZR_CLASS_ARCHIVE is off");
-        return;
+        return {};
     }
-    if (const char* option = sharing_option(*launch)) {
+    if (const char* option = sharing_option(plan->options)) {
         log_format("Class archive not used: jvm.options sets '%s'", option);
-        return;
+        return {};
     }
     char conf[PATH_CAPACITY] = "conf";
     if (holds_class_file(conf, CONF_DEPTH_MOST)) {
         log_format("Class archive not used: the VM cannot archive classes of the conf folder ('%s')", conf);
-        return;
+        return {};
     }
     // An older VM would refuse the archive's options and not be created.
-    int version = java_feature_version(launch->java_home);
+    int version = java_feature_version(plan->java_home.c_str());
     if (version != 0 && version < ARCHIVE_JAVA_LEAST) {
         log_format("Class archive not used: the Java home holds Java %d (its release file); the archive needs "
                    "Java %d or later", version, ARCHIVE_JAVA_LEAST);
-        return;
+        return {};
     }
-    if (compose_inputs(*launch) != 0)
-        return;
+    std::string inputs;
+    unsigned long long jar_bytes = 0;
+    if (compose_inputs(*plan, &inputs, &jar_bytes) != 0)
+        return {};
     char detail[LONG_TEXT_CAPACITY];
-    const char* reason = renewal_reason(detail, sizeof detail);
+    const char* reason = renewal_reason(inputs, detail, sizeof detail);
     if (reason == nullptr) {
-        put_option(launch, MAP_OPTION);
+        put_option(plan, MAP_OPTION);
+        plan->archive = archive_decision::MAPPED;
         log_format("Class archive %s used: made from this Java home, class path and options", ARCHIVE);
-        return;
+        return {};
     }
-    if (check_free_space() != 0 || prepare_dump() != 0)
-        return;
-    put_option(launch, QUIET_OPTION);
-    put_option(launch, DUMP_OPTION);
-    g_dumping = true;
+    if (check_free_space(jar_bytes) != 0 || prepare_dump(&plan->archive_made_from) != 0)
+        return {};
+    plan->archive_made_from.lines = inputs;
+    put_option(plan, QUIET_OPTION);
+    put_option(plan, DUMP_OPTION);
+    plan->archive = archive_decision::WRITTEN;
     if (reason[0] == '\0')
         log_format("Class archive %s to be created when the VM ends: there is none", ARCHIVE);
     else
         log_format("Class archive %s to be renewed when the VM ends: %s", ARCHIVE, reason);
+    return {};
 }
 
 // Writes the record of the archive in place. Returns 0, or -1 (logged).
-static int write_record()
+static int write_record(const archive_inputs& made_from)
 {
     unsigned long long size = 0, modified = 0;
     const char* failed_call = "";
-    if (os_file_stamp(ARCHIVE, &size, &modified, &failed_call) != 0) {
+    if (os_file_stamp(ARCHIVE, &size, &modified, &failed_call) != OS_FILE_DONE) {
         log_format("Cannot record the class archive: %s('%s') failed: %lu", failed_call, ARCHIVE, os_last_error());
         return -1;
     }
-    compose_record(size, modified);
+    std::string record = compose_record(size, modified, made_from.lines);
     FILE* file = os_open_text_for_writing(RECORD);
-    bool written = file != nullptr && fputs(g_record, file) >= 0;
+    bool written = file != nullptr && fputs(record.c_str(), file) >= 0;
     if (file != nullptr && fclose(file) != 0)
         written = false;
     if (!written) {
@@ -358,46 +343,43 @@ static int write_record()
     return 0;
 }
 
-bool class_archive_in_writing()
+bool class_archive_in_writing(const instance_plan& plan)
 {
-    if (!g_dumping.load())
+    if (plan.archive != archive_decision::WRITTEN)
         return false;
     // The VM removes the empty file and writes its own in its place, which a
     // full disk makes it remove again.
     unsigned long long size = 0, modified = 0;
     const char* failed_call = "";
-    return os_file_stamp(DUMP, &size, &modified, &failed_call) != 0 || size != g_empty_dump_size ||
-           modified != g_empty_dump_modified;
+    return os_file_stamp(DUMP, &size, &modified, &failed_call) != OS_FILE_DONE ||
+           size != plan.archive_made_from.empty_dump_size || modified != plan.archive_made_from.empty_dump_modified;
 }
 
 void drop_class_archive(const char* reason)
 {
-    if (!g_dumping.exchange(false))
-        return;
     log_format("Class archive %s not written: %s", ARCHIVE, reason);
     os_remove_file(DUMP);
 }
 
-void finish_class_archive(bool destroyed)
+void finish_class_archive(const instance_plan& plan, bool destroyed)
 {
-    if (!g_dumping)
+    if (plan.archive != archive_decision::WRITTEN)
         return;
     unsigned long long size = 0, modified = 0;
     const char* failed_call = "";
-    bool written = os_file_stamp(DUMP, &size, &modified, &failed_call) == 0 && size > 0;
+    bool written = os_file_stamp(DUMP, &size, &modified, &failed_call) == OS_FILE_DONE && size > 0;
     if (!destroyed || !written) {
         drop_class_archive(destroyed ? "the VM wrote none" : "the VM was not destroyed cleanly");
         return;
     }
-    g_dumping.store(false);
     // The record goes first: a run that finds an archive without a record
     // matching it renews it.
     os_remove_file(RECORD);
-    if (os_replace_file(DUMP, ARCHIVE) != 0) {
+    if (os_replace_file(DUMP, ARCHIVE) != OS_FILE_DONE) {
         log_format("Cannot put the class archive in place: rename('%s', '%s') failed: %lu", DUMP, ARCHIVE,
                    os_last_error());
         os_remove_file(DUMP);
         return;
     }
-    write_record();
+    write_record(plan.archive_made_from);
 }

@@ -6,37 +6,38 @@
 // the archive itself. The VM writes a new one while it is destroyed, as
 // zrsvc.jsa.new.
 #pragma once
-#include "jvm/jvm_launch.h"
+#include "instance/instance_plan.h"
 
 // Decides, in the instance folder as the current directory, whether the run
 // maps the archive (it exists and its record matches the run), has the VM
 // write a new one (none, or its record differs), or stands aside
 // (ZR_CLASS_ARCHIVE=off, jvm.options names a sharing option, conf holds
 // class files, the instance folder cannot be written, the inputs cannot be
-// read); puts the options of that choice behind the class-path option of
-// launch and logs one line that says which and why. An invalid
-// ZR_CLASS_ARCHIVE ends the process.
-void plan_class_archive(jvm_launch* launch);
+// read); puts the options of that choice in front of the plan's options (those
+// of jvm.options), sets the plan's decision and logs one line that says which
+// and why. Returns the failure of an invalid ZR_CLASS_ARCHIVE, else none.
+run_failure plan_class_archive(instance_plan* plan);
 
-// After the VM's destruction: when the run had the VM write an archive, puts
+// After the VM's destruction: when the plan had the VM write an archive, puts
 // it in place with its record if the VM was destroyed cleanly (destroyed)
-// and wrote one, else removes what was written. Failures are logged.
-void finish_class_archive(bool destroyed);
+// and wrote one, else removes what was written. Failures are logged. The
+// run's owner calls it, or drop_class_archive, once.
+void finish_class_archive(const instance_plan& plan, bool destroyed);
 
-// True once the VM, asked by the run to write an archive, has begun to write
-// it (while destroyed), until it is put in place or dropped.
-bool class_archive_in_writing();
+// True when the plan had the VM write an archive and the VM has begun to
+// write it (while destroyed).
+bool class_archive_in_writing(const instance_plan& plan);
 
-// When the run had the VM write an archive, removes what was written and
-// logs that the archive was not written, for the reason given.
+// Removes what the VM wrote of the archive and logs that it was not written,
+// for the reason given.
 void drop_class_archive(const char* reason);
 
 // Whether a text of ZR_CLASS_ARCHIVE asks for the archive: 1 for "on", 0 for
 // "off", -1 for any other text.
 int parse_class_archive_setting(const char* text);
 
-// The first option of launch after the class path that has the VM share or
-// archive classes on its own (-Xshare:..., -XX:SharedArchiveFile=...,
+// The first of the options that has the VM share or archive classes on its
+// own (-Xshare:..., -XX:SharedArchiveFile=...,
 // -XX:ArchiveClassesAtExit=..., any -XX: flag whose name holds "Shared",
 // "Archive" or "ClassList"); null when there is none.
-const char* sharing_option(const jvm_launch& launch);
+const char* sharing_option(const std::vector<std::string>& options);

@@ -1,26 +1,25 @@
 // The environment of a service instance: its base directory and instance
 // folder, its log file and working directory, its Java installation, the
 // assignments of the variables along which programs and native libraries are
-// looked for, and the Java class path.
+// looked for, and the Java class path. Preparing it yields a plan
+// (instance_plan.h) or a failure; nothing here ends the process.
 #pragma once
-#include "jvm/jvm_launch.h"
-#include "platform/os_process.h"
-#include "text/bounded_text.h"
-
-// The longest stop timeout ZR_STOP_TIMEOUT may set, in seconds: a day.
-enum { MOST_STOP_TIMEOUT = 86400 };
+#include "instance/instance_plan.h"
+#include "platform/os_environment.h"
 
 // Prepares the instance: finds the base directory above the executable's
 // folder, claims the instance, opens its log file and logs there, makes the
 // instance folder the current directory, takes the Java home from
-// ZR_JAVA_HOME or JAVA_HOME, composes the class-path option and reads the
-// VM's options (jvm_options.h) and the stop timeout (ZR_STOP_TIMEOUT) into
-// launch, and sets the search variables (PATH, ...) for the process, logging
-// each of them and each VM option. Returns 0, or -1 (logged) when a search
-// assignment or the class-path option's frame does not fit. Conditions it
-// cannot go on from (a refused conf/jvm.options or stop timeout among them)
-// end the process (terminate).
-int build_paths(const char* instance_name, jvm_launch* launch);
+// ZR_JAVA_HOME or JAVA_HOME, assembles the class path, reads the VM's options
+// (jvm_options.h), the stop timeout (ZR_STOP_TIMEOUT) and the class archive's
+// decision, and sets the search variables (PATH, ...) for the process,
+// logging each of them and each VM option. Returns the plan, or the failure
+// (exit code and reason, not logged yet) of the first condition it cannot go
+// on from; the lines logged before it stay logged.
+preparation prepare_instance(const char* instance_name);
+
+// The longest stop timeout ZR_STOP_TIMEOUT may set, in seconds: a day.
+enum { MOST_STOP_TIMEOUT = 86400 };
 
 // True when the executable's full path has a base folder: a folder above the
 // one that holds the executable. NO_BASE_FOLDER says why a path has none.
@@ -31,25 +30,25 @@ extern const char NO_BASE_FOLDER[];
 // MOST_STOP_TIMEOUT, only digits. Returns -1 for any other text.
 int parse_stop_timeout(const char* text);
 
-// Adds every JAR file of the folder base_directory + folder_name (every file
-// or link to a file whose name contains ".jar" in any case) to the class-path
-// option (capacity LONG_TEXT_CAPACITY); such an entry that is no file to read (a FIFO, a dangling link) or
-// whose name holds the class path separator is skipped with a line that says
-// why. Returns 0, or -1 when the folder cannot be listed (logged).
-// A class path that outgrows its buffer ends the process (terminate).
-int scan_jar_folder(const char* base_directory, const char* folder_name, char* class_path_option);
+// Sends the process's standard output and error, the VM's and the
+// application's included, to zrsvc-stdout.txt beside the instance's log file,
+// keeping the previous run's as zrsvc-stdout.1.txt. Runs after
+// prepare_instance; does nothing without a log folder. When the log file
+// could not be opened, the lines logged so far (log_keep_early_lines) go
+// there, that failure among them.
+void capture_std_streams(const instance_plan& plan);
 
 // Takes a pair of enclosing double quotes off a Java home, then one trailing
 // path separator. In place.
 void normalise_java_home(char* java_home);
 
-// Composes the assignment of a search variable into assignment (capacity
-// LONG_TEXT_CAPACITY): its folders, in order, below the Java home or the base
-// directory (which ends with its separator), then, for a variable that keeps
-// what it inherited, that value unless it is empty or null. Returns 0, or -1
-// (assignment emptied) when it does not fit.
-int compose_search_assignment(char* assignment, const os_search_variable& variable, const char* java_home,
-                              const char* base_directory, const char* inherited);
+// Composes the assignment of a search variable: its folders, in order, below
+// the Java home or the base directory (which ends with its separator), then,
+// for a variable that keeps what it inherited, that value unless it is empty
+// or null. Returns false when "NAME=value" would exceed 9999 characters.
+bool compose_search_assignment(search_assignment* assignment, const os_search_variable& variable,
+                               const std::string& java_home, const std::string& base_directory,
+                               const char* inherited);
 
 // Why a non-empty instance name is not one plain folder name below work;
 // null when it is one.
@@ -57,14 +56,7 @@ const char* instance_name_fault(const char* name);
 
 // Checks that a non-empty instance name is one plain folder name below work:
 // not "." or "..", none of \ / : * ? " < > |, no control character, no
-// trailing blank or dot, no name of a Windows device. Returns 0, or -1 after printing "Invalid instance
-// name '<name>': <why>" on the console, control characters shown escaped.
-int check_instance_name(const char* name);
-
-// Claims the instance folder for this process's life, through the lock file
-// zrsvc.lock in it. When another run holds it, says so on the console
-// ("Instance '<name>' is already running") and ends the process with -1,
-// having touched nothing, once the claim has stayed held for 3 seconds (the
-// moment a service's process lasts after its stopped report). A missing
-// instance folder is left to the working directory's change to report.
-void claim_instance(const char* instance_folder, const char* instance_name);
+// trailing blank or dot, no name of a Windows device. Returns no failure, or
+// one to be said on the console: "Invalid instance name '<name>': <why>",
+// control characters shown escaped.
+run_failure check_instance_name(const char* name);

@@ -64,13 +64,14 @@ const char* instance_name_fault(const char* name)
     return nullptr;
 }
 
-int check_instance_name(const char* name)
+run_failure check_instance_name(const char* name)
 {
     const char* fault = instance_name_fault(name);
     if (fault == nullptr)
-        return 0;
+        return {};
     char shown[LONG_TEXT_CAPACITY];
     escape_control_characters(shown, sizeof shown, name);
-    say_on_console("Invalid instance name '%s': %s", shown, fault);
-    return -1;
+    run_failure refused = fail_on_console("Invalid instance name '");
+    refused.reason = refused.reason + shown + "': " + fault;
+    return refused;
 }

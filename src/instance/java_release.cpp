@@ -1,7 +1,7 @@
 #include "instance/java_release.h"
 
 #include "instance/path_text.h"
-#include "platform/os_process.h"
+#include "platform/os_files.h"
 #include "text/bounded_text.h"
 
 #include <cstring>
@@ -50,7 +50,7 @@ int java_feature_version(const char* java_home)
     char text[4096];
     size_t length = 0;
     const char* failed_call = "";
-    if (os_read_file(path, text, sizeof text, &length, &failed_call) != 0)
+    if (os_read_file(path, text, sizeof text, &length, &failed_call) != OS_FILE_DONE)
         return 0;
     return parse_java_feature_version(text, length);
 }

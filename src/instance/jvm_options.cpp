@@ -2,16 +2,12 @@
 
 #include "instance/path_text.h"
 #include "log/log.h"
-#include "platform/os_process.h"
+#include "platform/os_errors.h"
+#include "platform/os_files.h"
 #include "text/bounded_text.h"
 
 #include <cstdio>
 #include <cstring>
-
-// The whole file; each option taken from it ends where a zero is put behind
-// it. One byte more than the limit, to tell a file beyond it, and one for
-// the zero behind the last option.
-static char g_options_text[JVM_OPTIONS_FILE_MOST + 2];
 
 // Options the instance's own settings stand for. The ways of setting the
 // class path that the launchers know: the VM itself knows only the first;
@@ -62,7 +58,7 @@ static int refuse_line(char* refusal, int line, const char* text, int shown, con
 
 // Takes the option of one line (without its line end) unless it is blank or
 // a comment. Returns 0, or -1 with refusal set.
-static int take_line(int number, char* line, size_t length, jvm_launch* launch, char* refusal)
+static int take_line(int number, char* line, size_t length, std::vector<std::string>* options, char* refusal)
 {
     if (length > JVM_OPTION_LINE_MOST) {
         char reason[64];
@@ -83,16 +79,16 @@ static int take_line(int number, char* line, size_t length, jvm_launch* launch, 
     line[length] = '\0';
     if (const char* reason = refusal_reason(option))
         return refuse_line(refusal, number, option, option_length, reason);
-    if (launch->option_count > JVM_OPTIONS_MOST) {
+    if (options->size() >= JVM_OPTIONS_MOST) {
         char reason[64];
         snprintf(reason, sizeof reason, "more than %d options", JVM_OPTIONS_MOST);
         return refuse_line(refusal, number, option, option_length, reason);
     }
-    launch->options[launch->option_count++] = option;
+    options->push_back(option);
     return 0;
 }
 
-int parse_jvm_options(char* text, size_t length, jvm_launch* launch, char* refusal)
+int parse_jvm_options(char* text, size_t length, std::vector<std::string>* options, char* refusal)
 {
     if (length > JVM_OPTIONS_FILE_MOST) {
         snprintf(refusal, LONG_TEXT_CAPACITY, "refused: larger than %d bytes", JVM_OPTIONS_FILE_MOST);
@@ -122,38 +118,30 @@ int parse_jvm_options(char* text, size_t length, jvm_launch* launch, char* refus
             next += (text[next] == '\r' && next + 1 < length && text[next + 1] == '\n') ? 2 : 1;
         // The zero put behind an option lands on its line end, a trimmed
         // blank or the byte after the text.
-        if (take_line(number, text + at, line_length, launch, refusal) != 0)
+        if (take_line(number, text + at, line_length, options, refusal) != 0)
             return -1;
         at = next;
     }
     return 0;
 }
 
-int read_jvm_options(const char* instance_folder, jvm_launch* launch)
+run_failure read_jvm_options(const std::string& instance_folder, std::vector<std::string>* options)
 {
-    char path[2 * PATH_CAPACITY] = "";
-    const char* separator = path_separator();
-    if (append_pieces(path, sizeof path, {instance_folder, separator, "conf", separator, "jvm.options"}) != 0) {
-        log_format("Instance folder path too long for its JVM options file: '%s'", instance_folder);
-        return -1;
-    }
+    const std::string path = instance_folder + path_separator() + "conf" + path_separator() + "jvm.options";
+    // Room for a file one byte over the limit, and the zero behind it.
+    std::vector<char> text(JVM_OPTIONS_FILE_MOST + 2);
     size_t length = 0;
     const char* failed_call = "";
-    int result = os_read_file(path, g_options_text, sizeof g_options_text - 1, &length, &failed_call);
-    if (result == 1)
-        return 0;
-    if (result == 2) {
-        log_format("JVM options file '%s' refused: it is not a regular file", path);
-        return -1;
-    }
-    if (result != 0) {
-        log_format("Cannot read the JVM options file: %s('%s') failed: %lu", failed_call, path, os_last_error());
-        return -1;
-    }
+    os_file_result result = os_read_file(path.c_str(), text.data(), text.size() - 1, &length, &failed_call);
+    if (result == OS_FILE_MISSING)
+        return {};
+    if (result == OS_FILE_NOT_REGULAR)
+        return fail_format("JVM options file '%s' refused: it is not a regular file", path.c_str());
+    if (result != OS_FILE_DONE)
+        return fail_format("Cannot read the JVM options file: %s('%s') failed: %lu", failed_call, path.c_str(),
+                           os_last_error());
     char refusal[LONG_TEXT_CAPACITY];
-    if (parse_jvm_options(g_options_text, length, launch, refusal) != 0) {
-        log_format("JVM options file '%s' %s", path, refusal);
-        return -1;
-    }
-    return 0;
+    if (parse_jvm_options(text.data(), length, options, refusal) != 0)
+        return fail_format("JVM options file '%s' %s", path.c_str(), refusal);
+    return {};
 }

@@ -1,7 +1,7 @@
 // The separators of paths and of the class path, as texts, for composing
 // them piece by piece in bounded text buffers.
 #pragma once
-#include "platform/os_process.h"
+#include "platform/os_paths.h"
 #include "text/bounded_text.h"
 
 inline const char* path_separator()

@@ -1,37 +1,54 @@
-#include "instance/instance.h"
+#include "instance/steps.h"
 
 #include "instance/path_text.h"
 #include "log/log.h"
 #include "platform/os_dir.h"
+#include "platform/os_paths.h"
 #include "platform/os_process.h"
+#include "text/bounded_text.h"
 
 #include <cstring>
 
-// A class path that does not fit would reach the VM cut short or without its
-// "-Djava.class.path=": the service does not start rather than run without
-// some of its JARs.
-static void add_class_path_entry(char* class_path_option, const char* folder, const char* name)
+static const char CLASS_PATH_OPTION_START[] = "-Djava.class.path=";
+
+// The longest class-path option the VM and its log line take.
+enum { CLASS_PATH_OPTION_MOST = LONG_TEXT_CAPACITY - 1 };
+
+std::string class_path_option(const instance_plan& plan)
 {
-    if (append_pieces(class_path_option, LONG_TEXT_CAPACITY,
-                      {folder, path_separator(), name, class_path_separator()}) != 0) {
-        log_format("Class path too long while scanning '%s': more than 9999 characters", folder);
-        terminate(-1);
+    std::string option = CLASS_PATH_OPTION_START;
+    for (const std::string& entry : plan.class_path_entries) {
+        if (&entry != &plan.class_path_entries.front())
+            option += OS_CLASS_PATH_SEPARATOR;
+        option += entry;
     }
+    return option;
 }
 
-int scan_jar_folder(const char* base_directory, const char* folder_name, char* class_path_option)
+size_t class_path_option_length(const std::vector<std::string>& entries)
 {
-    char folder[PATH_CAPACITY] = "";
-    bounded_append(folder, sizeof folder, base_directory);
-    bounded_append(folder, sizeof folder, folder_name);
-    log_format("Scaning folder '%s' for JARs", folder);
+    size_t length = sizeof CLASS_PATH_OPTION_START - 1;
+    for (const std::string& entry : entries)
+        length += entry.size() + 1;
+    return entries.empty() ? length : length - 1;
+}
+
+// A class path that does not fit would reach the VM cut short: the service
+// does not start rather than run without some of its JARs. Room is kept for
+// the separator behind each entry.
+run_failure scan_jar_folder(const std::string& base, const char* folder_name, std::vector<std::string>* entries)
+{
+    std::string folder = base + folder_name;
+    log_format("Scaning folder '%s' for JARs", folder.c_str());
 
     int error = 0;
-    os_dir* dir = os_dir_open(folder, &error);
+    os_dir* dir = os_dir_open(folder.c_str(), &error);
     if (dir == nullptr) {
         log_format("_opendir() failed: %s", strerror(error));
-        return -1;
+        return {};
     }
+    size_t length = class_path_option_length(*entries) + (entries->empty() ? 0 : 1);
+    run_failure failure;
     // The separator would split the entry in two; a FIFO would block the VM
     // as it opens the class path, before stop() can be called.
     os_entry_type type;
@@ -56,8 +73,15 @@ int scan_jar_folder(const char* base_directory, const char* folder_name, char* c
             continue;
         }
         log_format("Adding entry to class path: '%s'", name);
-        add_class_path_entry(class_path_option, folder, name);
+        std::string entry = folder + path_separator() + name;
+        length += entry.size() + 1;
+        if (length > CLASS_PATH_OPTION_MOST) {
+            failure = fail_format("Class path too long while scanning '%s': more than 9999 characters",
+                                  folder.c_str());
+            break;
+        }
+        entries->push_back(entry);
     }
     os_dir_close(dir);
-    return 0;
+    return failure;
 }

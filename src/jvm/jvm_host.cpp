@@ -10,42 +10,45 @@
 
 static const char SERVICE_CLASS[] = "qo/wyn/zr/NTService";
 
-// The entry point of the VM library, bound by the first creation.
-static create_vm_function g_create_vm = nullptr;
-
-// Set once by the creation, before the stop control is accepted; read by the
-// control path while start() runs; cleared by the destruction.
-static std::atomic<JavaVM*> g_vm{nullptr};
-
-// The environment of the thread that created the VM; only that thread uses it.
-static JNIEnv* g_env = nullptr;
+// The one VM of the process.
+struct hosted_vm {
+    // The entry point of the VM library, bound by the first creation.
+    create_vm_function create = nullptr;
+    // Set once by the creation, before the stop control is accepted; read by
+    // the control path while start() runs; cleared by the destruction.
+    std::atomic<JavaVM*> vm{nullptr};
+    // The environment of the thread that created the VM; only that thread
+    // uses it.
+    JNIEnv* env = nullptr;
+};
+static hosted_vm g_host;
 
 bool create_jvm(const jvm_launch& launch)
 {
-    if (g_create_vm == nullptr && (g_create_vm = bind_vm_library(launch.java_home)) == nullptr)
+    if (g_host.create == nullptr && (g_host.create = bind_vm_library(launch.java_home.c_str())) == nullptr)
         return false;
-    JavaVMOption vm_options[VM_HOOK_OPTIONS + JVM_LAUNCH_OPTIONS_MOST];
-    put_vm_hooks(vm_options);
-    for (int i = 0; i < launch.option_count; ++i) {
-        vm_options[VM_HOOK_OPTIONS + i].optionString = const_cast<char*>(launch.options[i]);
+    std::vector<JavaVMOption> vm_options(VM_HOOK_OPTIONS + launch.options.size());
+    put_vm_hooks(vm_options.data());
+    for (size_t i = 0; i < launch.options.size(); ++i) {
+        vm_options[VM_HOOK_OPTIONS + i].optionString = const_cast<char*>(launch.options[i].c_str());
         vm_options[VM_HOOK_OPTIONS + i].extraInfo = nullptr;
     }
     JavaVMInitArgs args;
     args.version = JNI_VERSION_1_2;
-    args.nOptions = VM_HOOK_OPTIONS + launch.option_count;
-    args.options = vm_options;
+    args.nOptions = static_cast<jint>(vm_options.size());
+    args.options = vm_options.data();
     args.ignoreUnrecognized = JNI_FALSE;
     JavaVM* vm = nullptr;
     JNIEnv* env = nullptr;
     capture_early_vm_text();
-    jint result = g_create_vm(&vm, reinterpret_cast<void**>(&env), &args);
+    jint result = g_host.create(&vm, reinterpret_cast<void**>(&env), &args);
     flush_vm_text();
     if (env == nullptr) {
         log_format("JNI_CreateJavaVM failed: %d", static_cast<int>(result));
         return false;
     }
-    g_env = env;
-    g_vm.store(vm);
+    g_host.env = env;
+    g_host.vm.store(vm);
     vm_hooks_created();
     return true;
 }
@@ -101,13 +104,13 @@ static int call_service_method(JNIEnv* env, const char* name)
 
 int invoke_start()
 {
-    return call_service_method(g_env, "start");
+    return call_service_method(g_host.env, "start");
 }
 
 bool invoke_stop()
 {
     log_line("Invoking stop()");
-    JavaVM* vm = g_vm.load();
+    JavaVM* vm = g_host.vm.load();
     JNIEnv* env = nullptr;
     if (vm == nullptr || vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) < 0) {
         log_line("Cannot attach current thread to JVM");
@@ -120,10 +123,10 @@ bool invoke_stop()
 
 bool destroy_jvm()
 {
-    JavaVM* vm = g_vm.exchange(nullptr);
+    JavaVM* vm = g_host.vm.exchange(nullptr);
     if (vm == nullptr)
         return false;
-    g_env = nullptr;
+    g_host.env = nullptr;
     vm_hooks_destroying();
     jint result = vm->DestroyJavaVM();
     flush_vm_text();

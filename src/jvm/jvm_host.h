@@ -34,8 +34,8 @@ enum vm_end {
 // except for VM_END_DESTROYING: returning then leaves the end to the VM.
 typedef void (*vm_exit_handler)(int code, vm_end how);
 
-// Sets the handler, before create_jvm. Without one the process ends with the
-// VM's code.
+// Sets the handler, before create_jvm. Without one the VM ends the process
+// itself, with its code.
 void on_vm_exit(vm_exit_handler handler);
 
 // Calls the service class's static start() on the thread that created the VM

@@ -2,8 +2,8 @@
 
 #include "jvm/jvm_host.h"
 #include "log/log.h"
-#include "log/output_capture.h"
-#include "platform/os_process.h"
+#include "log/captured_output.h"
+#include "platform/os_errors.h"
 #include "platform/os_vm_stdio.h"
 #include "text/bounded_text.h"
 
@@ -13,37 +13,43 @@
 #include <cstdlib>
 #include <mutex>
 
-// Set before the creation; called by the VM's exit and abort hooks, on
-// whatever thread the VM ends the process from.
-static std::atomic<vm_exit_handler> g_exit_handler{nullptr};
-
 // The VM's phase, for the hooks to tell an end during its creation or its
 // destruction from one while the application runs.
 enum { VM_CREATING, VM_RUNNING, VM_DESTROYING };
-static std::atomic<int> g_phase{VM_CREATING};
 
-// The VM prints from any of its threads, a message often in several pieces;
-// the unfinished line waits in g_vm_line for its end. Guarded by
-// g_vm_text_lock, like the buffer each piece is formatted into.
-static std::mutex g_vm_text_lock;
-static char g_vm_text[LONG_TEXT_CAPACITY];
-static char g_vm_line[LONG_TEXT_CAPACITY];
-static size_t g_vm_line_length = 0;
+// What the hooks keep. The VM calls them on threads of its own.
+struct vm_hooks_room {
+    // Set before the creation; called by the VM's exit and abort hooks, on
+    // whatever thread the VM ends the process from.
+    std::atomic<vm_exit_handler> exit_handler{nullptr};
+    std::atomic<int> phase{VM_CREATING};
+    // The VM prints from any of its threads, a message often in several
+    // pieces; the unfinished line waits in line for its end. Guarded by
+    // text_lock, like the buffer each piece is formatted into, and the
+    // capture of standard error while the VM is created, until its hook is
+    // in force.
+    std::mutex text_lock;
+    char text[LONG_TEXT_CAPACITY];
+    char line[LONG_TEXT_CAPACITY];
+    size_t line_length = 0;
+    bool capturing = false;
+};
+static vm_hooks_room g_hooks;
 
 // Logs the unfinished line of the VM's output, if any. The caller holds
-// g_vm_text_lock.
+// g_hooks.text_lock.
 static void end_vm_line()
 {
-    if (g_vm_line_length == 0)
+    if (g_hooks.line_length == 0)
         return;
-    g_vm_line[g_vm_line_length] = '\0';
-    g_vm_line_length = 0;
-    log_line(g_vm_line);
+    g_hooks.line[g_hooks.line_length] = '\0';
+    g_hooks.line_length = 0;
+    log_line(g_hooks.line);
 }
 
 // Adds a piece of the VM's output: every line it ends becomes a log line
 // (empty ones are left out), and a line longer than a log line goes on in
-// the next. The caller holds g_vm_text_lock.
+// the next. The caller holds g_hooks.text_lock.
 static void take_vm_text(const char* text)
 {
     for (; *text != '\0'; ++text) {
@@ -51,9 +57,9 @@ static void take_vm_text(const char* text)
             end_vm_line();
             continue;
         }
-        if (g_vm_line_length == sizeof g_vm_line - 1)
+        if (g_hooks.line_length == sizeof g_hooks.line - 1)
             end_vm_line();
-        g_vm_line[g_vm_line_length++] = *text;
+        g_hooks.line[g_hooks.line_length++] = *text;
     }
 }
 
@@ -64,42 +70,38 @@ static void note_cut_short(size_t length)
     log_format("The VM's message above is cut short; its length: %lu", static_cast<unsigned long>(length));
 }
 
-// While the VM is created, until its hook is in force: what it prints on
-// standard error goes to a capture. Guarded by g_vm_text_lock.
-static bool g_capturing = false;
-
 // Ends the capture, if any: what it caught becomes log lines and, where the
 // log is not shown on the console, goes on to standard error. The caller
-// holds g_vm_text_lock.
+// holds g_hooks.text_lock.
 static void end_capture()
 {
-    if (!g_capturing)
+    if (!g_hooks.capturing)
         return;
-    g_capturing = false;
-    size_t length = os_end_std_error_capture(g_vm_text, sizeof g_vm_text);
+    g_hooks.capturing = false;
+    size_t length = os_end_std_error_capture(g_hooks.text, sizeof g_hooks.text);
     if (length == 0)
         return;
-    take_vm_text(g_vm_text);
+    take_vm_text(g_hooks.text);
     end_vm_line();
-    if (length >= sizeof g_vm_text)
+    if (length >= sizeof g_hooks.text)
         note_cut_short(length);
     if (!log_echoes_to_console())
-        fputs(g_vm_text, stderr);
+        fputs(g_hooks.text, stderr);
 }
 
 void capture_early_vm_text()
 {
-    std::lock_guard<std::mutex> hold(g_vm_text_lock);
+    std::lock_guard<std::mutex> hold(g_hooks.text_lock);
     if (os_begin_std_error_capture() != 0) {
         log_format("Cannot capture standard error while the VM is created: %lu", os_last_error());
         return;
     }
-    g_capturing = true;
+    g_hooks.capturing = true;
 }
 
 void flush_vm_text()
 {
-    std::lock_guard<std::mutex> hold(g_vm_text_lock);
+    std::lock_guard<std::mutex> hold(g_hooks.text_lock);
     end_capture();
     end_vm_line();
 }
@@ -115,19 +117,19 @@ __attribute__((format(printf, 2, 0))) static jint JNICALL print_vm_text(FILE* st
 {
     if (os_vm_stream_kind(stream) == OS_VM_OTHER_STREAM)
         return os_vm_vfprintf(stream, false, format, arguments);
-    std::lock_guard<std::mutex> hold(g_vm_text_lock);
+    std::lock_guard<std::mutex> hold(g_hooks.text_lock);
     // The hook is in force: what was printed before it comes first.
     end_capture();
     va_list copy;
     va_copy(copy, arguments);
-    int length = vsnprintf(g_vm_text, sizeof g_vm_text, format, copy);
+    int length = vsnprintf(g_hooks.text, sizeof g_hooks.text, format, copy);
     va_end(copy);
     if (!log_echoes_to_console())
         os_vm_vfprintf(stream, true, format, arguments);
     if (length < 0)
         return length;
-    take_vm_text(g_vm_text);
-    if (length >= static_cast<int>(sizeof g_vm_text)) {
+    take_vm_text(g_hooks.text);
+    if (length >= static_cast<int>(sizeof g_hooks.text)) {
         end_vm_line();
         note_cut_short(static_cast<size_t>(length));
     }
@@ -135,14 +137,14 @@ __attribute__((format(printf, 2, 0))) static jint JNICALL print_vm_text(FILE* st
 }
 
 // The VM's exit hook: the VM is about to end the process with code, for the
-// application called System.exit() or the VM gave up. Does not return.
+// application called System.exit() or the VM gave up. When the handler
+// returns (there is none), the VM ends the process itself with code.
 static void JNICALL vm_exits(jint code)
 {
     flush_vm_text();
-    vm_exit_handler handler = g_exit_handler.load();
+    vm_exit_handler handler = g_hooks.exit_handler.load();
     if (handler != nullptr)
-        handler(code, g_phase.load() == VM_CREATING ? VM_END_CREATING : VM_END_EXIT);
-    exit(code);
+        handler(code, g_hooks.phase.load() == VM_CREATING ? VM_END_CREATING : VM_END_EXIT);
 }
 
 // The VM's abort hook: the VM gives up during its creation (a heap too
@@ -154,8 +156,8 @@ static void JNICALL vm_exits(jint code)
 static void JNICALL vm_aborts()
 {
     flush_vm_text();
-    vm_exit_handler handler = g_exit_handler.load();
-    int phase = g_phase.load();
+    vm_exit_handler handler = g_hooks.exit_handler.load();
+    int phase = g_hooks.phase.load();
     if (handler != nullptr && phase != VM_RUNNING)
         handler(1, phase == VM_CREATING ? VM_END_CREATING : VM_END_DESTROYING);
     log_line("The Java VM aborted the process");
@@ -166,17 +168,17 @@ static void JNICALL vm_aborts()
 
 void on_vm_exit(vm_exit_handler handler)
 {
-    g_exit_handler.store(handler);
+    g_hooks.exit_handler.store(handler);
 }
 
 void vm_hooks_created()
 {
-    g_phase.store(VM_RUNNING);
+    g_hooks.phase.store(VM_RUNNING);
 }
 
 void vm_hooks_destroying()
 {
-    g_phase.store(VM_DESTROYING);
+    g_hooks.phase.store(VM_DESTROYING);
 }
 
 void put_vm_hooks(JavaVMOption* options)

@@ -2,7 +2,7 @@
 
 #include "log/log.h"
 #include "platform/os_library.h"
-#include "platform/os_process.h"
+#include "platform/os_paths.h"
 #include "platform/os_vm_stdio.h"
 #include "text/bounded_text.h"
 

@@ -1,8 +1,10 @@
 #include "log/log.h"
+#include "log/run_failure.h"
 
-#include "log/output_capture.h"
+#include "log/captured_output.h"
 #include "log/rolling_file.h"
-#include "platform/os_process.h"
+#include "platform/os_files.h"
+#include "platform/os_time.h"
 #include "text/bounded_text.h"
 
 #include <cerrno>
@@ -11,6 +13,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <string>
 #include <unistd.h>
 
 // Standard output or null; the log file when g_file is set.
@@ -25,6 +28,9 @@ static char g_shown[4 * LONG_TEXT_CAPACITY];
 // logged, as shown, while it is set. Both guarded by g_sink_lock.
 static void (*g_tell_fatal)(const char* reason) = nullptr;
 static char g_last_shown[4 * LONG_TEXT_CAPACITY];
+// The lines written to standard output as the sink while they are kept
+// (log_keep_early_lines), null when they are not. Guarded by g_sink_lock.
+static std::string* g_kept = nullptr;
 // A line as it goes into the log file, and as it is shown on the console;
 // guarded by g_sink_lock.
 static char g_file_line[4 * LONG_TEXT_CAPACITY + 256];
@@ -49,6 +55,30 @@ static void write_console_line(int descriptor, char* buffer, size_t capacity, co
     }
 }
 
+// Writes a line to the log file, unbuffered: it is on disk when this returns.
+// A write that fails is said once where the run can still be heard
+// (log_cannot_log); a roll that fails, in the log itself. Call with
+// g_sink_lock held.
+static void write_file_line(const char* stamp, const char* shown)
+{
+    int length = snprintf(g_file_line, sizeof g_file_line, "%s - %s%s", stamp, shown, OS_LINE_END);
+    int error = rolling_write(g_file, g_file_line, static_cast<size_t>(length)) == 0 ? 0 : errno;
+    if (error != 0 && !g_write_failed) {
+        g_write_failed = true;
+        char failure[200];
+        snprintf(failure, sizeof failure, "Cannot write the log file: %s", strerror(error));
+        log_cannot_log(failure);
+    }
+    g_write_failed = error != 0;
+    if (!g_file->roll_failed || g_file->news[0] == '\0') {
+        g_file->news[0] = '\0';
+        return;
+    }
+    length = snprintf(g_file_line, sizeof g_file_line, "%s - %s%s", stamp, g_file->news, OS_LINE_END);
+    g_file->news[0] = '\0';
+    rolling_write(g_file, g_file_line, static_cast<size_t>(length));
+}
+
 void log_to_console()
 {
     std::lock_guard<std::mutex> hold(g_sink_lock);
@@ -68,11 +98,49 @@ bool log_echoes_to_console()
     return g_echo;
 }
 
+// Writes the kept lines to stream, when it is given, and keeps no more. Call
+// with g_sink_lock held.
+static void hand_kept_lines_to(FILE* stream)
+{
+    if (g_kept != nullptr && stream != nullptr) {
+        fputs(g_kept->c_str(), stream);
+        fflush(stream);
+    }
+    delete g_kept;
+    g_kept = nullptr;
+}
+
 void log_to_file(rolling_file* file)
 {
     std::lock_guard<std::mutex> hold(g_sink_lock);
     g_sink = nullptr;
     g_file = file;
+    // Line by line, each with the file's line end.
+    if (g_kept != nullptr)
+        for (size_t at = 0, end; (end = g_kept->find('\n', at)) != std::string::npos; at = end + 1) {
+            std::string line = g_kept->substr(at, end - at) + OS_LINE_END;
+            rolling_write(file, line.data(), line.size());
+        }
+    hand_kept_lines_to(nullptr);
+}
+
+void log_keep_early_lines()
+{
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    if (g_kept == nullptr)
+        g_kept = new std::string;
+}
+
+void log_replay_kept_lines()
+{
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    hand_kept_lines_to(stdout);
+}
+
+void log_drop_kept_lines()
+{
+    std::lock_guard<std::mutex> hold(g_sink_lock);
+    hand_kept_lines_to(nullptr);
 }
 
 bool log_sink_is_file()
@@ -110,30 +178,6 @@ static const char* shown_text(const char* message)
     return g_shown;
 }
 
-// Writes a line to the log file, unbuffered: it is on disk when this returns.
-// A write that fails is said once where the run can still be heard
-// (log_cannot_log); a roll that fails, in the log itself. Call with
-// g_sink_lock held.
-static void write_file_line(const char* stamp, const char* shown)
-{
-    int length = snprintf(g_file_line, sizeof g_file_line, "%s - %s%s", stamp, shown, OS_LINE_END);
-    int error = rolling_write(g_file, g_file_line, static_cast<size_t>(length)) == 0 ? 0 : errno;
-    if (error != 0 && !g_write_failed) {
-        g_write_failed = true;
-        char failure[200];
-        snprintf(failure, sizeof failure, "Cannot write the log file: %s", strerror(error));
-        log_cannot_log(failure);
-    }
-    g_write_failed = error != 0;
-    if (!g_file->roll_failed || g_file->news[0] == '\0') {
-        g_file->news[0] = '\0';
-        return;
-    }
-    length = snprintf(g_file_line, sizeof g_file_line, "%s - %s%s", stamp, g_file->news, OS_LINE_END);
-    g_file->news[0] = '\0';
-    rolling_write(g_file, g_file_line, static_cast<size_t>(length));
-}
-
 void log_line(const char* message)
 {
     char stamp[200];
@@ -148,6 +192,8 @@ void log_line(const char* message)
         write_file_line(stamp, shown);
     if (g_sink != nullptr || (g_file != nullptr && g_echo))
         write_console_line(1, g_console_line, sizeof g_console_line, stamp, shown);
+    if (g_kept != nullptr && g_sink != nullptr)
+        *g_kept = *g_kept + stamp + " - " + shown + "\n";
 }
 
 // Formats into message (capacity LONG_TEXT_CAPACITY) whole, or leaves it
@@ -169,6 +215,16 @@ void log_format(const char* format, ...)
     format_whole_or_empty(message, format, arguments);
     va_end(arguments);
     log_line(message);
+}
+
+run_failure fail_format(const char* format, ...)
+{
+    char message[LONG_TEXT_CAPACITY];
+    va_list arguments;
+    va_start(arguments, format);
+    format_whole_or_empty(message, format, arguments);
+    va_end(arguments);
+    return fail(message);
 }
 
 void say_on_console(const char* format, ...)
@@ -220,18 +276,18 @@ void log_tell_fatal_reason(void (*tell)(const char* reason))
 // log_tell_fatal_reason said; the exit's own line when nothing was logged.
 static void tell_fatal_reason(int code)
 {
-    static char reason[sizeof g_last_shown];
+    std::string reason;
     void (*tell)(const char*) = nullptr;
     {
         std::lock_guard<std::mutex> hold(g_sink_lock);
         tell = g_tell_fatal;
-        bounded_copy(reason, sizeof reason, g_last_shown);
+        reason = g_last_shown;
     }
     if (tell == nullptr)
         return;
-    if (reason[0] == '\0')
-        snprintf(reason, sizeof reason, "Terminated with exit code %d.", code);
-    tell(reason);
+    if (reason.empty())
+        reason = "Terminated with exit code " + std::to_string(code) + ".";
+    tell(reason.c_str());
 }
 
 void terminate(int code)

@@ -12,8 +12,22 @@ void log_to_console();
 
 // Makes an open rolling file (rolling_file.h) the sink: each line goes whole
 // into one file, and a failed roll is said there once. It is closed by
-// close_log or terminate.
+// close_log or terminate. The lines kept while the sink was standard output
+// come first in it.
 void log_to_file(rolling_file* file);
+
+// From now on, the lines written while the sink is standard output are kept
+// as well, until the log file takes them (log_to_file),
+// log_replay_kept_lines or log_drop_kept_lines: before the log is open,
+// standard output may lead nowhere (a service).
+void log_keep_early_lines();
+
+// Writes the kept lines on standard output again, once it leads to a file
+// (a service's captured output), and keeps no more.
+void log_replay_kept_lines();
+
+// Keeps no more lines, dropping those kept.
+void log_drop_kept_lines();
 
 // In the foreground every line is shown on standard output as well as written
 // to the log file.
@@ -46,7 +60,7 @@ void log_cannot_log(const char* message);
 // tells it as its reason, as it would a line logged last.
 void say_on_console(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Ends the capture of the standard streams, if any (output_capture.h), for
+// Ends the capture of the standard streams, if any (captured_output.h), for
 // every end of the run passes here, then closes the log file; later lines go
 // nowhere.
 void close_log();

@@ -1,10 +1,14 @@
 #include "log/rolling_file.h"
 
-#include "platform/os_process.h"
+#include "platform/os_errors.h"
+#include "platform/os_files.h"
+#include "platform/os_paths.h"
 
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
+
+const char SEPARATOR_LINE[] = "----------------------------------------";
 
 // The path of the current file (index 0) or of the kept file of index.
 static void compose_path(const rolling_file* rolling, int index, char* path)
@@ -39,7 +43,7 @@ static int move_files_on(rolling_file* rolling, bool starting)
     for (int index = top - 1; index >= 0; --index) {
         compose_path(rolling, index, from);
         compose_path(rolling, index + 1, to);
-        if (os_replace_file(from, to) >= 0)
+        if (os_replace_file(from, to) != OS_FILE_FAILED)
             continue;
         unsigned long error = os_last_error();
         if (starting && index == 0)
@@ -61,10 +65,10 @@ static void remove_beyond_count(rolling_file* rolling)
     char path[ROLLING_PATH_CAPACITY];
     for (int index = rolling->limits.keep + 1;; ++index) {
         compose_path(rolling, index, path);
-        int removed = os_remove_file(path);
-        if (removed == 1)
+        os_file_result removed = os_remove_file(path);
+        if (removed == OS_FILE_MISSING)
             return;
-        if (removed < 0) {
+        if (removed == OS_FILE_FAILED) {
             snprintf(rolling->news, sizeof rolling->news, "Cannot remove %s, beyond the %d files kept: %lu",
                      file_name(path), rolling->limits.keep, os_last_error());
             return;
@@ -99,12 +103,12 @@ int rolling_open(rolling_file* rolling, const char* stem, const char* what, roll
         remove_beyond_count(rolling);
     rolling->file = open_current(rolling, appending);
     if (rolling->file == nullptr)
-        return -1;
+        return ROLLING_NOT_OPENED;
     unsigned long long size = 0, modified = 0;
     const char* failed_call = "";
-    if (appending && os_file_stamp(path, &size, &modified, &failed_call) == 0)
+    if (appending && os_file_stamp(path, &size, &modified, &failed_call) == OS_FILE_DONE)
         rolling->size = size;
-    return appending ? 1 : 0;
+    return appending ? ROLLING_APPENDED : ROLLING_NEW;
 }
 
 // Turns the files over while the current one stays open (it is shared for
@@ -231,39 +235,4 @@ void rolling_close(rolling_file* rolling)
     if (rolling->file != nullptr)
         fclose(rolling->file);
     rolling->file = nullptr;
-}
-
-// A whole number from 1 to most in a variable; its default when not set.
-// Returns -1 for any other value.
-static int read_setting(const char* name, int default_value, int most)
-{
-    const char* value = os_getenv(name);
-    return value == nullptr ? default_value : parse_whole_number(value, most);
-}
-
-int read_log_limits(rolling_limits* limits, char* failure)
-{
-    limits->limit_bytes = static_cast<unsigned long long>(DEFAULT_LOG_LIMIT_MB) << 20;
-    limits->keep = DEFAULT_LOG_KEEP;
-    failure[0] = '\0';
-    int megabytes = read_setting("ZR_LOG_LIMIT_MB", DEFAULT_LOG_LIMIT_MB, MOST_LOG_LIMIT_MB);
-    int keep = read_setting("ZR_LOG_KEEP", DEFAULT_LOG_KEEP, MOST_LOG_KEEP);
-    int length = 0;
-    if (megabytes < 0)
-        length = snprintf(failure, LONG_TEXT_CAPACITY,
-                          "Invalid ZR_LOG_LIMIT_MB '%s': a whole number of MiB from 1 to %d is expected",
-                          os_getenv("ZR_LOG_LIMIT_MB"), static_cast<int>(MOST_LOG_LIMIT_MB));
-    else if (keep < 0)
-        length = snprintf(failure, LONG_TEXT_CAPACITY,
-                          "Invalid ZR_LOG_KEEP '%s': a whole number of files from 1 to %d is expected",
-                          os_getenv("ZR_LOG_KEEP"), static_cast<int>(MOST_LOG_KEEP));
-    // A value too long to show is not shown cut short.
-    if (length >= LONG_TEXT_CAPACITY)
-        snprintf(failure, LONG_TEXT_CAPACITY, "Invalid %s: a value of %d characters",
-                 megabytes < 0 ? "ZR_LOG_LIMIT_MB" : "ZR_LOG_KEEP", length);
-    if (megabytes < 0 || keep < 0)
-        return -1;
-    limits->limit_bytes = static_cast<unsigned long long>(megabytes) << 20;
-    limits->keep = keep;
-    return 0;
 }

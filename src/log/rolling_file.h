@@ -31,13 +31,20 @@ struct rolling_file {
     char news[2 * ROLLING_PATH_CAPACITY + 200]; // what could not be done, for the owner to say; else empty
 };
 
+// Where a run goes on in a file it could not keep apart from the runs before.
+extern const char SEPARATOR_LINE[];
+
+// Results of rolling_open.
+enum { ROLLING_NEW = 0, ROLLING_APPENDED = 1, ROLLING_NOT_OPENED = -1 };
+
 // Opens NAME.txt (stem + ".txt") for a new run: the files of the runs before
 // are turned over as by a roll, under the same count, and a new file begins;
 // kept files beyond the count (of a run that kept more) are removed, and
 // one that cannot be is said in news. When they cannot be turned over, the run goes on at the end of NAME.txt and news says
-// why ("Cannot keep the previous log as zrsvc-log.1.txt: 32"). Returns 0
-// when the turnover was done, 1 when the file is appended to, -1 when no file
-// could be opened (os_last_error; news is empty).
+// why ("Cannot keep the previous log as zrsvc-log.1.txt: 32"). Returns
+// ROLLING_NEW when the turnover was done, ROLLING_APPENDED when the file is
+// appended to, ROLLING_NOT_OPENED when no file could be opened
+// (os_last_error).
 int rolling_open(rolling_file* rolling, const char* stem, const char* what, rolling_limits limits);
 
 // Writes bytes as given, rolling over where a line would pass the limit. A
@@ -53,15 +60,11 @@ int rolling_write(rolling_file* rolling, const char* data, size_t length);
 // Closes the current file.
 void rolling_close(rolling_file* rolling);
 
-// The default and the bounds of ZR_LOG_LIMIT_MB and ZR_LOG_KEEP.
+// The default and the bounds of ZR_LOG_LIMIT_MB and ZR_LOG_KEEP, the limits
+// of an instance's log files.
 enum {
     DEFAULT_LOG_LIMIT_MB = 10,
     MOST_LOG_LIMIT_MB = 4096,
     DEFAULT_LOG_KEEP = 10,
     MOST_LOG_KEEP = 1000,
 };
-
-// The limits ZR_LOG_LIMIT_MB and ZR_LOG_KEEP set, each its default when not
-// set. Returns 0, or -1 with failure (capacity LONG_TEXT_CAPACITY) saying
-// which value is refused and why; limits then holds the defaults.
-int read_log_limits(rolling_limits* limits, char* failure);

@@ -1,5 +1,11 @@
 // The process's standard streams and the console's stop requests. Declared
 // once here, implemented in win32/ and posix/.
+//
+// posix/ is written for Linux and relies on it, here and for every os_*.h:
+// the executable's path from /proc/self/exe, the stop signals taken by
+// sigwait on a thread of their own as Linux delivers them, flock claims,
+// SOCK_CLOEXEC and MSG_NOSIGNAL, the VM library at lib/server/libjvm.so.
+// Another POSIX system needs its own implementation.
 #pragma once
 
 // Sends standard output and standard error, of this program and of every

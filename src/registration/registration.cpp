@@ -1,6 +1,7 @@
 #include "registration/registration.h"
 
 #include "instance/instance.h"
+#include "platform/os_errors.h"
 #include "platform/os_process.h"
 #include "platform/os_scm.h"
 #include "text/bounded_text.h"
@@ -43,16 +44,16 @@ static int compose_command_line(char* command_line, const char* service_name)
     command_line[0] = '"';
     char* path = command_line + 1;
     int length = os_module_path(path, PATH_CAPACITY - 1);
-    if (length == -1) {
+    if (length == OS_MODULE_PATH_TOO_LONG) {
         printf("Cannot install service: the executable's path is longer than %d characters\n", PATH_CAPACITY - 2);
         return -1;
     }
-    if (length == -2) {
+    if (length == OS_MODULE_PATH_INEXACT) {
         printf("Cannot install service: the executable's path '%s' holds characters that the ANSI code page %u "
                "cannot hold\n", path, os_text_code_page());
         return -1;
     }
-    if (length == 0) {
+    if (length == OS_MODULE_PATH_FAILED) {
         printf("Cannot install service (%lu)\n", os_last_error());
         return -1;
     }
@@ -87,8 +88,11 @@ static int add_event_source(const char* service_name)
 int install_service(const char* instance_name)
 {
     // Also keeps the name from breaking the quoting of the command line.
-    if (check_instance_name(instance_name) != 0)
+    run_failure refused = check_instance_name(instance_name);
+    if (refused.failed()) {
+        printf("%s\n", refused.reason.c_str());
         return 1;
+    }
     if (strchr(instance_name, '%') != nullptr) {
         printf("Invalid instance name '%s': it holds '%%', %s\n", instance_name, EXPANDED);
         return 1;

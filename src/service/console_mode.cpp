@@ -3,16 +3,13 @@
 #include "instance/instance.h"
 #include "log/log.h"
 #include "platform/os_console.h"
+#include "platform/os_errors.h"
 #include "platform/os_notify.h"
-#include "platform/os_process.h"
-#include "service/application.h"
+#include "service/run.h"
 
 #include <atomic>
 #include <thread>
 
-static int g_start_result = 0;
-// Set by the application's thread once its VM exists.
-static std::atomic<bool> g_vm_created{false};
 static std::atomic<bool> g_notify_failed{false};
 
 // Tells a service manager that started the run (systemd, Type=notify) what
@@ -42,45 +39,55 @@ static void notify_stopping()
 // creation may wait on a file or the network, and the request ends the run.
 static void stop_from_console()
 {
-    if (!g_vm_created.load()) {
+    run& r = the_run();
+    if (current_phase(r) == run_phase::CREATING) {
         log_line("Stop requested before the JVM was created: the process ends");
-        end_process_now(0);
+        end_run_now(r, 0);
     }
-    if (request_stop(notify_stopping) != STOP_REQUEST_REPEATED)
+    if (request_stop(r) != stop_request::REPEATED)
         return;
     log_line("Stop requested again: the process ends without waiting for the application");
-    end_process_now(APPLICATION_STOPPED_AGAIN);
+    end_run_now(r, APPLICATION_STOPPED_AGAIN);
 }
 
 // The application's own thread: it creates the VM, runs start() and, being
 // the thread that created the VM, destroys it again.
 static void run_application()
 {
+    run& r = the_run();
     notify("STATUS=Creating the Java VM");
-    create_jvm_or_terminate();
-    g_vm_created.store(true);
+    create_vm(r);
     // The VM may have put a console handler of its own before ours.
     os_put_stop_watch_first();
-    g_start_result = run_start(notify_ready);
+    run_start(r);
     notify("STOPPING=1\nSTATUS=Cleaning up: waiting for stop(), destroying the Java VM");
-    release_application();
+    release_application(r);
 }
 
 int run_console(const char* instance_name)
 {
-    if (check_instance_name(instance_name) != 0)
+    run_failure refused = check_instance_name(instance_name);
+    if (refused.failed()) {
+        say_on_console("%s", refused.reason.c_str());
         return 1;
+    }
+    log_keep_early_lines();
+    run& r = the_run();
+    r.vm = host_vm();
+    r.events = run_events{notify_ready, notify_stopping, nullptr, end_process_now};
     // Before any other thread exists: on POSIX the stop signals are blocked
     // for every thread created from here on.
-    if (os_watch_stop_requests(stop_from_console) != 0) {
-        log_format("Cannot watch for Ctrl+C: %lu", os_last_error());
-        terminate(-1);
-    }
+    if (os_watch_stop_requests(stop_from_console) != 0)
+        end_run_with(fail_format("Cannot watch for Ctrl+C: %lu", os_last_error()));
     log_echo_to_console(true);
     notify("STATUS=Preparing the instance");
-    prepare_instance(instance_name);
+    run_failure failure = prepare_run(r, instance_name);
+    log_drop_kept_lines();
+    if (failure.failed())
+        end_run_with(failure);
     std::thread application(run_application);
-    wait_for_cleanup();
+    wait_for_cleanup(r);
     application.join();
-    return application_exit_code(g_start_result);
+    std::lock_guard<std::mutex> hold(r.lock);
+    return application_exit_code(r.start_result);
 }

@@ -1,5 +1,6 @@
 // Running an instance as a Windows service under the Service Control Manager.
 #pragma once
+#include "log/run_failure.h"
 
 // The -service command: prepares the instance named by the service name and
 // hands the main thread to the SCM dispatcher. Returns once the service has
@@ -10,6 +11,11 @@
 // reason written to the event log too.
 void run_service(const char* service_name);
 
+// Ends a -service run that cannot go on before its instance is prepared as
+// run_service's own fatal conditions end: the failure's reason also becomes
+// the event log entry of service_name.
+[[noreturn]] void end_service_with(const char* service_name, const run_failure& failure);
+
 // Makes the fatal exit write its reason as an error entry of the event
 // source service_name (registered by -install) as well.
 void log_fatal_to_event_log(const char* service_name);
@@ -18,11 +24,16 @@ void log_fatal_to_event_log(const char* service_name);
 // first argument is the service name.
 void service_main(int argc, char** argv);
 
-// True when service_main itself reported the service stopped, its clean-up
-// done: the process may then end with 0. Otherwise the thread that reported
-// the stop (a stop timeout, the application's own exit, the clean-up limit)
-// ends the process with its exit code.
-bool service_main_ended_the_service();
+struct run;
+
+// The service's run once the SCM has its handler: creates the VM, runs
+// start(), then cleans up within the clean-up limit, reporting each stage;
+// STOPPED is its last act.
+void serve_run(run& r);
+
+// Makes the run's events the service's reports (running, stop pending,
+// stopped with its exit code) and its VM the host's.
+void serve_run_events(run& r);
 
 // The control handler, run on the main thread inside the dispatcher. A stop,
 // a system preshutdown or shutdown calls the Java application's stop() on a thread of
@@ -32,7 +43,7 @@ void control_handler(unsigned long control);
 
 // The -console command: runs the instance in the foreground until the
 // application ends or the user stops it with Ctrl+C. Returns the process's
-// exit status: 0, the application's failure (application_exit_code), or 1
+// exit status: 0, the application's failure (application_exit_code, run.h), or 1
 // for an instance name that is refused; the ends that do not wait for the
-// application end the process with their own status (application.h).
+// application end the process with their own status (run.h).
 int run_console(const char* instance_name);

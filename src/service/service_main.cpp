@@ -2,28 +2,30 @@
 
 #include "log/log.h"
 #include "platform/os_console.h"
-#include "platform/os_process.h"
+#include "platform/os_errors.h"
 #include "platform/os_scm.h"
-#include "service/application.h"
+#include "service/run.h"
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
 
-// The status record is written by the service thread, by the control
-// handler's stop request, by the ticker and by whichever thread ends the
-// process early; every change and its report is one unit. Never destroyed:
-// the ticker may still run while the process exits.
-static std::mutex& g_status_lock = *new std::mutex;
-static os_service_status g_status = {};
-static void* g_status_handle = nullptr;
-static bool g_report_failed = false;
-
-// Set by service_main just before its own stopped report, the end of a
-// service whose clean-up finished; any other stopped report is followed by
-// its thread ending the process with its exit code.
-static std::atomic<bool> g_ended_here{false};
+// What the service tells the SCM. The status record is written by the
+// service thread, by the control handler's stop request, by the ticker and
+// by whichever thread ends the process early; every change and its report is
+// one unit under lock. Never destroyed: the ticker may still run while the
+// process exits.
+struct service_room {
+    std::mutex lock;
+    os_service_status status = {};
+    void* status_handle = nullptr; // set by service_main before any report
+    bool report_failed = false;
+    // The event source of a fatal condition's entry; set by run_service
+    // before any other thread exists.
+    const char* service_name = "";
+};
+static service_room& g_service = *new service_room();
 
 // A pending state is reported again this often with its checkpoint one
 // further, well within the wait hint: the SCM sees the start or the stop
@@ -41,33 +43,35 @@ static bool is_pending(unsigned long state)
     return state == OS_SERVICE_START_PENDING || state == OS_SERVICE_STOP_PENDING;
 }
 
-// Sends g_status, held by the caller. Without a registered handler there is
+// Sends the status record, its lock held by the caller. Without a registered handler there is
 // no SCM to tell.
 static void send_status()
 {
-    if (g_status_handle == nullptr || os_service_report(g_status_handle, &g_status) == 0 || g_report_failed)
+    if (g_service.status_handle == nullptr || os_service_report(g_service.status_handle, &g_service.status) == 0 ||
+        g_service.report_failed)
         return;
-    g_report_failed = true;
+    g_service.report_failed = true;
     log_format("SetServiceStatus() failed: %lu", os_last_error());
 }
 
 // Reports the state, the controls accepted and, for STOPPED, the exit code
-// (application.h): a failure of the application is a failure of the
+// (run.h): a failure of the application is a failure of the
 // service, for the SCM's recovery actions to act on. A pending state carries
 // a wait hint and a checkpoint, which a repeated report of it moves on. Once
 // the service has been reported stopped nothing is reported any more: the
 // process may be ended at any moment after that report.
 static void report(unsigned long state, unsigned long controls_accepted, int exit_code)
 {
-    std::lock_guard<std::mutex> hold(g_status_lock);
-    if (g_status.state == OS_SERVICE_STOPPED)
+    std::lock_guard<std::mutex> hold(g_service.lock);
+    os_service_status& status = g_service.status;
+    if (status.state == OS_SERVICE_STOPPED)
         return;
-    g_status.check_point = !is_pending(state) ? 0 : state == g_status.state ? g_status.check_point + 1 : 1;
-    g_status.wait_hint = is_pending(state) ? WAIT_HINT_MILLISECONDS : 0;
-    g_status.state = state;
-    g_status.controls_accepted = controls_accepted;
-    g_status.service_exit_code = static_cast<unsigned long>(exit_code);
-    g_status.win32_exit_code = exit_code != 0 ? OS_ERROR_SERVICE_SPECIFIC : 0;
+    status.check_point = !is_pending(state) ? 0 : state == status.state ? status.check_point + 1 : 1;
+    status.wait_hint = is_pending(state) ? WAIT_HINT_MILLISECONDS : 0;
+    status.state = state;
+    status.controls_accepted = controls_accepted;
+    status.service_exit_code = static_cast<unsigned long>(exit_code);
+    status.win32_exit_code = exit_code != 0 ? OS_ERROR_SERVICE_SPECIFIC : 0;
     send_status();
 }
 
@@ -76,11 +80,11 @@ static void keep_pending_states_moving()
 {
     for (;;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(TICK_MILLISECONDS));
-        std::lock_guard<std::mutex> hold(g_status_lock);
-        if (g_status.state == OS_SERVICE_STOPPED)
+        std::lock_guard<std::mutex> hold(g_service.lock);
+        if (g_service.status.state == OS_SERVICE_STOPPED)
             return;
-        if (is_pending(g_status.state)) {
-            ++g_status.check_point;
+        if (is_pending(g_service.status.state)) {
+            ++g_service.status.check_point;
             send_status();
         }
     }
@@ -104,18 +108,16 @@ static void report_stopped(int exit_code)
 // The text of a fatal condition as one error entry of the service's event
 // source, for a service's log may not exist, and its standard output leads
 // nowhere.
-static const char* g_service_name = "";
-
 static void tell_event_log(const char* reason)
 {
     const char* failed_call = "";
-    if (os_event_log_error(g_service_name, reason, &failed_call) != 0)
+    if (os_event_log_error(g_service.service_name, reason, &failed_call) != 0)
         log_format("%s() failed: %lu", failed_call, os_last_error());
 }
 
 void log_fatal_to_event_log(const char* service_name)
 {
-    g_service_name = service_name;
+    g_service.service_name = service_name;
     log_tell_fatal_reason(tell_event_log);
 }
 
@@ -125,31 +127,34 @@ void log_fatal_to_event_log(const char* service_name)
 void service_main(int argc, char** argv)
 {
     const char* name = argc > 0 ? argv[0] : "";
-    g_status_handle = os_service_register_handler(name, control_handler);
-    if (g_status_handle == nullptr) {
-        log_format("RegisterServiceCtrlHandlerEx() failed: %lu", os_last_error());
-        terminate(-1);
-    }
+    g_service.status_handle = os_service_register_handler(name, control_handler);
+    if (g_service.status_handle == nullptr)
+        end_run_with(fail_format("RegisterServiceCtrlHandlerEx() failed: %lu", os_last_error()));
     report(OS_SERVICE_START_PENDING, STOP_CONTROLS, 0);
     std::thread(keep_pending_states_moving).detach();
 
-    on_application_end(report_stopped);
-    create_jvm_or_terminate();
+    serve_run(the_run());
+}
+
+void serve_run(run& r)
+{
+    create_vm(r);
     // The VM has put a console handler of its own before ours.
     if (os_ignore_logoff() != 0)
         log_format("SetConsoleCtrlHandler() failed: %lu", os_last_error());
-    int exit_code = application_exit_code(run_start(report_running));
+    int exit_code = application_exit_code(run_start(r));
     report_stop_pending();
-    std::thread(wait_for_cleanup).detach();
-    if (release_application()) {
-        g_ended_here.store(true);
+    // Gives up on a clean-up that does not end, so that the service does not
+    // stay STOP_PENDING for ever.
+    std::thread(wait_for_cleanup, std::ref(r)).detach();
+    if (release_application(r))
         report_stopped(exit_code);
-    }
 }
 
-bool service_main_ended_the_service()
+void serve_run_events(run& r)
 {
-    return g_ended_here.load();
+    r.vm = host_vm();
+    r.events = run_events{report_running, report_stop_pending, report_stopped, end_process_now};
 }
 
 // A late or repeated request changes nothing: the SCM keeps the status last
@@ -157,5 +162,5 @@ bool service_main_ended_the_service()
 void control_handler(unsigned long control)
 {
     if (control == OS_CONTROL_STOP || control == OS_CONTROL_SHUTDOWN || control == OS_CONTROL_PRESHUTDOWN)
-        request_stop(report_stop_pending);
+        request_stop(the_run());
 }

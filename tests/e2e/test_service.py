@@ -160,7 +160,9 @@ def test_start_pending_moves_on_while_the_vm_is_created_and_a_stop_then_keeps_st
 @pytest.mark.parametrize("name, reason", [("nothere", "Cannot change working dir: 2: the instance folder "
                                                       "'{base}\\work\\nothere' does not exist; create it, with its "
                                                       "log and conf folders"),
-                                          ("shop.", "Invalid instance name 'shop.': it ends with a blank or a dot")])
+                                          ("shop.", "Invalid instance name 'shop.': it ends with a blank or a dot"),
+                                          ("ｓｈｏｐ", "Invalid instance name 'ZR - ????': it holds characters that "
+                                                   "the ANSI code page 1252 cannot hold")])
 def test_a_fatal_condition_of_a_service_is_written_to_the_event_log(wine, layout, name, reason):
     layout.folder("work")  # without the instance's folder
     done = wine.run(layout.exe, "-service", "ZR - " + name, env={"WINEDEBUG": "-all,err+eventlog"})
@@ -168,6 +170,21 @@ def test_a_fatal_condition_of_a_service_is_written_to_the_event_log(wine, layout
     assert done.stderr.decode().count(":eventlog:") == 1
     reason = reason.format(base=winpath(layout.base)).replace("\\", "\\\\")  # Wine's debug text escapes them
     assert f'err:eventlog:ReportEventW L"{reason}"' in done.stderr.decode()
+
+
+def test_a_service_whose_log_cannot_be_opened_keeps_its_lines_in_its_captured_output(service_for):
+    service = service_for("output")
+    log_folder = service.layout.log_file(service.instance).parent
+    for name in ("zrsvc-log.txt", "zrsvc-log.1.txt"):  # neither opened nor kept apart
+        (log_folder / name / "entry").mkdir(parents=True)
+    service.sc("start")
+    service.wait_status(state=STOPPED)
+    service.wait_gone()
+    captured = (log_folder / "zrsvc-stdout.txt").read_bytes().decode("cp1252")
+    for line in [f"Cannot open the log file '{winpath(log_folder)}\\zrsvc-log.txt': 5", "Started ZR NTService 1.0",
+                 "JAVA_HOME: '", "JVM '-Djava.class.path=", "Class archive not used: ZR_CLASS_ARCHIVE is off",
+                 "Starting JVM", "double: to standard error 2"]:
+        assert f" - {line}" in captured
 
 
 # How the service ends (the session's services see ZR_STOP_TIMEOUT=2): the

@@ -62,12 +62,9 @@ TEST_P(JvmOptions, TakesEachLinesOptionOrRefusesTheFile)
     const options_case& c = GetParam();
     std::vector<char> text(c.text.begin(), c.text.end());
     text.push_back('?'); // the room for the zero behind the last option
-    jvm_launch launch = {};
-    launch.options[0] = "-Djava.class.path=conf";
-    launch.option_count = 1;
+    std::vector<std::string> taken;
     char refusal[LONG_TEXT_CAPACITY] = "";
-    int result = parse_jvm_options(text.data(), c.text.size(), &launch, refusal);
-    std::vector<std::string> taken(launch.options + 1, launch.options + launch.option_count);
+    int result = parse_jvm_options(text.data(), c.text.size(), &taken, refusal);
     EXPECT_EQ(c.refusal.empty() ? 0 : -1, result) << c.name;
     EXPECT_EQ(c.refusal, refusal) << c.name;
     if (c.refusal.empty()) {
@@ -90,11 +87,7 @@ TEST(class_archive, stands_aside_for_a_sharing_option_and_reads_its_setting)
         {"-Xlog:cds", false},           {"-XX:+UseG1GC", false},
     };
     for (const auto& option : options) {
-        jvm_launch launch{};
-        launch.options[0] = "-Djava.class.path=-Xshare:off";
-        launch.options[1] = option.first;
-        launch.option_count = 2;
-        EXPECT_EQ(sharing_option(launch) != nullptr, option.second) << option.first;
+        EXPECT_EQ(sharing_option({option.first}) != nullptr, option.second) << option.first;
     }
     EXPECT_EQ(parse_class_archive_setting("on"), 1);
     EXPECT_EQ(parse_class_archive_setting("off"), 0);

@@ -54,6 +54,6 @@ TEST_F(LogCapture, LinesAreFlushedWholeOrEmpty)
     log_format("JVM '%s'", fits.c_str()); // "JVM '%s'" adds six characters
     EXPECT_EQ(lines{"JVM '" + fits + "'"}, messages());
     log_format("JVM '%s'", (fits + "d").c_str());
-    log_format("build_paths() failed: %d", -1);
-    EXPECT_EQ((lines{"JVM '" + fits + "'", "", "build_paths() failed: -1"}), messages());
+    log_format("Terminated with exit code %d.", -1);
+    EXPECT_EQ((lines{"JVM '" + fits + "'", "", "Terminated with exit code -1."}), messages());
 }

@@ -1,4 +1,9 @@
+#include "platform/os_environment.h"
+#include "platform/os_errors.h"
+#include "platform/os_files.h"
+#include "platform/os_paths.h"
 #include "platform/os_process.h"
+#include "platform/os_time.h"
 
 #include <cerrno>
 #include <csignal>
@@ -137,14 +142,14 @@ FILE* os_open_bytes_for_writing(const char* path, bool append)
     return append ? os_open_text_for_appending(path) : os_open_text_for_writing(path);
 }
 
-int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call)
+os_file_result os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call)
 {
     *length = 0;
     // Without waiting: a FIFO would block the open until a writer comes.
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         *failed_call = "open";
-        return (errno == ENOENT || errno == ENOTDIR) ? 1 : -1;
+        return (errno == ENOENT || errno == ENOTDIR) ? OS_FILE_MISSING : OS_FILE_FAILED;
     }
     struct stat info;
     if (fstat(fd, &info) != 0) {
@@ -152,11 +157,11 @@ int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length
         close(fd);
         errno = error;
         *failed_call = "fstat";
-        return -1;
+        return OS_FILE_FAILED;
     }
     if (!S_ISREG(info.st_mode)) {
         close(fd);
-        return 2;
+        return OS_FILE_NOT_REGULAR;
     }
     while (*length < capacity) {
         ssize_t got = read(fd, buffer + *length, capacity - *length);
@@ -167,21 +172,21 @@ int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length
             close(fd);
             errno = error;
             *failed_call = "read";
-            return -1;
+            return OS_FILE_FAILED;
         }
         if (got == 0)
             break;
         *length += static_cast<size_t>(got);
     }
     close(fd);
-    return 0;
+    return OS_FILE_DONE;
 }
 
-int os_replace_file(const char* from, const char* to)
+os_file_result os_replace_file(const char* from, const char* to)
 {
     if (rename(from, to) == 0)
-        return 0;
-    return errno == ENOENT ? 1 : -1;
+        return OS_FILE_DONE;
+    return errno == ENOENT ? OS_FILE_MISSING : OS_FILE_FAILED;
 }
 
 bool os_path_taken(const char* path)
@@ -190,36 +195,36 @@ bool os_path_taken(const char* path)
     return lstat(path, &status) == 0;
 }
 
-int os_file_stamp(const char* path, unsigned long long* size, unsigned long long* modified,
+os_file_result os_file_stamp(const char* path, unsigned long long* size, unsigned long long* modified,
                   const char** failed_call)
 {
     struct stat status;
     if (stat(path, &status) != 0) {
         *failed_call = "stat";
-        return (errno == ENOENT || errno == ENOTDIR) ? 1 : -1;
+        return (errno == ENOENT || errno == ENOTDIR) ? OS_FILE_MISSING : OS_FILE_FAILED;
     }
     *size = static_cast<unsigned long long>(status.st_size);
     *modified = static_cast<unsigned long long>(status.st_mtim.tv_sec) * 1000000000ULL +
                 static_cast<unsigned long long>(status.st_mtim.tv_nsec);
-    return 0;
+    return OS_FILE_DONE;
 }
 
-int os_remove_file(const char* path)
+os_file_result os_remove_file(const char* path)
 {
     if (unlink(path) == 0)
-        return 0;
-    return (errno == ENOENT || errno == ENOTDIR) ? 1 : -1;
+        return OS_FILE_DONE;
+    return (errno == ENOENT || errno == ENOTDIR) ? OS_FILE_MISSING : OS_FILE_FAILED;
 }
 
-int os_free_space(const char* path, unsigned long long* bytes, const char** failed_call)
+os_file_result os_free_space(const char* path, unsigned long long* bytes, const char** failed_call)
 {
     struct statvfs volume;
     if (statvfs(path, &volume) != 0) {
         *failed_call = "statvfs";
-        return -1;
+        return OS_FILE_FAILED;
     }
     *bytes = static_cast<unsigned long long>(volume.f_bavail) * volume.f_frsize;
-    return 0;
+    return OS_FILE_DONE;
 }
 
 int os_local_time(time_t when, struct tm* result)

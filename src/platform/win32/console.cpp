@@ -1,6 +1,6 @@
 #include "platform/os_console.h"
 
-#include "platform/os_process.h"
+#include "platform/os_errors.h"
 #include "platform/win32/long_path.h"
 
 #include <windows.h>

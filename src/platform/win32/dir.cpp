@@ -6,7 +6,7 @@
 #include <cwchar>
 #include <new>
 
-#include "platform/os_process.h"
+#include "platform/os_errors.h"
 #include "platform/win32/ansi_text.h"
 
 enum { MAX_LISTED_PATH = 255, MAX_NAME = 255 };

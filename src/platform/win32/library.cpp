@@ -1,6 +1,6 @@
 #include "platform/os_library.h"
 
-#include "platform/os_process.h"
+#include "platform/os_errors.h"
 
 #include <windows.h>
 #include <cstdio>

@@ -1,4 +1,9 @@
+#include "platform/os_environment.h"
+#include "platform/os_errors.h"
+#include "platform/os_files.h"
+#include "platform/os_paths.h"
 #include "platform/os_process.h"
+#include "platform/os_time.h"
 
 #include "platform/win32/ansi_text.h"
 #include "platform/win32/long_path.h"
@@ -112,11 +117,14 @@ struct startup_info {
 };
 extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** environment, int expand, startup_info* info);
 
-// The arguments as the wide command line holds them; set once by the main
-// thread before any other thread exists.
-static char** g_arguments = nullptr;
-static bool* g_exact = nullptr;
-static int g_argument_count = 0;
+// The arguments as the wide command line holds them, and whether each is
+// held exactly; set once by the main thread before any other thread exists.
+struct wide_arguments {
+    char** narrow = nullptr;
+    bool* exact = nullptr;
+    int count = 0;
+};
+static wide_arguments g_arguments;
 
 int os_arguments(int argc, char** argv, char*** arguments)
 {
@@ -127,19 +135,19 @@ int os_arguments(int argc, char** argv, char*** arguments)
     startup_info info = {0};
     if (__wgetmainargs(&count, &wide, &environment, 0, &info) < 0 || wide == nullptr || count != argc)
         return argc;
-    g_arguments = new char*[count + 1]();
-    g_exact = new bool[count];
+    g_arguments.narrow = new char*[count + 1]();
+    g_arguments.exact = new bool[count];
     for (int i = 0; i < count; ++i) {
-        g_arguments[i] = new_narrow_from_wide(wide[i], &g_exact[i]);
+        g_arguments.narrow[i] = new_narrow_from_wide(wide[i], &g_arguments.exact[i]);
     }
-    g_argument_count = count;
-    *arguments = g_arguments;
+    g_arguments.count = count;
+    *arguments = g_arguments.narrow;
     return count;
 }
 
 bool os_argument_is_exact(int index)
 {
-    return index >= g_argument_count || g_exact == nullptr || g_exact[index];
+    return index >= g_arguments.count || g_arguments.exact == nullptr || g_arguments.exact[index];
 }
 
 bool os_path_is_absolute(const char* path)
@@ -227,13 +235,13 @@ FILE* os_open_bytes_for_writing(const char* path, bool append)
 
 // After a failed file call: 1 when there is no such file (nor its folder),
 // else -1 (os_last_error tells why).
-static int missing_or_failed()
+static os_file_result missing_or_failed()
 {
     DWORD error = GetLastError();
-    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? 1 : -1;
+    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? OS_FILE_MISSING : OS_FILE_FAILED;
 }
 
-int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call)
+os_file_result os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call)
 {
     *length = 0;
     // Others may read, write and delete it meanwhile.
@@ -251,32 +259,32 @@ int os_read_file(const char* path, char* buffer, size_t capacity, size_t* length
             CloseHandle(file);
             SetLastError(error);
             *failed_call = "ReadFile";
-            return -1;
+            return OS_FILE_FAILED;
         }
         if (got == 0)
             break;
         *length += got;
     }
     CloseHandle(file);
-    return 0;
+    return OS_FILE_DONE;
 }
 
-int os_replace_file(const char* from, const char* to)
+os_file_result os_replace_file(const char* from, const char* to)
 {
     wchar_t wide_from[WIDE_LONG_PATH_CAPACITY];
     wchar_t wide_to[WIDE_LONG_PATH_CAPACITY];
     if (wide_any_length(from, wide_from, WIDE_LONG_PATH_CAPACITY) != 0 ||
         wide_any_length(to, wide_to, WIDE_LONG_PATH_CAPACITY) != 0)
-        return -1;
+        return OS_FILE_FAILED;
     // A read-only file is not replaced: the VM writes its class archive
     // read-only, and the next one must take its place.
     SetFileAttributesW(wide_to, FILE_ATTRIBUTE_NORMAL);
     if (MoveFileExW(wide_from, wide_to, MOVEFILE_REPLACE_EXISTING))
-        return 0;
+        return OS_FILE_DONE;
     return missing_or_failed();
 }
 
-int os_file_stamp(const char* path, unsigned long long* size, unsigned long long* modified,
+os_file_result os_file_stamp(const char* path, unsigned long long* size, unsigned long long* modified,
                   const char** failed_call)
 {
     // Opened for no access: only its attributes are read, whoever holds it.
@@ -291,28 +299,28 @@ int os_file_stamp(const char* path, unsigned long long* size, unsigned long long
         CloseHandle(file);
         SetLastError(error);
         *failed_call = "GetFileInformationByHandle";
-        return -1;
+        return OS_FILE_FAILED;
     }
     CloseHandle(file);
     *size = (static_cast<unsigned long long>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
     *modified = (static_cast<unsigned long long>(information.ftLastWriteTime.dwHighDateTime) << 32) |
                 information.ftLastWriteTime.dwLowDateTime;
-    return 0;
+    return OS_FILE_DONE;
 }
 
-int os_free_space(const char* path, unsigned long long* bytes, const char** failed_call)
+os_file_result os_free_space(const char* path, unsigned long long* bytes, const char** failed_call)
 {
     wchar_t wide[WIDE_LONG_PATH_CAPACITY];
     *failed_call = "MultiByteToWideChar";
     if (wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) != 0)
-        return -1;
+        return OS_FILE_FAILED;
     ULARGE_INTEGER available;
     if (!GetDiskFreeSpaceExW(wide, &available, nullptr, nullptr)) {
         *failed_call = "GetDiskFreeSpaceExW";
-        return -1;
+        return OS_FILE_FAILED;
     }
     *bytes = available.QuadPart;
-    return 0;
+    return OS_FILE_DONE;
 }
 
 bool os_path_taken(const char* path)
@@ -322,15 +330,15 @@ bool os_path_taken(const char* path)
            GetFileAttributesW(wide) != INVALID_FILE_ATTRIBUTES;
 }
 
-int os_remove_file(const char* path)
+os_file_result os_remove_file(const char* path)
 {
     wchar_t wide[WIDE_LONG_PATH_CAPACITY];
     if (wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) != 0)
-        return -1;
+        return OS_FILE_FAILED;
     // Read-only (as the VM writes a class archive), it would stay.
     SetFileAttributesW(wide, FILE_ATTRIBUTE_NORMAL);
     if (DeleteFileW(wide))
-        return 0;
+        return OS_FILE_DONE;
     return missing_or_failed();
 }
 

@@ -1,13 +1,15 @@
-#include "log/output_capture.h"
+#include "log/captured_output.h"
 
 #include "log/log.h"
 #include "platform/os_console.h"
-#include "platform/os_process.h"
+#include "platform/os_errors.h"
+#include "platform/os_files.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 
 // The pipe's buffer: the writers wait only when the drain is this far
@@ -27,9 +29,6 @@ static bool g_closed = false;
 static rolling_file g_output;
 static char g_drain[DRAIN_BUFFER_BYTES];
 static thread_local bool g_on_drain_thread = false;
-
-// Where a run goes on in a file whose previous runs could not be kept apart.
-static const char SEPARATOR_LINE[] = "----------------------------------------";
 
 // Writes drained bytes; what the file could not do is logged.
 static void write_output(const char* data, size_t length)
@@ -80,7 +79,7 @@ static void drain()
 int begin_output_capture(const char* stem, rolling_limits limits)
 {
     int opened = rolling_open(&g_output, stem, "output", limits);
-    if (opened < 0) {
+    if (opened == ROLLING_NOT_OPENED) {
         log_format("Cannot open the captured output '%s.txt': %lu", stem, os_last_error());
         return -1;
     }
@@ -94,10 +93,9 @@ int begin_output_capture(const char* stem, rolling_limits limits)
         rolling_close(&g_output);
         return -1;
     }
-    if (opened == 1) {
-        char line[sizeof SEPARATOR_LINE + 4];
-        snprintf(line, sizeof line, "%s%s", SEPARATOR_LINE, OS_LINE_END);
-        write_output(line, strlen(line));
+    if (opened == ROLLING_APPENDED) {
+        std::string line = std::string(SEPARATOR_LINE) + OS_LINE_END;
+        write_output(line.data(), line.size());
     }
     std::lock_guard<std::mutex> hold(g_capture_lock);
     g_capturing = true;

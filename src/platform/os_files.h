@@ -1,0 +1,60 @@
+// Files the run opens, reads, renames, stamps and removes. Declared once
+// here, implemented in win32/ and posix/.
+#pragma once
+#include <cstddef>
+#include <cstdio>
+
+// What a file call below found.
+enum os_file_result {
+    OS_FILE_DONE = 0,
+    OS_FILE_MISSING = 1,     // no such file (nor its folder)
+    OS_FILE_NOT_REGULAR = 2, // os_read_file: a FIFO, a device (found without waiting on POSIX)
+    OS_FILE_FAILED = -1,     // os_last_error tells why
+};
+
+// Opens a file for writing in text mode, creating or truncating it, so that
+// other processes may still read, write, rename and delete it (a later run
+// renames it while another program reads it). Null when it cannot be opened
+// (os_last_error tells why); on POSIX a link is never followed (ELOOP).
+FILE* os_open_text_for_writing(const char* path);
+
+// The same, but keeping what the file holds and writing at its end.
+FILE* os_open_text_for_appending(const char* path);
+
+// As the two above, but the bytes are written as given: no line end is
+// translated (binary mode on Windows).
+FILE* os_open_bytes_for_writing(const char* path, bool append);
+
+// How a line of text ends in the platform's text files: "\r\n" on Windows.
+extern const char OS_LINE_END[];
+
+// True when anything is at path: a file, a folder, or a link, which is not
+// followed (one that leads nowhere counts).
+bool os_path_taken(const char* path);
+
+// Reads the file at path from its start into buffer, at most capacity bytes
+// (a file that fills the buffer may hold more), and sets *length to the
+// number read; no terminator is added. Other processes may write the file
+// meanwhile. Returns OS_FILE_DONE, _MISSING, _NOT_REGULAR, or _FAILED with
+// *failed_call naming the call that failed.
+os_file_result os_read_file(const char* path, char* buffer, size_t capacity, size_t* length,
+                            const char** failed_call);
+
+// Renames the file from to the name to, replacing an existing file of that
+// name. Returns OS_FILE_DONE, _MISSING (no file from) or _FAILED.
+os_file_result os_replace_file(const char* from, const char* to);
+
+// The size in bytes and the last-write time of the file at path, the time in
+// the platform's own units (what counts is only whether it changed). Returns
+// OS_FILE_DONE, _MISSING, or _FAILED with *failed_call naming the call that
+// failed.
+os_file_result os_file_stamp(const char* path, unsigned long long* size, unsigned long long* modified,
+                             const char** failed_call);
+
+// Deletes the file at path. Returns OS_FILE_DONE, _MISSING or _FAILED.
+os_file_result os_remove_file(const char* path);
+
+// The bytes free for the process's user on the volume that holds the folder
+// at path. Returns OS_FILE_DONE, or _FAILED with *failed_call naming the call
+// that failed.
+os_file_result os_free_space(const char* path, unsigned long long* bytes, const char** failed_call);
