@@ -79,13 +79,15 @@ class Wine:
     def unix_environment_only(self):
         """A process started from Unix gets the registry's environment over the
         Unix one: the services' variables leave the registry for the block."""
+        # Through run, which tries a launch that Wine fails again: a value
+        # left in the registry would stand in for the block's own.
         for name in self.service_environment:
-            self.quiet("wine", "reg", "delete", ENVIRONMENT_KEY, "/v", name, "/f")
+            self.run("reg", "delete", ENVIRONMENT_KEY, "/v", name, "/f")
         try:
             yield
         finally:
             for name, value in self.service_environment.items():
-                self.quiet("wine", "reg", "add", ENVIRONMENT_KEY, "/v", name, "/d", value, "/f")
+                self.run("reg", "add", ENVIRONMENT_KEY, "/v", name, "/d", value, "/f")
 
     def run(self, exe, *args, env=None, timeout=60, cwd=None):
         """Runs a Windows program; returns the completed process (bytes). Under
