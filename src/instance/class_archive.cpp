@@ -3,11 +3,11 @@
 #include "instance/java_release.h"
 #include "instance/path_text.h"
 #include "log/log.h"
-#include "platform/os_dir.h"
 #include "platform/os_environment.h"
 #include "platform/os_errors.h"
 #include "platform/os_files.h"
 #include "platform/os_library.h"
+#include "platform/os_vm_files.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -17,47 +17,38 @@
 
 static const char ARCHIVE[] = "zrsvc.jsa";
 static const char RECORD[] = "zrsvc.jsa.txt";
-static const char DUMP[] = "zrsvc.jsa.new";
-static const char MAP_OPTION[] = "-XX:SharedArchiveFile=zrsvc.jsa";
-static const char DUMP_OPTION[] = "-XX:ArchiveClassesAtExit=zrsvc.jsa.new";
+// The run's own folder that the VM writes the archive into.
+static const char DUMP_FOLDER_PREFIX[] = "zrsvc.jsa.tmp";
 // While dumping, the VM warns once per class it cannot archive (old class
 // files): one line each, thousands for some JARs.
 static const char QUIET_OPTION[] = "-Xlog:cds*=off";
-static const char RECORD_KIND[] = "zrsvc class archive 1";
+static const char RECORD_KIND[] = "zrsvc class archive 2";
+// The environment variables whose options the VM takes besides its own.
+static const char* const OPTION_VARIABLES[] = {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"};
+
+// The record's second line says what the run before left: "archive" and the
+// archive's stamp; "none" and why the next run renews it; "failed" and how
+// the VM failed with these inputs, for which the next runs stand aside.
+static const char STATE_ARCHIVE[] = "archive ";
+static const char STATE_NONE[] = "none ";
+static const char STATE_FAILED[] = "failed ";
 
 // A record holds a line per class-path entry and per option: room for the
 // longest class path (10,000 characters) and jvm.options (64 KiB) with
 // their stamps.
-enum { RECORD_CAPACITY = 512 * 1024, CONF_DEPTH_MOST = 16 };
+enum { RECORD_CAPACITY = 512 * 1024, ENVIRONMENT_OPTIONS_MOST = 256 };
 // The first Java whose VM takes -XX:ArchiveClassesAtExit (dynamic archives).
 enum { ARCHIVE_JAVA_LEAST = 13 };
+// Paths the VM is given are short: the archive's name, its folder's, or one
+// of /proc/self/fd.
+enum { VM_PATH_CAPACITY = 64 };
 
-int parse_class_archive_setting(const char* text)
+static std::string stamp_text(const os_stamp& stamp)
 {
-    if (strcmp(text, "on") == 0)
-        return 1;
-    if (strcmp(text, "off") == 0)
-        return 0;
-    return -1;
-}
-
-// Whether the flag name of a -XX: option (after its + or -) names sharing.
-static bool names_sharing(const char* flag)
-{
-    for (const char* word : {"Shared", "Archive", "ClassList"})
-        if (strstr(flag, word) != nullptr)
-            return true;
-    return false;
-}
-
-const char* sharing_option(const std::vector<std::string>& options)
-{
-    for (const std::string& text : options) {
-        const char* option = text.c_str();
-        if (strncmp(option, "-Xshare", 7) == 0 || (strncmp(option, "-XX:", 4) == 0 && names_sharing(option + 4)))
-            return option;
-    }
-    return nullptr;
+    char text[128];
+    snprintf(text, sizeof text, "%llu %llu %llu %llu %llu", stamp.size, stamp.modified, stamp.changed, stamp.volume,
+             stamp.index);
+    return text;
 }
 
 // Adds a line to the run's inputs. Returns 0, or -1 after logging that it
@@ -79,25 +70,54 @@ static int add_input(std::string* inputs, const char* format, ...)
     return 0;
 }
 
-// Adds the line "<kind> <size> <modified> <path>" of a file, and a JAR's
-// size to jar_bytes. Returns 0, or -1 after logging why the file cannot be
-// stamped or the line does not fit.
+// Adds the line "<kind> <stamp> <path>" of a file, followed through links as
+// the VM follows them, and a JAR's size to jar_bytes. Returns 0, or -1 after
+// logging why the file cannot be stamped or the line does not fit.
 static int add_stamp(std::string* inputs, unsigned long long* jar_bytes, const char* kind, const char* path)
 {
-    unsigned long long size = 0, modified = 0;
+    os_stamp stamp;
     const char* failed_call = "";
-    if (os_file_stamp(path, &size, &modified, &failed_call) != OS_FILE_DONE) {
+    if (os_file_stamp(path, true, &stamp, &failed_call) != OS_FILE_DONE) {
         log_format("Class archive not used: %s('%s') failed: %lu", failed_call, path, os_last_error());
         return -1;
     }
     if (strcmp(kind, "jar") == 0)
-        *jar_bytes += size;
-    return add_input(inputs, "%s %llu %llu %s\n", kind, size, modified, path);
+        *jar_bytes += stamp.size;
+    return add_input(inputs, "%s %s %s\n", kind, stamp_text(stamp).c_str(), path);
+}
+
+// Adds the options of the environment's variables, as the VM reads them, to
+// the inputs, unless one makes the archive stand aside. Returns 0, or -1
+// (logged).
+static int add_environment_options(std::string* inputs)
+{
+    for (const char* variable : OPTION_VARIABLES) {
+        const char* value = os_getenv(variable);
+        if (value == nullptr)
+            continue;
+        std::vector<char> buffer(LONG_TEXT_CAPACITY);
+        const char* options[ENVIRONMENT_OPTIONS_MOST];
+        int count = split_vm_options_variable(value, buffer.data(), buffer.size(), options, ENVIRONMENT_OPTIONS_MOST);
+        if (count < 0) {
+            log_format("Class archive not used: %s cannot be read as the VM reads it (%s)", variable,
+                       count == -1 ? "a quote without its match" : "too long");
+            return -1;
+        }
+        for (int i = 0; i < count; ++i) {
+            if (const char* why = archive_aside_reason(options[i])) {
+                log_format("Class archive not used: %s sets '%s'%s", variable, options[i], why);
+                return -1;
+            }
+            if (add_input(inputs, "%s %s\n", variable, options[i]) != 0)
+                return -1;
+        }
+    }
+    return 0;
 }
 
 // Composes the run's inputs: the Java home, the VM library, each JAR of the
-// class path (every entry but the last, conf) and each option after it, and
-// the JARs' total size. Returns 0, or -1 (logged).
+// class path (every entry but the last, conf), each option after it, those
+// of the environment, and the JARs' total size. Returns 0, or -1 (logged).
 static int compose_inputs(const instance_plan& plan, std::string* inputs, unsigned long long* jar_bytes)
 {
     inputs->clear();
@@ -117,29 +137,39 @@ static int compose_inputs(const instance_plan& plan, std::string* inputs, unsign
     for (const std::string& option : plan.options)
         if (add_input(inputs, "option %s\n", option.c_str()) != 0)
             return -1;
+    return add_environment_options(inputs);
+}
+
+// Writes the record of the inputs with the state line state and detail.
+// Returns 0, or -1 (logged, the record removed).
+static int write_record(const std::string& inputs, const char* state, const std::string& detail)
+{
+    std::string record = std::string(RECORD_KIND) + "\n" + state + detail + "\n" + inputs;
+    FILE* file = os_open_text_for_writing(RECORD);
+    bool written = file != nullptr && fputs(record.c_str(), file) >= 0;
+    if (file != nullptr && fclose(file) != 0)
+        written = false;
+    if (!written) {
+        log_format("Cannot write the class archive's record %s: %lu", RECORD, os_last_error());
+        os_remove_file(RECORD);
+        return -1;
+    }
     return 0;
 }
 
-// The whole record of the archive with this stamp.
-static std::string compose_record(unsigned long long size, unsigned long long modified, const std::string& inputs)
+// Why a record's inputs (found) differ from the run's (expected), judged by
+// the first line that differs; null when they are the same.
+static const char* inputs_difference(const char* found, const std::string& inputs, char* reason, size_t capacity)
 {
-    return std::string(RECORD_KIND) + "\narchive " + std::to_string(size) + " " + std::to_string(modified) + "\n" +
-           inputs;
-}
-
-// Why the archive's record (found) differs from what the run would record
-// (expected), judged by the first line that differs; null when they are the
-// same.
-static const char* record_difference(const char* found, const char* expected_record, char* reason, size_t capacity)
-{
-    const char* expected = expected_record;
+    const char* start = inputs.c_str();
+    const char* expected = start;
     while (*found != '\0' && *found == *expected) {
         ++found;
         ++expected;
     }
     if (*found == '\0' && *expected == '\0')
         return nullptr;
-    while (expected > expected_record && expected[-1] != '\n') {
+    while (expected > start && expected[-1] != '\n') {
         --expected;
         --found;
     }
@@ -148,81 +178,84 @@ static const char* record_difference(const char* found, const char* expected_rec
         return "the class path changed";
     // A record with more lines than the run's: its first extra line tells.
     const char* line = *expected != '\0' ? expected : found;
-    if (strncmp(line, "archive ", 8) == 0)
-        return "the archive is not the one its record describes";
     if (strncmp(line, "java-home ", 10) == 0)
         return "the Java home changed";
     if (strncmp(line, "vm ", 3) == 0)
         return "the VM library changed";
     if (strncmp(line, "option ", 7) == 0)
         return "the options of jvm.options changed";
+    for (const char* variable : OPTION_VARIABLES)
+        if (strncmp(line, variable, strlen(variable)) == 0 && line[strlen(variable)] == ' ') {
+            snprintf(reason, capacity, "the options of %s changed", variable);
+            return reason;
+        }
     if (strncmp(line, "jar ", 4) != 0)
         return "its record is not of this run";
+    // The path follows the five numbers of the stamp.
     const char* path = line + 4;
-    for (int field = 0; field < 2 && strchr(path, ' ') != nullptr; ++field)
+    for (int field = 0; field < 5 && strchr(path, ' ') != nullptr; ++field)
         path = strchr(path, ' ') + 1;
     snprintf(reason, capacity, "the JAR '%.*s' changed", static_cast<int>(strcspn(path, "\n")), path);
     return reason;
 }
 
-// Why the archive must be written anew, "" when there is none; null when it
-// can be mapped.
-static const char* renewal_reason(const std::string& inputs, char* reason, size_t capacity)
+// What the record and the archive say about the run.
+enum archive_verdict { ARCHIVE_MAP, ARCHIVE_RENEW, ARCHIVE_ASIDE };
+
+// Reads the record and judges the archive of stamp (null: there is none)
+// for the run's inputs: ARCHIVE_MAP, ARCHIVE_RENEW with reason ("" when
+// there is none) or ARCHIVE_ASIDE (logged).
+static archive_verdict judge_record(const std::string& inputs, const os_stamp* stamp, const char** reason,
+                                    char* detail, size_t capacity)
 {
-    unsigned long long size = 0, modified = 0;
-    const char* failed_call = "";
-    if (os_file_stamp(ARCHIVE, &size, &modified, &failed_call) != OS_FILE_DONE)
-        return "";
     std::vector<char> found(RECORD_CAPACITY);
     size_t length = 0;
-    if (os_read_file(RECORD, found.data(), found.size() - 1, &length, &failed_call) != OS_FILE_DONE)
-        return "its record zrsvc.jsa.txt cannot be read";
+    const char* failed_call = "";
+    os_file_result read = os_read_file(RECORD, found.data(), found.size() - 1, &length, &failed_call);
+    *reason = stamp == nullptr ? "" : "its record zrsvc.jsa.txt cannot be read";
+    if (read != OS_FILE_DONE)
+        return ARCHIVE_RENEW;
     size_t kept = 0;
     for (size_t i = 0; i < length; ++i)
         if (found[i] != '\r')
             found[kept++] = found[i];
     found[kept] = '\0';
-    std::string expected = compose_record(size, modified, inputs);
-    return record_difference(found.data(), expected.c_str(), reason, capacity);
-}
-
-static bool ends_in_class(const char* name)
-{
-    size_t length = strlen(name);
-    return length >= 6 && text_equal_nocase(name + length - 6, ".class");
-}
-
-// Whether folder (capacity PATH_CAPACITY), or a folder below it up to depth
-// levels down, holds a class file; folder is then that file's path. A folder
-// that cannot be listed counts as holding none.
-static bool holds_class_file(char* folder, int depth)
-{
-    int error = 0;
-    os_dir* dir = os_dir_open(folder, &error);
-    if (dir == nullptr)
-        return false;
-    size_t length = strlen(folder);
-    os_entry_type type;
-    bool found = false;
-    for (const char* name; !found && (name = os_dir_next(dir, &type)) != nullptr;) {
-        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
-            continue;
-        // An entry whose path does not fit is passed over; the folder's own
-        // path stays whole for the entries after it.
-        if (length + 1 + strlen(name) >= PATH_CAPACITY)
-            continue;
-        append_pieces(folder, PATH_CAPACITY, {path_separator(), name});
-        found = type == OS_ENTRY_DIRECTORY ? depth > 0 && holds_class_file(folder, depth - 1)
-                                          : ends_in_class(name);
-        if (!found)
-            folder[length] = '\0';
+    size_t kind_length = strlen(RECORD_KIND);
+    char* state = found.data() + kind_length + 1;
+    bool of_kind = strncmp(found.data(), RECORD_KIND, kind_length) == 0 && found[kind_length] == '\n';
+    char* found_inputs = of_kind ? strchr(state, '\n') : nullptr;
+    if (found_inputs == nullptr) {
+        *reason = stamp == nullptr ? "" : "its record is not of this run";
+        return ARCHIVE_RENEW;
     }
-    os_dir_close(dir);
-    return found;
+    *found_inputs++ = '\0';
+    if (const char* difference = inputs_difference(found_inputs, inputs, detail, capacity)) {
+        *reason = difference;
+        return ARCHIVE_RENEW;
+    }
+    if (strncmp(state, STATE_FAILED, strlen(STATE_FAILED)) == 0) {
+        // The message buffer refuses a forged state too long for a line.
+        log_format("Class archive not used: %s in a run before with this Java home, class path and options; "
+                   "remove %s to try again",
+                   state + strlen(STATE_FAILED), RECORD);
+        return ARCHIVE_ASIDE;
+    }
+    if (stamp == nullptr)
+        return ARCHIVE_RENEW;
+    if (strncmp(state, STATE_NONE, strlen(STATE_NONE)) == 0) {
+        bool fits = bounded_copy(detail, capacity, state + strlen(STATE_NONE)) == 0;
+        *reason = fits ? detail : "its record is not of this run";
+        return ARCHIVE_RENEW;
+    }
+    if (strncmp(state, STATE_ARCHIVE, strlen(STATE_ARCHIVE)) == 0 &&
+        stamp_text(*stamp) == state + strlen(STATE_ARCHIVE))
+        return ARCHIVE_MAP;
+    *reason = "the archive is not the one its record describes";
+    return ARCHIVE_RENEW;
 }
 
 // Puts the option first, behind the class path.
-static void put_option(instance_plan* plan, const char* option)
+static void put_option(instance_plan* plan, const std::string& option)
 {
     plan->options.insert(plan->options.begin(), option);
 }
@@ -251,22 +284,88 @@ static int check_free_space(unsigned long long jar_bytes)
     return -1;
 }
 
-// Makes room for the VM's archive: an old unfinished one goes, and a new
-// empty file shows that the instance folder can be written. Returns 0, or -1
-// (logged).
+// Makes the run's own folder for the VM's archive, held in made_from.
+// Returns 0, or -1 (logged).
 static int prepare_dump(archive_inputs* made_from)
 {
-    os_remove_file(DUMP);
-    FILE* file = os_open_text_for_writing(DUMP);
-    if (file == nullptr) {
-        log_format("Class archive not used: the instance folder cannot be written (%s: %lu)", DUMP,
-                   os_last_error());
+    char folder[VM_PATH_CAPACITY];
+    const char* failed_call = "";
+    made_from->dump_folder = os_make_private_folder(DUMP_FOLDER_PREFIX, folder, sizeof folder, &failed_call);
+    if (made_from->dump_folder == nullptr) {
+        log_format("Class archive not used: the instance folder cannot be written: %s('%s...') failed: %lu",
+                   failed_call, DUMP_FOLDER_PREFIX, os_last_error());
         return -1;
     }
-    fclose(file);
-    const char* failed_call = "";
-    os_file_stamp(DUMP, &made_from->empty_dump_size, &made_from->empty_dump_modified, &failed_call);
+    made_from->dump_path = std::string(folder) + path_separator() + ARCHIVE;
     return 0;
+}
+
+static void log_in_the_way(const char* name)
+{
+    log_format("Class archive not used: '%s' in the instance folder is in its way: it is no regular file (a "
+               "folder, a link, a FIFO)",
+               name);
+}
+
+// Whether the record's name is taken by anything but a regular file, which
+// stands the archive aside (logged). The archive's name is checked as it
+// is held.
+static bool record_in_the_way()
+{
+    os_stamp stamp;
+    const char* failed_call = "";
+    if (os_file_stamp(RECORD, false, &stamp, &failed_call) != OS_FILE_DONE || stamp.regular)
+        return false;
+    log_in_the_way(RECORD);
+    return true;
+}
+
+// The checks that stand the archive aside before its inputs are stamped:
+// the options of jvm.options, the Java's version, conf's class files, a
+// record that is no regular file. Returns true when it stands aside
+// (logged).
+static bool stands_aside(const instance_plan& plan)
+{
+    for (const std::string& option : plan.options)
+        if (const char* why = archive_aside_reason(option.c_str())) {
+            log_format("Class archive not used: jvm.options sets '%s'%s", option.c_str(), why);
+            return true;
+        }
+    // An older VM would refuse the archive's options and not be created.
+    int version = java_feature_version(plan.java_home.c_str());
+    if (version != 0 && version < ARCHIVE_JAVA_LEAST) {
+        log_format("Class archive not used: the Java home holds Java %d (its release file); the archive needs "
+                   "Java %d or later", version, ARCHIVE_JAVA_LEAST);
+        return true;
+    }
+    char conf[PATH_CAPACITY] = "conf";
+    conf_finding finding = find_class_file(conf);
+    if (finding == CONF_CLASS)
+        log_format("Class archive not used: the VM cannot archive classes of the conf folder ('%s')", conf);
+    if (finding == CONF_TOO_LARGE)
+        log_format("Class archive not used: the conf folder is too large or too deep to be searched for class "
+                   "files, which the VM cannot archive (at '%s')",
+                   conf);
+    return finding != CONF_NO_CLASS || record_in_the_way();
+}
+
+// Holds the archive for the VM to map (made_from). Returns OS_FILE_DONE with
+// the path to give the VM, OS_FILE_MISSING when there is none, or
+// OS_FILE_FAILED when it stands aside (logged).
+static os_file_result hold_archive(archive_inputs* made_from, std::string* vm_path)
+{
+    char path[VM_PATH_CAPACITY];
+    os_file_result result = OS_FILE_FAILED;
+    const char* failed_call = "";
+    made_from->mapped_file = os_hold_vm_file(ARCHIVE, path, sizeof path, &made_from->mapped_stamp, &result,
+                                             &failed_call);
+    if (result == OS_FILE_NOT_REGULAR)
+        log_in_the_way(ARCHIVE);
+    if (result == OS_FILE_FAILED)
+        log_format("Class archive not used: %s('%s') failed: %lu", failed_call, ARCHIVE, os_last_error());
+    if (result == OS_FILE_DONE)
+        *vm_path = path;
+    return result == OS_FILE_NOT_REGULAR ? OS_FILE_FAILED : result;
 }
 
 run_failure plan_class_archive(instance_plan* plan)
@@ -280,39 +379,35 @@ run_failure plan_class_archive(instance_plan* plan)
         log_line("Class archive not used: ZR_CLASS_ARCHIVE is off");
         return {};
     }
-    if (const char* option = sharing_option(plan->options)) {
-        log_format("Class archive not used: jvm.options sets '%s'", option);
+    if (stands_aside(*plan))
         return {};
-    }
-    char conf[PATH_CAPACITY] = "conf";
-    if (holds_class_file(conf, CONF_DEPTH_MOST)) {
-        log_format("Class archive not used: the VM cannot archive classes of the conf folder ('%s')", conf);
-        return {};
-    }
-    // An older VM would refuse the archive's options and not be created.
-    int version = java_feature_version(plan->java_home.c_str());
-    if (version != 0 && version < ARCHIVE_JAVA_LEAST) {
-        log_format("Class archive not used: the Java home holds Java %d (its release file); the archive needs "
-                   "Java %d or later", version, ARCHIVE_JAVA_LEAST);
-        return {};
-    }
-    std::string inputs;
+    // What a run that ended before putting its archive in place left.
+    os_remove_stale_private_folders(DUMP_FOLDER_PREFIX);
+    archive_inputs& made_from = plan->archive_made_from;
     unsigned long long jar_bytes = 0;
-    if (compose_inputs(*plan, &inputs, &jar_bytes) != 0)
+    if (compose_inputs(*plan, &made_from.lines, &jar_bytes) != 0)
+        return {};
+    std::string mapped_path;
+    os_file_result held = hold_archive(&made_from, &mapped_path);
+    if (held == OS_FILE_FAILED)
         return {};
     char detail[LONG_TEXT_CAPACITY];
-    const char* reason = renewal_reason(inputs, detail, sizeof detail);
-    if (reason == nullptr) {
-        put_option(plan, MAP_OPTION);
+    const char* reason = "";
+    const os_stamp* stamp = held == OS_FILE_DONE ? &made_from.mapped_stamp : nullptr;
+    archive_verdict verdict = judge_record(made_from.lines, stamp, &reason, detail, sizeof detail);
+    if (verdict == ARCHIVE_MAP) {
+        put_option(plan, "-XX:SharedArchiveFile=" + mapped_path);
         plan->archive = archive_decision::MAPPED;
-        log_format("Class archive %s used: made from this Java home, class path and options", ARCHIVE);
+        log_format("Class archive %s to be mapped: made from this Java home, class path and options", ARCHIVE);
         return {};
     }
-    if (check_free_space(jar_bytes) != 0 || prepare_dump(&plan->archive_made_from) != 0)
+    // Held, it could not be replaced.
+    os_release_vm_file(made_from.mapped_file);
+    made_from.mapped_file = nullptr;
+    if (verdict == ARCHIVE_ASIDE || check_free_space(jar_bytes) != 0 || prepare_dump(&made_from) != 0)
         return {};
-    plan->archive_made_from.lines = inputs;
     put_option(plan, QUIET_OPTION);
-    put_option(plan, DUMP_OPTION);
+    put_option(plan, "-XX:ArchiveClassesAtExit=" + made_from.dump_path);
     plan->archive = archive_decision::WRITTEN;
     if (reason[0] == '\0')
         log_format("Class archive %s to be created when the VM ends: there is none", ARCHIVE);
@@ -321,65 +416,73 @@ run_failure plan_class_archive(instance_plan* plan)
     return {};
 }
 
-// Writes the record of the archive in place. Returns 0, or -1 (logged).
-static int write_record(const archive_inputs& made_from)
+void class_archive_vm_created(const instance_plan& plan)
 {
-    unsigned long long size = 0, modified = 0;
-    const char* failed_call = "";
-    if (os_file_stamp(ARCHIVE, &size, &modified, &failed_call) != OS_FILE_DONE) {
-        log_format("Cannot record the class archive: %s('%s') failed: %lu", failed_call, ARCHIVE, os_last_error());
-        return -1;
+    if (plan.archive != archive_decision::MAPPED)
+        return;
+    int mapped = os_file_is_mapped(plan.archive_made_from.mapped_stamp);
+    if (mapped == 1)
+        log_format("Class archive %s used: the VM mapped it", ARCHIVE);
+    if (mapped == 0) {
+        log_format("Class archive %s not used: the VM did not map it; the next run renews it", ARCHIVE);
+        write_record(plan.archive_made_from.lines, STATE_NONE, "the VM did not map it in the run before");
     }
-    std::string record = compose_record(size, modified, made_from.lines);
-    FILE* file = os_open_text_for_writing(RECORD);
-    bool written = file != nullptr && fputs(record.c_str(), file) >= 0;
-    if (file != nullptr && fclose(file) != 0)
-        written = false;
-    if (!written) {
-        log_format("Cannot write the class archive's record %s: %lu", RECORD, os_last_error());
-        os_remove_file(RECORD);
-        return -1;
-    }
-    return 0;
 }
 
-bool class_archive_in_writing(const instance_plan& plan)
-{
-    if (plan.archive != archive_decision::WRITTEN)
-        return false;
-    // The VM removes the empty file and writes its own in its place, which a
-    // full disk makes it remove again.
-    unsigned long long size = 0, modified = 0;
-    const char* failed_call = "";
-    return os_file_stamp(DUMP, &size, &modified, &failed_call) != OS_FILE_DONE ||
-           size != plan.archive_made_from.empty_dump_size || modified != plan.archive_made_from.empty_dump_modified;
-}
-
-void drop_class_archive(const char* reason)
+// Removes what the VM wrote, logs why the archive was not written, and
+// records state and detail for the next run.
+static void discard_dump(const instance_plan& plan, const char* reason, const char* state, const char* detail)
 {
     log_format("Class archive %s not written: %s", ARCHIVE, reason);
-    os_remove_file(DUMP);
+    os_remove_private_folder(plan.archive_made_from.dump_folder);
+    write_record(plan.archive_made_from.lines, state, detail);
 }
 
-void finish_class_archive(const instance_plan& plan, bool destroyed)
+void class_archive_vm_not_created(const instance_plan& plan)
 {
-    if (plan.archive != archive_decision::WRITTEN)
+    discard_dump(plan,
+                 "the VM was not created; the next runs stand aside until the Java home, class path or options "
+                 "change",
+                 STATE_FAILED, "the VM could not be created while asked to write it");
+}
+
+void fail_class_archive(const instance_plan& plan, const char* reason)
+{
+    discard_dump(plan, reason, STATE_FAILED, "the VM gave up while writing it");
+}
+
+void finish_class_archive(const instance_plan& plan, bool destroyed, bool application_ran)
+{
+    if (!application_ran) {
+        discard_dump(plan, "the application did not run", STATE_NONE, "the application did not run in the run before");
         return;
-    unsigned long long size = 0, modified = 0;
+    }
+    if (!destroyed) {
+        discard_dump(plan, "the VM was not destroyed cleanly", STATE_NONE,
+                     "the VM was not destroyed cleanly in the run before");
+        return;
+    }
+    const char* dump_path = plan.archive_made_from.dump_path.c_str();
+    os_stamp stamp;
     const char* failed_call = "";
-    bool written = os_file_stamp(DUMP, &size, &modified, &failed_call) == OS_FILE_DONE && size > 0;
-    if (!destroyed || !written) {
-        drop_class_archive(destroyed ? "the VM wrote none" : "the VM was not destroyed cleanly");
+    if (os_file_stamp(dump_path, false, &stamp, &failed_call) != OS_FILE_DONE || !stamp.regular || stamp.size == 0) {
+        discard_dump(plan, "the VM wrote none", STATE_NONE, "the VM wrote none in the run before");
         return;
     }
     // The record goes first: a run that finds an archive without a record
-    // matching it renews it.
+    // matching it renews it. The rename replaces a link in the archive's
+    // place, never what it leads to.
     os_remove_file(RECORD);
-    if (os_replace_file(DUMP, ARCHIVE) != OS_FILE_DONE) {
-        log_format("Cannot put the class archive in place: rename('%s', '%s') failed: %lu", DUMP, ARCHIVE,
-                   os_last_error());
-        os_remove_file(DUMP);
+    if (os_replace_file(dump_path, ARCHIVE) != OS_FILE_DONE) {
+        char reason[2 * VM_PATH_CAPACITY + 64];
+        snprintf(reason, sizeof reason, "rename('%s', '%s') failed: %lu", dump_path, ARCHIVE, os_last_error());
+        discard_dump(plan, reason, STATE_NONE, "it could not be put in place in the run before");
         return;
     }
-    write_record(plan.archive_made_from);
+    os_remove_private_folder(plan.archive_made_from.dump_folder);
+    if (os_file_stamp(ARCHIVE, false, &stamp, &failed_call) != OS_FILE_DONE) {
+        log_format("Cannot record the class archive: %s('%s') failed: %lu", failed_call, ARCHIVE, os_last_error());
+        return;
+    }
+    write_record(plan.archive_made_from.lines, STATE_ARCHIVE, stamp_text(stamp));
 }

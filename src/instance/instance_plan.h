@@ -4,6 +4,7 @@
 #pragma once
 #include "log/rolling_file.h"
 #include "log/run_failure.h"
+#include "platform/os_files.h"
 
 #include <string>
 #include <vector>
@@ -19,16 +20,22 @@ enum {
 enum class archive_decision {
     NOT_USED, // the host stands aside: the VM's defaults or jvm.options decide
     MAPPED,   // the VM maps zrsvc.jsa
-    WRITTEN,  // the VM writes zrsvc.jsa.new while it is destroyed
+    WRITTEN,  // the VM writes a new archive as it ends
 };
 
+struct os_vm_file;
+struct os_private_folder;
+
 // What a class archive the VM writes is made from, the lines of its record
-// (class_archive.cpp), and the stamp of the empty file that stands for it
-// until the VM writes it.
+// (class_archive.cpp), and the files the run holds for the VM: the archive it
+// maps, or the run's own folder it writes one into. The platform's handles
+// are held until the process ends (MAPPED) or the archive is finished.
 struct archive_inputs {
     std::string lines;
-    unsigned long long empty_dump_size = 0;
-    unsigned long long empty_dump_modified = 0;
+    os_vm_file* mapped_file = nullptr; // MAPPED
+    os_stamp mapped_stamp{};           // MAPPED
+    os_private_folder* dump_folder = nullptr; // WRITTEN
+    std::string dump_path;             // WRITTEN: the archive's path in that folder, as the VM is given it
 };
 
 // "NAME=value" of a variable along which programs or native libraries are
@@ -57,7 +64,7 @@ struct instance_plan {
     // not returned by then; 0 waits as long as start() takes.
     int stop_timeout = 0;
     archive_decision archive = archive_decision::NOT_USED;
-    archive_inputs archive_made_from; // for WRITTEN
+    archive_inputs archive_made_from;
 };
 
 // A plan, or the failure that ended the preparation.

@@ -12,7 +12,9 @@
 // Options the instance's own settings stand for. The ways of setting the
 // class path that the launchers know: the VM itself knows only the first;
 // whoever writes another means the class path as well. A further options
-// file could set the class path, and would hide options from the log.
+// file could set the class path, and would hide options from the log. And
+// options that end the VM before start() is called, one of them rewriting
+// the Java installation's own class archive (as root, the machine's JDK).
 struct refused_option {
     const char* word;
     const char* reason;
@@ -24,20 +26,27 @@ static const refused_option REFUSED_OPTIONS[] = {
     {"-classpath", CLASS_PATH_REASON},
     {"--class-path", CLASS_PATH_REASON},
     {"-XX:VMOptionsFile", "the instance's options file is jvm.options"},
+    {"-Xshare:dump", "it has the VM rewrite the Java installation's class archive and end"},
+    {"-XX:+DumpSharedSpaces", "it has the VM rewrite the Java installation's class archive and end"},
+    {"-XX:+PrintSharedArchiveAndExit", "it has the VM end before the application starts"},
 };
 
-// Why the option is refused: it is one of REFUSED_OPTIONS, alone or followed
-// by '=' or a blank. Null when it is not refused.
+bool option_is(const char* option, const char* word)
+{
+    size_t length = strlen(word);
+    if (strncmp(option, word, length) != 0)
+        return false;
+    char next = option[length];
+    return next == '\0' || next == '=' || next == ' ' || next == '\t';
+}
+
+// Why the option is refused: it is one of REFUSED_OPTIONS. Null when it is
+// not refused.
 static const char* refusal_reason(const char* option)
 {
-    for (const refused_option& refused : REFUSED_OPTIONS) {
-        size_t length = strlen(refused.word);
-        if (strncmp(option, refused.word, length) != 0)
-            continue;
-        char next = option[length];
-        if (next == '\0' || next == '=' || next == ' ' || next == '\t')
+    for (const refused_option& refused : REFUSED_OPTIONS)
+        if (option_is(option, refused.word))
             return refused.reason;
-    }
     return nullptr;
 }
 

@@ -14,6 +14,9 @@
 // options ("line 3: '-cp x' refused: ...").
 int parse_jvm_options(char* text, size_t length, std::vector<std::string>* options, char* refusal);
 
+// True when the option is word, alone or followed by '=' or a blank.
+bool option_is(const char* option, const char* word);
+
 // Adds the options of instance_folder's conf/jvm.options to options. Returns
 // no failure, also when there is no such file, or the failure that says why
 // the file is refused: it cannot be read, or parse_jvm_options refuses it.

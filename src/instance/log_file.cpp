@@ -45,9 +45,9 @@ run_failure read_log_limits(rolling_limits* limits)
 // directory's change instead.
 static void say_no_log_folder(const std::string& instance_folder)
 {
-    unsigned long long size = 0, modified = 0;
+    os_stamp stamp;
     const char* failed_call = "";
-    if (os_file_stamp(instance_folder.c_str(), &size, &modified, &failed_call) == OS_FILE_MISSING)
+    if (os_file_stamp(instance_folder.c_str(), true, &stamp, &failed_call) == OS_FILE_MISSING)
         return;
     printf("No log file: the instance folder has no log folder; create '%s%slog' to keep the run's log\n",
            instance_folder.c_str(), path_separator());

@@ -26,12 +26,17 @@ enum vm_end {
                        // from a thread the destruction waits for too
     VM_END_DESTROYING, // it gave up while destroy_jvm destroyed it (writing
                        // its class archive, say): the application had ended
+    VM_END_ABORTING,   // it gives up while the application runs: a fatal
+                       // error, or writing its class archive at the
+                       // application's System.exit() (whose code it does
+                       // not tell)
 };
 
 // What happens when the VM ends the process itself: code is the exit code
 // (the application's System.exit(), or the VM's own). Runs on whatever
 // thread the VM ends the process from, and must end the process itself,
-// except for VM_END_DESTROYING: returning then leaves the end to the VM.
+// except for VM_END_DESTROYING and VM_END_ABORTING: returning then leaves
+// the end to the VM.
 typedef void (*vm_exit_handler)(int code, vm_end how);
 
 // Sets the handler, before create_jvm. Without one the VM ends the process

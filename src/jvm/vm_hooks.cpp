@@ -149,17 +149,19 @@ static void JNICALL vm_exits(jint code)
 
 // The VM's abort hook: the VM gives up during its creation (a heap too
 // small, say) or its destruction (writing its class archive to a full disk:
-// measured on OpenJDK 17, on a thread of its own), or aborts on a fatal error
-// while the application runs. The first two go to the exit handler; when it
-// returns, and after the third, the VM ends the process its own way (with a
-// core dump where configured).
+// measured on OpenJDK 17, on a thread of its own), or while the application
+// runs (a fatal error, or its class archive at the application's
+// System.exit()). Each goes to the exit handler; when it returns, the VM ends
+// the process its own way (with a core dump where configured).
 static void JNICALL vm_aborts()
 {
     flush_vm_text();
     vm_exit_handler handler = g_hooks.exit_handler.load();
     int phase = g_hooks.phase.load();
-    if (handler != nullptr && phase != VM_RUNNING)
-        handler(1, phase == VM_CREATING ? VM_END_CREATING : VM_END_DESTROYING);
+    if (handler != nullptr)
+        handler(1, phase == VM_CREATING  ? VM_END_CREATING
+                   : phase == VM_RUNNING ? VM_END_ABORTING
+                                         : VM_END_DESTROYING);
     log_line("The Java VM aborted the process");
     // What the VM printed about it (its fatal error's report) is in the
     // capture's pipe: the process ends once this returns.

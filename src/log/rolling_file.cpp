@@ -10,6 +10,15 @@
 
 const char SEPARATOR_LINE[] = "----------------------------------------";
 
+// True when anything is at path: a file, a folder, or a link, which is not
+// followed (one that leads nowhere counts).
+static bool path_taken(const char* path)
+{
+    os_stamp stamp;
+    const char* failed_call = "";
+    return os_file_stamp(path, false, &stamp, &failed_call) != OS_FILE_MISSING;
+}
+
 // The path of the current file (index 0) or of the kept file of index.
 static void compose_path(const rolling_file* rolling, int index, char* path)
 {
@@ -38,7 +47,7 @@ static int move_files_on(rolling_file* rolling, bool starting)
     char from[ROLLING_PATH_CAPACITY];
     char to[ROLLING_PATH_CAPACITY];
     int top = 1;
-    for (compose_path(rolling, top, to); top < rolling->limits.keep && os_path_taken(to);)
+    for (compose_path(rolling, top, to); top < rolling->limits.keep && path_taken(to);)
         compose_path(rolling, ++top, to);
     for (int index = top - 1; index >= 0; --index) {
         compose_path(rolling, index, from);
@@ -98,16 +107,16 @@ int rolling_open(rolling_file* rolling, const char* stem, const char* what, roll
     char path[ROLLING_PATH_CAPACITY];
     compose_path(rolling, 0, path);
     // Only a run before that left a file is turned over.
-    bool appending = os_path_taken(path) && move_files_on(rolling, true) != 0;
+    bool appending = path_taken(path) && move_files_on(rolling, true) != 0;
     if (!appending)
         remove_beyond_count(rolling);
     rolling->file = open_current(rolling, appending);
     if (rolling->file == nullptr)
         return ROLLING_NOT_OPENED;
-    unsigned long long size = 0, modified = 0;
+    os_stamp stamp;
     const char* failed_call = "";
-    if (appending && os_file_stamp(path, &size, &modified, &failed_call) == OS_FILE_DONE)
-        rolling->size = size;
+    if (appending && os_file_stamp(path, true, &stamp, &failed_call) == OS_FILE_DONE)
+        rolling->size = stamp.size;
     return appending ? ROLLING_APPENDED : ROLLING_NEW;
 }
 

@@ -28,10 +28,6 @@ FILE* os_open_bytes_for_writing(const char* path, bool append);
 // How a line of text ends in the platform's text files: "\r\n" on Windows.
 extern const char OS_LINE_END[];
 
-// True when anything is at path: a file, a folder, or a link, which is not
-// followed (one that leads nowhere counts).
-bool os_path_taken(const char* path);
-
 // Reads the file at path from its start into buffer, at most capacity bytes
 // (a file that fills the buffer may hold more), and sets *length to the
 // number read; no terminator is added. Other processes may write the file
@@ -44,12 +40,20 @@ os_file_result os_read_file(const char* path, char* buffer, size_t capacity, siz
 // name. Returns OS_FILE_DONE, _MISSING (no file from) or _FAILED.
 os_file_result os_replace_file(const char* from, const char* to);
 
-// The size in bytes and the last-write time of the file at path, the time in
-// the platform's own units (what counts is only whether it changed). Returns
-// OS_FILE_DONE, _MISSING, or _FAILED with *failed_call naming the call that
-// failed.
-os_file_result os_file_stamp(const char* path, unsigned long long* size, unsigned long long* modified,
-                             const char** failed_call);
+// What tells a file apart from any other without reading it: its size, its
+// last-write time, its last-change time (which no program sets at will: a
+// file rewritten with its old size and write time, or another renamed over
+// it, differs there) and its identity (the device and inode on POSIX, the
+// volume serial and file index on Windows), in the platform's own units.
+struct os_stamp {
+    unsigned long long size, modified, changed, volume, index;
+    bool regular; // a regular file (not a folder, a FIFO, a device, nor a link when links are not followed)
+};
+
+// Stamps the file or folder at path, following a link only when follow_link
+// is true. Returns OS_FILE_DONE, _MISSING, or _FAILED with *failed_call
+// naming the call that failed.
+os_file_result os_file_stamp(const char* path, bool follow_link, os_stamp* stamp, const char** failed_call);
 
 // Deletes the file at path. Returns OS_FILE_DONE, _MISSING or _FAILED.
 os_file_result os_remove_file(const char* path);

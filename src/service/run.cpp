@@ -127,11 +127,21 @@ stop_request request_stop(run& r)
     return stop_request::TAKEN;
 }
 
+// The VM was not created: an archive it was to write has the next runs
+// stand aside.
+[[noreturn]] static void end_after_failed_creation(run& r)
+{
+    if (r.archive_pending.exchange(false))
+        class_archive_vm_not_created(r.plan);
+    end_run_with(fail("Create JVM failed!"));
+}
+
 void create_vm(run& r)
 {
     log_line("Starting JVM");
     if (!r.vm.create(r.plan))
-        end_run_with(fail("Create JVM failed!"));
+        end_after_failed_creation(r);
+    class_archive_vm_created(r.plan);
     std::lock_guard<std::mutex> hold(r.lock);
     if (r.phase == run_phase::CREATING)
         r.phase = run_phase::CREATED;
@@ -146,6 +156,7 @@ static bool begin_start(run& r)
     if (r.phase != run_phase::CREATED && r.phase != run_phase::CREATING)
         return false;
     r.phase = run_phase::RUNNING;
+    r.start_invoked = true;
     if (r.events.running != nullptr)
         r.events.running();
     return true;
@@ -197,8 +208,13 @@ bool release_application(run& r)
     if (!wait_for_stop_to_return(r))
         return false;
     bool destroyed = r.vm.destroy();
+    bool application_ran;
+    {
+        std::lock_guard<std::mutex> hold(r.lock);
+        application_ran = r.start_invoked && r.start_result == START_RETURNED;
+    }
     if (r.archive_pending.exchange(false))
-        finish_class_archive(r.plan, destroyed);
+        finish_class_archive(r.plan, destroyed, application_ran);
     close_log();
     std::lock_guard<std::mutex> hold(r.lock);
     if (r.phase == run_phase::ABANDONED)
@@ -227,11 +243,11 @@ static void end_after_failed_destruction(run& r)
 {
     // Without an archive to write, the VM's giving up is a failure of its
     // own, which it ends its own way (with a core dump where configured).
-    if (!r.archive_pending.load() || !class_archive_in_writing(r.plan))
+    if (!r.archive_pending.load())
         return;
     log_line("The Java VM gave up while it was destroyed, after the application had ended");
     if (r.archive_pending.exchange(false))
-        drop_class_archive("the VM gave up while writing it, for the reason it gives above");
+        fail_class_archive(r.plan, "the VM gave up while writing it, for the reason it gives above");
     int result;
     {
         std::lock_guard<std::mutex> hold(r.lock);
@@ -243,10 +259,26 @@ static void end_after_failed_destruction(run& r)
 void vm_ends_run(run& r, int code, vm_end how)
 {
     if (how == VM_END_CREATING)
-        end_run_with(fail("Create JVM failed!"));
+        end_after_failed_creation(r);
     if (how == VM_END_DESTROYING) {
         end_after_failed_destruction(r);
         return;
+    }
+    // The next runs stand aside: an archive the VM cannot write at the
+    // application's exit would fail it every time.
+    if (how == VM_END_ABORTING) {
+        if (r.archive_pending.exchange(false))
+            fail_class_archive(r.plan, "the VM gave up while the application ran, for the reason it gives above");
+        return;
+    }
+    // The VM wrote its class archive before it called its exit hook.
+    if (r.archive_pending.exchange(false)) {
+        bool started;
+        {
+            std::lock_guard<std::mutex> hold(r.lock);
+            started = r.start_invoked;
+        }
+        finish_class_archive(r.plan, true, started);
     }
     log_format("The application ended the process with exit code %d", code);
     end_run_now(r, code == 0 ? 0 : APPLICATION_EXITED);

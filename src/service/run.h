@@ -82,7 +82,8 @@ struct run {
     run_phase phase = run_phase::CREATING;
     int stop_requests = 0;
     bool stop_running = false; // a thread is calling the application's stop()
-    int start_result = 0;      // invoke_start's, once start() returned
+    bool start_invoked = false; // start() was invoked (it may still run)
+    int start_result = 0;       // invoke_start's, once start() returned
     // Whether the archive the VM writes while destroyed is still to be put in
     // place or dropped: taken once, by the clean-up or by the VM giving up on
     // a thread of its own.
@@ -130,8 +131,8 @@ int run_start(run& r);
 
 // The clean-up after start() has returned, on the thread that created the
 // VM: waits until no thread is calling stop() (logging it when that takes a
-// while), then destroys the VM, finishes the class archive and closes the
-// log. Returns true, or false when wait_for_cleanup gave up on it meanwhile
+// while), then destroys the VM, finishes the class archive (kept only when
+// start() was invoked and returned normally) and closes the log. Returns true, or false when wait_for_cleanup gave up on it meanwhile
 // and is ending the process.
 bool release_application(run& r);
 
@@ -152,9 +153,11 @@ void end_run_now(run& r, int exit_code);
 // creation; while destroyed, after the application ended, when it was
 // writing the class archive that is taken for the cause (a full disk, say):
 // the unfinished archive is removed and the run ends as it would have;
-// otherwise the VM ends the process its own way. An exit while the
-// application runs is the application's end: logged, then the process ends
-// with 0 or APPLICATION_EXITED.
+// otherwise the VM ends the process its own way, as when it gives up while
+// the application runs (an archive it was to write is dropped then). An exit
+// while the application runs is the application's end: the archive the VM
+// wrote first is put in place if start() was invoked, the exit logged, then
+// the process ends with 0 or APPLICATION_EXITED.
 void vm_ends_run(run& r, int code, vm_end how);
 
 // What the end of start() means for the service's exit code and the

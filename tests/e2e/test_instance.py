@@ -1,6 +1,7 @@
 """The instance layout under Wine: the log, the Java home, the PATH assignment
 and the class path. Most runs use -console with the session's double playing
 "return"; -service from a console fails at the dispatcher after Wine's 10 s."""
+import fnmatch
 import os
 import re
 import shutil
@@ -147,6 +148,12 @@ def test_the_longest_instance_folders_have_their_log(wine, layout, folder_length
     assert sorted(os.listdir(layout.log_file(shop.name).parent)) == ["zrsvc-log.1.txt", "zrsvc-log.txt"]
 
 
+# A VM not created while asked to write the class archive has the next runs
+# stand aside.
+NOT_CREATED = ("Class archive zrsvc.jsa not written: the VM was not created; the next runs stand aside until the "
+               "Java home, class path or options change")
+
+
 @pytest.mark.parametrize("case, last_lines", [
     ("instance folder too long", ["Instance folder path too long for instance '{name}': more than 258 characters"]),
     ("refused log limit", ["WORKING DIR PATH: '{base}work\\shop'",
@@ -158,9 +165,9 @@ def test_the_longest_instance_folders_have_their_log(wine, layout, folder_length
     ("unreadable jvm.options", ["Cannot read the JVM options file: CreateFileW('{base}work\\shop\\conf\\jvm.options') "
                                 "failed: 5"]),
     ("no entry point", ["Starting JVM", "GetProcAddress('{jdk}\\bin\\server\\jvm.dll', 'JNI_CreateJavaVM') failed: 127",
-                        "Create JVM failed!"]),
+                        NOT_CREATED, "Create JVM failed!"]),
     ("the VM's reason on stderr", ["Starting JVM", "double: Could not open options file 'x'",
-                                   "JNI_CreateJavaVM failed: -1", "Create JVM failed!"]),
+                                   "JNI_CreateJavaVM failed: -1", NOT_CREATED, "Create JVM failed!"]),
 ])
 def test_preparation_that_cannot_go_on_ends_the_process(wine, layout, tmp_path, case, last_lines):
     shop = Shop(wine, layout)
@@ -228,29 +235,43 @@ def test_the_class_archive_is_written_at_the_vms_end_mapped_later_and_renewed(wi
     """The double writes the file of -XX:ArchiveClassesAtExit while it is destroyed."""
     shop, folder = Shop(wine, layout), layout.base / "work" / "shop"
     make_files(layout.base / "lib", "app.jar")
+    jar = layout.base / "lib" / "app.jar"
     calls = wine.java_home / "bin" / "server" / "jvm-calls.txt"
     archive = "Class archive zrsvc.jsa "
-    runs = [(None, archive + "to be created when the VM ends: there is none",
-             ["-XX:ArchiveClassesAtExit=zrsvc.jsa.new", "-Xlog:cds*=off"]),
-            (None, archive + "used: made from this Java home, class path and options",
+    dump = ["-XX:ArchiveClassesAtExit=zrsvc.jsa.tmp*\\zrsvc.jsa", "-Xlog:cds*=off"]
+
+    def same_size_and_time():
+        stamp = jar.stat()
+        jar.with_suffix(".new").write_bytes(b"PK" + b"2" * (stamp.st_size - 2))
+        os.utime(jar.with_suffix(".new"), ns=(stamp.st_atime_ns, stamp.st_mtime_ns))
+        jar.with_suffix(".new").rename(jar)
+
+    def folder_in_the_way():
+        (folder / "zrsvc.jsa").unlink()
+        (folder / "zrsvc.jsa").mkdir()
+
+    runs = [(None, archive + "to be created when the VM ends: there is none", dump),
+            (None, archive + "to be mapped: made from this Java home, class path and options",
              ["-XX:SharedArchiveFile=zrsvc.jsa"]),
-            ("lib/app.jar", archive + f"to be renewed when the VM ends: the JAR '{shop.base}lib\\app.jar' changed",
-             ["-XX:ArchiveClassesAtExit=zrsvc.jsa.new", "-Xlog:cds*=off"])]
-    for changed, line, options in runs:
-        if changed:
-            (layout.base / changed).write_bytes(b"PK changed")
+            (same_size_and_time, archive + f"to be renewed when the VM ends: the JAR '{shop.base}lib\\app.jar' changed",
+             dump),
+            (folder_in_the_way, "Class archive not used: 'zrsvc.jsa' in the instance folder is in its way: it is no "
+             "regular file (a folder, a link, a FIFO)", [])]
+    for change, line, options in runs:
+        if change:
+            change()
         calls.unlink(missing_ok=True)
         status, _, log = shop.run({"ZR_JAVA_HOME": shop.java_home()})
         assert status == 0 and [entry for entry in log if entry.startswith("Class archive")] == [line]
         created = [field.split("=", 1)[1] for field in calls.read_text().split("\tJNI_CreateJavaVM\t")[1]
                    .split("\n")[0].split("\t") if field.startswith("option")]
-        assert created[3:] == [shop.class_path("lib\\app.jar")[5:-1]] + options
+        assert created[3] == shop.class_path("lib\\app.jar")[5:-1]
+        assert len(created) == 4 + len(options) and all(map(fnmatch.fnmatchcase, created[4:], options))
         assert sorted(p.name for p in folder.glob("zrsvc.jsa*")) == ["zrsvc.jsa", "zrsvc.jsa.txt"]
-        assert (folder / "zrsvc.jsa").read_bytes() == b"double: class archive\n"
+    (folder / "zrsvc.jsa").rmdir()
     # A VM that gives up while writing the archive (a full disk) costs the new archive only.
-    (layout.base / "lib" / "app.jar").write_bytes(b"PK changed again")
     (wine.java_home / "bin" / "server" / "jvm-script.txt").write_text("giveup\n")
     status, _, log = shop.run({"ZR_JAVA_HOME": shop.java_home()})
     assert (status, log[-1]) == (0, archive + "not written: the VM gave up while writing it, "
                                  "for the reason it gives above")
-    assert sorted(p.name for p in folder.glob("zrsvc.jsa*")) == ["zrsvc.jsa", "zrsvc.jsa.txt"]
+    assert sorted(p.name for p in folder.glob("zrsvc.jsa*")) == ["zrsvc.jsa.txt"]

@@ -41,6 +41,12 @@ static const options_case CASES[] = {
     {"-cp alone", "-cp", {}, "line 1: '-cp' " + CLASS_PATH},
     {"another options file", "-XX:VMOptionsFile=x", {}, "line 1: '-XX:VMOptionsFile=x' refused: the instance's "
      "options file is jvm.options"},
+    {"-Xshare:dump", "-Xshare:dump", {}, "line 1: '-Xshare:dump' refused: it has the VM rewrite the Java "
+     "installation's class archive and end"},
+    {"-XX:+DumpSharedSpaces", "-Xmx1g\n-XX:+DumpSharedSpaces", {}, "line 2: '-XX:+DumpSharedSpaces' refused: it has "
+     "the VM rewrite the Java installation's class archive and end"},
+    {"-XX:+PrintSharedArchiveAndExit", "-XX:+PrintSharedArchiveAndExit", {}, "line 1: "
+     "'-XX:+PrintSharedArchiveAndExit' refused: it has the VM end before the application starts"},
     {"a longer word is no class-path option", "-cpx\n-classpathy", {"-cpx", "-classpathy"}, ""},
     {"a line of 4096 characters", "-D" + std::string(4094, 'x'), {},
      "line 1: '-D" + std::string(38, 'x') + "' refused: longer than 4095 characters (its start is shown)"},
@@ -74,23 +80,59 @@ TEST_P(JvmOptions, TakesEachLinesOptionOrRefusesTheFile)
 
 INSTANTIATE_TEST_SUITE_P(Cases, JvmOptions, testing::ValuesIn(CASES));
 
-// The options of jvm.options for which the host leaves the VM's class
-// sharing to them, and ZR_CLASS_ARCHIVE's values.
-TEST(class_archive, stands_aside_for_a_sharing_option_and_reads_its_setting)
+// The options for which the class archive stands aside: "" for those that
+// share classes themselves, a reason for those with which the VM cannot
+// write or use it; and ZR_CLASS_ARCHIVE's values.
+TEST(class_archive, stands_aside_for_options_that_share_or_keep_the_vm_from_archiving)
 {
-    const std::pair<const char*, bool> options[] = {
-        {"-Xshare:off", true},          {"-Xshare:auto", true},
-        {"-XX:SharedArchiveFile=a", true}, {"-XX:ArchiveClassesAtExit=a", true},
-        {"-XX:+AutoCreateSharedArchive", true}, {"-XX:SharedClassListFile=l", true},
-        {"-XX:DumpLoadedClassList=l", true}, {"-XX:-VerifySharedSpaces", true},
-        {"-Xmx64m", false},             {"-Dshared.archive=x", false},
-        {"-Xlog:cds", false},           {"-XX:+UseG1GC", false},
+    const char* const cannot_write = ", with which the VM cannot write it";
+    const std::pair<const char*, const char*> options[] = {
+        {"-Xshare:off", ""}, {"-Xshare:auto", ""}, {"-XX:SharedArchiveFile=a", ""},
+        {"-XX:ArchiveClassesAtExit=a", ""}, {"-XX:+AutoCreateSharedArchive", ""},
+        {"-XX:SharedClassListFile=l", ""}, {"-XX:DumpLoadedClassList=l", ""}, {"-XX:-VerifySharedSpaces", ""},
+        {"-javaagent:/opt/apm/agent.jar=x", cannot_write}, {"-agentlib:jdwp=transport=dt_socket", cannot_write},
+        {"-agentpath:/opt/p/libprof.so", cannot_write}, {"-Xrunjdwp:transport=dt_socket", cannot_write},
+        {"--patch-module=java.base=/p", cannot_write}, {"--limit-modules=java.base", cannot_write},
+        {"--upgrade-module-path=/u", cannot_write}, {"-XX:-UseCompressedClassPointers", cannot_write},
+        {"-XX:ObjectAlignmentInBytes=16", cannot_write}, {"-Xbootclasspath/a:/b", cannot_write},
+        {"-Djava.system.class.loader=a.L", ", with which the VM does not use it"},
+        {"-Xmx64m", nullptr}, {"-Dshared.archive=x", nullptr}, {"-Xlog:cds", nullptr}, {"-XX:+UseG1GC", nullptr},
+        {"-XX:+UseCompressedClassPointers", nullptr}, {"--patch-modules=x", nullptr}, {"-javaagentx", nullptr},
+        {"-Djava.system.class.loaders=x", nullptr},
     };
     for (const auto& option : options) {
-        EXPECT_EQ(sharing_option({option.first}) != nullptr, option.second) << option.first;
+        const char* reason = archive_aside_reason(option.first);
+        EXPECT_EQ(reason == nullptr, option.second == nullptr) << option.first;
+        if (reason != nullptr && option.second != nullptr) {
+            EXPECT_STREQ(reason, option.second) << option.first;
+        }
     }
     EXPECT_EQ(parse_class_archive_setting("on"), 1);
     EXPECT_EQ(parse_class_archive_setting("off"), 0);
     for (const char* text : {"", "On", "OFF", "1", "no", "off "})
         EXPECT_EQ(parse_class_archive_setting(text), -1) << text;
+}
+
+// JAVA_TOOL_OPTIONS read as the VM reads it: blanks separate, quotes group.
+TEST(class_archive, splits_an_options_variable_as_the_vm_does)
+{
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"", {}},
+        {" \t ", {}},
+        {"-Xmx40g", {"-Xmx40g"}},
+        {"  -Xmx1g\t-javaagent:a.jar \n-Dx=1 ", {"-Xmx1g", "-javaagent:a.jar", "-Dx=1"}},
+        {"'-javaagent:/opt/my agent.jar' -Da=\"b c\"d", {"-javaagent:/opt/my agent.jar", "-Da=b cd"}},
+        {"-Da='x\"y' \"\"", {"-Da=x\"y", ""}},
+    };
+    for (const auto& c : cases) {
+        char buffer[64];
+        const char* options[8];
+        int count = split_vm_options_variable(c.first, buffer, sizeof buffer, options, 8);
+        EXPECT_EQ(std::vector<std::string>(options, options + (count > 0 ? count : 0)), c.second) << c.first;
+    }
+    char buffer[16];
+    const char* options[2];
+    EXPECT_EQ(split_vm_options_variable("-Da='b c", buffer, sizeof buffer, options, 2), -1);
+    EXPECT_EQ(split_vm_options_variable("-Da -Db -Dc", buffer, sizeof buffer, options, 2), -2);
+    EXPECT_EQ(split_vm_options_variable("-Dabcdefghijklmnopq", buffer, sizeof buffer, options, 2), -2);
 }

@@ -4,6 +4,7 @@
 #include "platform/os_paths.h"
 #include "platform/os_process.h"
 #include "platform/os_time.h"
+#include "platform/posix/stamp.h"
 
 #include <cerrno>
 #include <csignal>
@@ -189,23 +190,27 @@ os_file_result os_replace_file(const char* from, const char* to)
     return errno == ENOENT ? OS_FILE_MISSING : OS_FILE_FAILED;
 }
 
-bool os_path_taken(const char* path)
+void os_stamp_from_status(const struct stat& status, os_stamp* stamp)
 {
-    struct stat status;
-    return lstat(path, &status) == 0;
+    auto nanoseconds = [](const timespec& time) {
+        return static_cast<unsigned long long>(time.tv_sec) * 1000000000ULL + static_cast<unsigned long long>(time.tv_nsec);
+    };
+    stamp->size = static_cast<unsigned long long>(status.st_size);
+    stamp->modified = nanoseconds(status.st_mtim);
+    stamp->changed = nanoseconds(status.st_ctim);
+    stamp->volume = static_cast<unsigned long long>(status.st_dev);
+    stamp->index = static_cast<unsigned long long>(status.st_ino);
+    stamp->regular = S_ISREG(status.st_mode);
 }
 
-os_file_result os_file_stamp(const char* path, unsigned long long* size, unsigned long long* modified,
-                  const char** failed_call)
+os_file_result os_file_stamp(const char* path, bool follow_link, os_stamp* stamp, const char** failed_call)
 {
     struct stat status;
-    if (stat(path, &status) != 0) {
-        *failed_call = "stat";
+    if ((follow_link ? stat(path, &status) : lstat(path, &status)) != 0) {
+        *failed_call = follow_link ? "stat" : "lstat";
         return (errno == ENOENT || errno == ENOTDIR) ? OS_FILE_MISSING : OS_FILE_FAILED;
     }
-    *size = static_cast<unsigned long long>(status.st_size);
-    *modified = static_cast<unsigned long long>(status.st_mtim.tv_sec) * 1000000000ULL +
-                static_cast<unsigned long long>(status.st_mtim.tv_nsec);
+    os_stamp_from_status(status, stamp);
     return OS_FILE_DONE;
 }
 

@@ -6,6 +6,7 @@
 #include "platform/os_time.h"
 
 #include "platform/win32/ansi_text.h"
+#include "platform/win32/file_stamp.h"
 #include "platform/win32/long_path.h"
 
 #include <windows.h>
@@ -233,12 +234,44 @@ FILE* os_open_bytes_for_writing(const char* path, bool append)
     return open_shared(path, append, _O_BINARY);
 }
 
-// After a failed file call: 1 when there is no such file (nor its folder),
-// else -1 (os_last_error tells why).
-static os_file_result missing_or_failed()
+os_file_result missing_or_failed()
 {
     DWORD error = GetLastError();
     return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? OS_FILE_MISSING : OS_FILE_FAILED;
+}
+
+HANDLE open_for_stamp(const char* path, DWORD access, DWORD sharing, bool follow_link, const char** failed_call)
+{
+    wchar_t wide[WIDE_LONG_PATH_CAPACITY];
+    *failed_call = "MultiByteToWideChar";
+    if (wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) != 0)
+        return INVALID_HANDLE_VALUE;
+    *failed_call = "CreateFileW";
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    return CreateFileW(wide, access, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+os_file_result stamp_of_handle(HANDLE file, os_stamp* stamp, const char** failed_call)
+{
+    BY_HANDLE_FILE_INFORMATION information;
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandle(file, &information)) {
+        *failed_call = "GetFileInformationByHandle";
+        return OS_FILE_FAILED;
+    }
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+        *failed_call = "GetFileInformationByHandleEx";
+        return OS_FILE_FAILED;
+    }
+    stamp->size = (static_cast<unsigned long long>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    stamp->modified = (static_cast<unsigned long long>(information.ftLastWriteTime.dwHighDateTime) << 32) |
+                      information.ftLastWriteTime.dwLowDateTime;
+    stamp->changed = static_cast<unsigned long long>(basic.ChangeTime.QuadPart);
+    stamp->volume = information.dwVolumeSerialNumber;
+    stamp->index = (static_cast<unsigned long long>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    DWORD not_regular = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+    stamp->regular = (information.dwFileAttributes & not_regular) == 0 && GetFileType(file) == FILE_TYPE_DISK;
+    return OS_FILE_DONE;
 }
 
 os_file_result os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call)
@@ -284,28 +317,19 @@ os_file_result os_replace_file(const char* from, const char* to)
     return missing_or_failed();
 }
 
-os_file_result os_file_stamp(const char* path, unsigned long long* size, unsigned long long* modified,
-                  const char** failed_call)
+os_file_result os_file_stamp(const char* path, bool follow_link, os_stamp* stamp, const char** failed_call)
 {
-    // Opened for no access: only its attributes are read, whoever holds it.
-    HANDLE file = create_file_any_length(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         OPEN_EXISTING, failed_call);
-    if (file == INVALID_HANDLE_VALUE) {
+    // Opened for no access: only its attributes are read, whoever holds it;
+    // a folder opens too, to be told apart.
+    HANDLE file = open_for_stamp(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, follow_link,
+                                 failed_call);
+    if (file == INVALID_HANDLE_VALUE)
         return missing_or_failed();
-    }
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(file, &information)) {
-        DWORD error = GetLastError();
-        CloseHandle(file);
-        SetLastError(error);
-        *failed_call = "GetFileInformationByHandle";
-        return OS_FILE_FAILED;
-    }
+    os_file_result result = stamp_of_handle(file, stamp, failed_call);
+    DWORD error = GetLastError();
     CloseHandle(file);
-    *size = (static_cast<unsigned long long>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
-    *modified = (static_cast<unsigned long long>(information.ftLastWriteTime.dwHighDateTime) << 32) |
-                information.ftLastWriteTime.dwLowDateTime;
-    return OS_FILE_DONE;
+    SetLastError(error);
+    return result;
 }
 
 os_file_result os_free_space(const char* path, unsigned long long* bytes, const char** failed_call)
@@ -321,13 +345,6 @@ os_file_result os_free_space(const char* path, unsigned long long* bytes, const 
     }
     *bytes = available.QuadPart;
     return OS_FILE_DONE;
-}
-
-bool os_path_taken(const char* path)
-{
-    wchar_t wide[WIDE_LONG_PATH_CAPACITY];
-    return wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) == 0 &&
-           GetFileAttributesW(wide) != INVALID_FILE_ATTRIBUTES;
 }
 
 os_file_result os_remove_file(const char* path)

@@ -1,0 +1,152 @@
+#include "platform/os_vm_files.h"
+
+#include "platform/win32/file_stamp.h"
+#include "platform/win32/long_path.h"
+
+#include <windows.h>
+#include <sddl.h>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+struct os_vm_file {
+    HANDLE handle;
+};
+
+os_vm_file* os_hold_vm_file(const char* path, char* vm_path, size_t capacity, os_stamp* stamp,
+                            os_file_result* result, const char** failed_call)
+{
+    // Shared for reading only: while it is held, no one writes, renames,
+    // deletes or replaces it; the VM opens it for reading.
+    HANDLE handle = open_for_stamp(path, GENERIC_READ, FILE_SHARE_READ, false, failed_call);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *result = missing_or_failed();
+        return nullptr;
+    }
+    os_file_result stamped = stamp_of_handle(handle, stamp, failed_call);
+    if (stamped != OS_FILE_DONE || !stamp->regular) {
+        DWORD error = GetLastError();
+        CloseHandle(handle);
+        SetLastError(error);
+        *result = stamped != OS_FILE_DONE ? stamped : OS_FILE_NOT_REGULAR;
+        return nullptr;
+    }
+    snprintf(vm_path, capacity, "%s", path);
+    *result = OS_FILE_DONE;
+    return new os_vm_file{handle};
+}
+
+void os_release_vm_file(os_vm_file* file)
+{
+    if (file == nullptr)
+        return;
+    CloseHandle(file->handle);
+    delete file;
+}
+
+int os_file_is_mapped(const os_stamp&)
+{
+    return -1;
+}
+
+struct os_private_folder {
+    HANDLE handle;
+    wchar_t name[64];
+};
+
+// Full control for the folder's owner (the run's user) and the system, none
+// for anyone else, nothing inherited from the instance folder.
+static const wchar_t PRIVATE_ACCESS[] = L"D:P(A;OICI;FA;;;OW)(A;OICI;FA;;;SY)";
+
+// Creates the folder name with PRIVATE_ACCESS. Returns true, or false with
+// *failed_call naming the call that failed.
+static bool create_private(const wchar_t* name, const char** failed_call)
+{
+    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(PRIVATE_ACCESS, SDDL_REVISION_1,
+                                                              &security.lpSecurityDescriptor, nullptr)) {
+        *failed_call = "ConvertStringSecurityDescriptorToSecurityDescriptorW";
+        return false;
+    }
+    BOOL created = CreateDirectoryW(name, &security);
+    DWORD error = GetLastError();
+    LocalFree(security.lpSecurityDescriptor);
+    SetLastError(error);
+    *failed_call = "CreateDirectoryW";
+    return created != FALSE;
+}
+
+os_private_folder* os_make_private_folder(const char* prefix, char* vm_folder, size_t capacity,
+                                          const char** failed_call)
+{
+    os_private_folder folder;
+    for (unsigned attempt = 0;; ++attempt) {
+        swprintf(folder.name, sizeof folder.name / sizeof folder.name[0], L"%hs%08lx%02x", prefix,
+                 GetCurrentProcessId(), attempt);
+        if (create_private(folder.name, failed_call))
+            break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS || attempt == 255)
+            return nullptr;
+    }
+    // Held without delete sharing: no one renames it, or puts anything else
+    // in its place, while the run holds it.
+    folder.handle = CreateFileW(folder.name, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder.handle == INVALID_HANDLE_VALUE) {
+        *failed_call = "CreateFileW";
+        DWORD error = GetLastError();
+        RemoveDirectoryW(folder.name);
+        SetLastError(error);
+        return nullptr;
+    }
+    snprintf(vm_folder, capacity, "%ls", folder.name);
+    return new os_private_folder(folder);
+}
+
+// Removes the files of the folder name, never following a link (a link is
+// removed itself), then the folder unless it is a link.
+static void remove_folder(const wchar_t* name)
+{
+    wchar_t pattern[MAX_PATH];
+    swprintf(pattern, MAX_PATH, L"%ls\\*", name);
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(pattern, &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                continue;
+            wchar_t path[MAX_PATH];
+            swprintf(path, MAX_PATH, L"%ls\\%ls", name, entry.cFileName);
+            // Read-only, as the VM writes its class archive, it would stay.
+            SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(path);
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryW(name);
+}
+
+void os_remove_private_folder(os_private_folder* folder)
+{
+    if (folder == nullptr)
+        return;
+    CloseHandle(folder->handle);
+    remove_folder(folder->name);
+    delete folder;
+}
+
+void os_remove_stale_private_folders(const char* prefix)
+{
+    wchar_t pattern[64];
+    swprintf(pattern, sizeof pattern / sizeof pattern[0], L"%hs*", prefix);
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(pattern, &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        DWORD attributes = entry.dwFileAttributes;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            remove_folder(entry.cFileName);
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+}
