@@ -322,6 +322,51 @@ def bench_stop(wine, root):
         difference(host, minimal)[0])
 
 
+# 9: the application printing 100 MiB through the output capture (a pipe
+# the host drains into files rolled at 10 MiB, ten kept) against the same
+# writes into a plain file: lines of 100 bytes, standard output buffered as
+# the C runtime buffers it for a pipe or a file.
+
+CAPTURE_MIB = 100
+
+
+def capture_times(run, folder, side):
+    """(seconds the writes took, seconds until all was in the files)."""
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    done = run(side)
+    if done.returncode != 0:
+        raise RuntimeError(f"capture_bench {side} ended with {done.returncode}: {done.stderr[-300:]!r}")
+    writes, drained = map(float, done.stderr.decode().split()[-2:])
+    return writes, drained
+
+
+def bench_capture(figure, run, folder):
+    capture, plain, drained = [], [], []
+    for _ in range(RUNS):
+        writes, whole = capture_times(run, folder, "capture")
+        capture.append(writes)
+        drained.append(whole)
+        plain.append(capture_times(run, folder, "plain")[0])
+    shutil.rmtree(folder, ignore_errors=True)
+    result, value = ratio(capture, plain)
+    row(figure, "through the capture", capture, "plain file", plain,
+        f"{result}; all in the files: {statistics.median(drained) * 1000:.1f} ms", f"≤ 1.10: {verdict(value <= 1.10)}")
+
+
+def bench_capture_linux(root):
+    folder = root / "capture"
+    bench_capture(f"9. printing {CAPTURE_MIB} MiB, Linux", lambda side: subprocess.run(
+        [str(NATIVE / "capture_bench"), str(folder), str(CAPTURE_MIB), side], stdin=subprocess.DEVNULL,
+        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=300), folder)
+
+
+def bench_capture_wine(wine, root):
+    folder = root / "capture"
+    bench_capture(f"9b. printing {CAPTURE_MIB} MiB, Wine", lambda side: wine.run(
+        WINDOWS / "capture_bench.exe", winpath(folder), str(CAPTURE_MIB), side, timeout=300), folder)
+
+
 # The DLLs of Windows itself; anything else (a compiler's runtime, say) would
 # have to be shipped beside zrsvc.exe.
 SYSTEM_DLLS = {"advapi32", "kernel32", "msvcrt", "ntdll", "user32", "shell32", "ws2_32"}
@@ -371,6 +416,7 @@ def bench_wine(root):
         finally:
             shutil.rmtree(short, ignore_errors=True)
         attempt("5. stop request to STOPPED, Wine's SCM", bench_stop, wine, root / "wine")
+        attempt("9b. printing through the capture, Wine", bench_capture_wine, wine, root)
     finally:
         wine.stop()
 
@@ -381,6 +427,7 @@ def main():
         attempt("1-2. start and memory, OpenJDK 17", bench_real_vm, root / "vm")
         attempt("3-5. under Wine", bench_wine, root)
         attempt("7-8. class archive, OpenJDK 17", bench_class_archive, root / "many")
+        attempt("9. printing through the capture, Linux", bench_capture_linux, root)
     print(f"Latest run ({machine()}), {RUNS} runs of each side, interleaved:")
     print()
     print("| figure | side | median | min | against | median | min | result | target |")

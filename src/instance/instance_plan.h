@@ -2,6 +2,7 @@
 // handed by the instance layer to the run's owner, which gives the VM host
 // its part (the Java home and the options) and keeps the rest.
 #pragma once
+#include "log/rolling_file.h"
 #include "log/run_failure.h"
 #include "platform/os_files.h"
 
@@ -50,6 +51,8 @@ struct instance_plan {
     // Why the log file could not be opened; empty when it was, or when there
     // is no log folder.
     std::string log_failure;
+    // The size of a log file and the files kept (ZR_LOG_LIMIT_MB, ZR_LOG_KEEP).
+    rolling_limits log_limits = {};
     std::string java_home;
     // The JARs of bin, lib and jdbc, full paths, then "conf".
     std::vector<std::string> class_path_entries;

@@ -2,24 +2,42 @@
 
 #include "instance/path_text.h"
 #include "log/log.h"
+#include "log/rolling_file.h"
+#include "platform/os_environment.h"
 #include "platform/os_errors.h"
 #include "platform/os_files.h"
+#include "text/bounded_text.h"
 
 #include <cerrno>
 #include <cstdio>
-
-const char SEPARATOR_LINE[] = "----------------------------------------";
 
 std::string log_folder_path(const std::string& instance_folder, const char* name)
 {
     return instance_folder + path_separator() + "log" + path_separator() + name;
 }
 
-int keep_previous_run(const std::string& instance_folder, const char* name, const char* previous_name)
+// A whole number from 1 to most in a variable, its default when it is not
+// set; -1 for any other value.
+static int read_whole_number(const char* name, int default_value, int most)
 {
-    std::string path = log_folder_path(instance_folder, name);
-    std::string previous = log_folder_path(instance_folder, previous_name);
-    return os_replace_file(path.c_str(), previous.c_str()) == OS_FILE_FAILED ? static_cast<int>(os_last_error()) : 0;
+    const char* value = os_getenv(name);
+    return value == nullptr ? default_value : parse_whole_number(value, most);
+}
+
+run_failure read_log_limits(rolling_limits* limits)
+{
+    int megabytes = read_whole_number("ZR_LOG_LIMIT_MB", DEFAULT_LOG_LIMIT_MB, MOST_LOG_LIMIT_MB);
+    int keep = read_whole_number("ZR_LOG_KEEP", DEFAULT_LOG_KEEP, MOST_LOG_KEEP);
+    // Refused, the log still says so, under the default limits.
+    limits->limit_bytes = static_cast<unsigned long long>(megabytes > 0 ? megabytes : DEFAULT_LOG_LIMIT_MB) << 20;
+    limits->keep = keep > 0 ? keep : DEFAULT_LOG_KEEP;
+    if (megabytes < 0)
+        return fail_format("Invalid ZR_LOG_LIMIT_MB '%s': a whole number of MiB from 1 to %d is expected",
+                           os_getenv("ZR_LOG_LIMIT_MB"), static_cast<int>(MOST_LOG_LIMIT_MB));
+    if (keep < 0)
+        return fail_format("Invalid ZR_LOG_KEEP '%s': a whole number of files from 1 to %d is expected",
+                           os_getenv("ZR_LOG_KEEP"), static_cast<int>(MOST_LOG_KEEP));
+    return {};
 }
 
 // Says on the console that the run keeps no log, and where a log folder
@@ -35,14 +53,20 @@ static void say_no_log_folder(const std::string& instance_folder)
            instance_folder.c_str(), path_separator());
 }
 
+// The log file, the sink from its opening to the end of the process.
+static rolling_file g_log_file;
+
 void open_log_file(instance_plan* plan)
 {
-    std::string log_path = log_folder_path(plan->instance_folder, "zrsvc-log.txt");
-    int kept = keep_previous_run(plan->instance_folder, "zrsvc-log.txt", "zrsvc-log.1.txt");
-    FILE* file = kept == 0 ? os_open_text_for_writing(log_path.c_str()) : os_open_text_for_appending(log_path.c_str());
-    if (file != nullptr) {
+    std::string stem = log_folder_path(plan->instance_folder, "zrsvc-log");
+    std::string log_path = stem + ".txt";
+    int opened = rolling_open(&g_log_file, stem.c_str(), "log", plan->log_limits);
+    // Said once the log is the sink, whose lines would take its place.
+    std::string news = g_log_file.news;
+    g_log_file.news[0] = '\0';
+    if (opened >= 0) {
         printf("LOG FILE: '%s'\n", log_path.c_str());
-        log_to_file(file);
+        log_to_file(&g_log_file);
     } else if (os_error_number(os_last_error()) == ENOENT) {
         say_no_log_folder(plan->instance_folder);
     } else if (os_error_number(os_last_error()) == ELOOP) {
@@ -50,12 +74,12 @@ void open_log_file(instance_plan* plan)
     } else {
         plan->log_failure = "Cannot open the log file '" + log_path + "': " + std::to_string(os_last_error());
     }
-    if (file == nullptr && !plan->log_failure.empty()) {
+    if (opened < 0 && !plan->log_failure.empty()) {
         log_cannot_log(plan->log_failure.c_str());
         log_line(plan->log_failure.c_str());
     }
-    if (kept != 0) {
+    if (opened == ROLLING_APPENDED)
         log_line(SEPARATOR_LINE);
-        log_format("Cannot keep the previous log as zrsvc-log.1.txt: %d", kept);
-    }
+    if (!news.empty())
+        log_line(news.c_str());
 }

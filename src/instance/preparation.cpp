@@ -23,10 +23,13 @@ static run_failure settle_instance(const char* instance_name, instance_plan* pla
         failure = claim_instance(plan->instance_folder, instance_name, CLAIM_HELD_WAIT);
     if (failure.failed())
         return failure;
+    run_failure limits = read_log_limits(&plan->log_limits);
     open_log_file(plan);
     log_format("Started %s", VERSION_TEXT);
     log_format("BASE PATH: '%s'", plan->base_folder.c_str());
     log_format("WORKING DIR PATH: '%s'", plan->instance_folder.c_str());
+    if (limits.failed())
+        return limits;
     if (os_set_current_dir(plan->instance_folder.c_str()) == 0)
         return {};
     unsigned long error = os_last_error();

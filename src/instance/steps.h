@@ -38,19 +38,17 @@ run_failure claim_instance(const std::string& instance_folder, const char* insta
 // The path of a file in the instance's log folder.
 std::string log_folder_path(const std::string& instance_folder, const char* name);
 
-// Renames the previous run's file of the log folder to its ".1" name, so
-// that a start does not wipe the record of the run before it. Returns 0, or
-// the operating system's error code when it could not be kept.
-int keep_previous_run(const std::string& instance_folder, const char* name, const char* previous_name);
+// The limits of the log files, ZR_LOG_LIMIT_MB and ZR_LOG_KEEP, each its
+// default when not set; a failure for any other value, limits then holding
+// what the log is opened with to say so (the defaults for the one refused).
+run_failure read_log_limits(rolling_limits* limits);
 
-// Where a run goes on in a file it could not keep apart from the run before.
-extern const char SEPARATOR_LINE[];
-
-// Starts the log file of the instance afresh and makes it the log sink; when
-// the previous run's log cannot be kept apart, the new run goes on in it
-// below a separator line. Without a log folder the sink stays standard
-// output; a log file that cannot be opened is said where the run can still
-// be heard and on standard output, and kept in plan->log_failure.
+// Turns the log files of the runs before over under plan->log_limits, opens
+// zrsvc-log.txt afresh and makes it the log sink; when the runs before
+// cannot be kept apart, the new run goes on in it below a separator line,
+// saying why. Without a log folder the sink stays standard output; a log file
+// that cannot be opened is said where the run can still be heard and on
+// standard output, and kept in plan->log_failure.
 void open_log_file(instance_plan* plan);
 
 // The Java home of ZR_JAVA_HOME, else JAVA_HOME, normalised and logged.

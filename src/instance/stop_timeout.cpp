@@ -1,17 +1,11 @@
 #include "instance/instance.h"
 #include "instance/steps.h"
 
+#include "text/bounded_text.h"
+
 int parse_stop_timeout(const char* text)
 {
-    int seconds = 0;
-    for (const char* at = text; *at != '\0'; ++at) {
-        if (*at < '0' || *at > '9')
-            return -1;
-        seconds = seconds * 10 + (*at - '0');
-        if (seconds > MOST_STOP_TIMEOUT)
-            return -1;
-    }
-    return seconds >= 1 ? seconds : -1;
+    return parse_whole_number(text, MOST_STOP_TIMEOUT);
 }
 
 run_failure read_stop_timeout(int* seconds)

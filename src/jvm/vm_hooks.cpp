@@ -2,6 +2,7 @@
 
 #include "jvm/jvm_host.h"
 #include "log/log.h"
+#include "log/captured_output.h"
 #include "platform/os_errors.h"
 #include "platform/os_vm_stdio.h"
 #include "text/bounded_text.h"
@@ -203,6 +204,9 @@ static void JNICALL vm_aborts()
                    : phase == VM_RUNNING ? VM_END_ABORTING
                                          : VM_END_DESTROYING);
     log_line("The Java VM aborted the process");
+    // What the VM printed about it (its fatal error's report) is in the
+    // capture's pipe: the process ends once this returns.
+    end_output_capture();
 }
 
 void on_vm_exit(vm_exit_handler handler)

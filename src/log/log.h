@@ -5,12 +5,16 @@
 #pragma once
 #include <cstdio>
 
+struct rolling_file;
+
 // Points the sink at standard output.
 void log_to_console();
 
-// Makes an open file the sink; it is closed by close_log or terminate. The
-// lines kept while the sink was standard output come first in it.
-void log_to_file(FILE* file);
+// Makes an open rolling file (rolling_file.h) the sink: each line goes whole
+// into one file, and a failed roll is said there once. It is closed by
+// close_log or terminate. The lines kept while the sink was standard output
+// come first in it.
+void log_to_file(rolling_file* file);
 
 // From now on, the lines written while the sink is standard output are kept
 // as well, until the log file takes them (log_to_file),
@@ -56,7 +60,9 @@ void log_cannot_log(const char* message);
 // tells it as its reason, as it would a line logged last.
 void say_on_console(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Closes the log file; later lines go nowhere.
+// Ends the capture of the standard streams, if any (captured_output.h), for
+// every end of the run passes here, then closes the log file; later lines go
+// nowhere.
 void close_log();
 
 // Makes the fatal exit (terminate) call tell with its reason, the text of the

@@ -9,11 +9,20 @@
 #pragma once
 
 // Sends standard output and standard error, of this program and of every
-// library it loads later (the Java VM included), to a file created or
-// truncated at path, or with append, written at the end of what it holds.
-// Others may rename and delete the file as for os_open_text_for_writing.
-// Returns 0, or the C runtime's error number of the failure.
-int os_redirect_std_streams(const char* path, bool append);
+// library it loads later (the Java VM included), into a pipe of at least
+// buffer_bytes whose reading end the process keeps for
+// os_read_captured_output. Returns 0, or -1 with *failed_call naming the
+// call that failed (os_last_error tells why).
+int os_capture_std_streams(unsigned long buffer_bytes, const char** failed_call);
+
+// Reads what the pipe of os_capture_std_streams holds into buffer: waits for
+// bytes until os_wake_output_reader is called, and from then on takes only
+// what is there. Returns the number of bytes read, 0 once woken with nothing
+// left, or -1 (os_last_error).
+long os_read_captured_output(char* buffer, unsigned long capacity);
+
+// Makes os_read_captured_output stop waiting. Any thread.
+void os_wake_output_reader();
 
 // Calls on_stop, on a thread that is neither the caller's nor one of the
 // Java VM's, each time the user asks the foreground process to stop: Ctrl+C

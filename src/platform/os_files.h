@@ -21,6 +21,13 @@ FILE* os_open_text_for_writing(const char* path);
 // The same, but keeping what the file holds and writing at its end.
 FILE* os_open_text_for_appending(const char* path);
 
+// As the two above, but the bytes are written as given: no line end is
+// translated (binary mode on Windows).
+FILE* os_open_bytes_for_writing(const char* path, bool append);
+
+// How a line of text ends in the platform's text files: "\r\n" on Windows.
+extern const char OS_LINE_END[];
+
 // Reads the file at path from its start into buffer, at most capacity bytes
 // (a file that fills the buffer may hold more), and sets *length to the
 // number read; no terminator is added. Other processes may write the file

@@ -188,3 +188,16 @@ int escape_control_characters(char* dest, size_t capacity, const char* source)
     dest[length] = '\0';
     return 0;
 }
+
+int parse_whole_number(const char* text, int most)
+{
+    int value = 0;
+    for (const char* at = text; *at != '\0'; ++at) {
+        if (*at < '0' || *at > '9')
+            return -1;
+        value = value * 10 + (*at - '0');
+        if (value > most)
+            return -1;
+    }
+    return value >= 1 ? value : -1;
+}

@@ -48,3 +48,7 @@ bool is_utf8(const char* text, size_t length);
 // \r, \t, the others as \x and two hex digits (\x07), so that the text stays
 // on one line. Results as for bounded_copy.
 int escape_control_characters(char* dest, size_t capacity, const char* source);
+
+// The value of a whole number from 1 to most written in decimal digits only
+// (no sign, no blank). Returns -1 for any other text.
+int parse_whole_number(const char* text, int most);

@@ -19,6 +19,18 @@
 //   hang        start() never returns; stop() returns at once
 //   slowstop    plays block, but stop() returns only once "jvm-go" exists
 //   exit N      start() calls the host's "exit" option hook with the number N
+//   chatty N    start() writes N numbered lines of 100 bytes, "double: line
+//               000000 xxx...", in turn through its C runtime's stdout, through
+//               the host's "vfprintf" hook for its stdout, and to the standard
+//               error handle, each at once (so that they arrive in order);
+//               then "double: last words" without a line end, and returns
+//   chattyexit N  plays chatty, then calls the host's "exit" option hook with 0
+//   chattywait N  plays chatty in three rounds of N lines, numbered on: after
+//               the first it waits for a file "jvm-go" beside it, after the
+//               second for "jvm-go2" (60 s at most each)
+//   chattyabort N plays chatty, then crashes as a VM does after printing its
+//               report: calls the host's "abort" option hook, then ends the
+//               process with 134
 //   fail        the creation writes a line to its C runtime's stderr, as a VM
 //               does before its hook is in force, and fails (JNI_ERR)
 //   notok       the creation gives a VM and an environment, yet returns
@@ -112,6 +124,39 @@ static void print_through_host(FILE* stream, const char* format, ...)
     va_end(arguments);
 }
 
+static bool wait_for_go_file(const char* name = "jvm-go");
+
+// Lines numbered from first, g_exit_code of them.
+static void print_numbered_lines(int first)
+{
+    const std::string filler(80, 'x');
+    for (int number = first; number < first + g_exit_code; ++number) {
+        char line[128];
+        snprintf(line, sizeof line, "double: line %06d %s", number, filler.c_str());
+        if (number % 3 == 0) {
+            fprintf(stdout, "%s\n", line);
+            fflush(stdout);
+        } else if (number % 3 == 1) {
+            print_through_host(stdout, "%s\n", line);
+        } else {
+            write_standard_handle(STD_ERROR_HANDLE, (std::string(line) + "\r\n").c_str());
+        }
+    }
+}
+
+static void print_lines()
+{
+    print_numbered_lines(0);
+    if (g_variant == "chattywait") {
+        wait_for_go_file();
+        print_numbered_lines(g_exit_code);
+        wait_for_go_file("jvm-go2");
+        print_numbered_lines(2 * g_exit_code);
+    }
+    fputs("double: last words", stdout);
+    fflush(stdout);
+}
+
 static void run_start()
 {
     if (g_variant == "output") {
@@ -123,6 +168,14 @@ static void run_start()
         if (FILE* file = fopen((g_folder + "jvm-hook-file.txt").c_str(), "w")) {
             print_through_host(file, "double: to %s %d\n", "its file", 3);
             fclose(file);
+        }
+    } else if (g_variant.compare(0, 6, "chatty") == 0) {
+        print_lines();
+        if (g_variant == "chattyexit")
+            g_exit_hook(0);
+        if (g_variant == "chattyabort") {
+            g_abort_hook();
+            ExitProcess(134);
         }
     } else if (g_variant == "exit" && g_exit_hook != nullptr) {
         g_exit_hook(g_exit_code);
@@ -141,7 +194,6 @@ static void run_start()
     }
 }
 
-static bool wait_for_go_file();
 
 // Records the state the SCM shows for the scripted service, then lets start()
 // return (hang: never).
@@ -238,10 +290,10 @@ static void read_script()
     }
 }
 
-static bool wait_for_go_file()
+static bool wait_for_go_file(const char* name)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (GetFileAttributesA((g_folder + "jvm-go").c_str()) == INVALID_FILE_ATTRIBUTES) {
+    while (GetFileAttributesA((g_folder + name).c_str()) == INVALID_FILE_ATTRIBUTES) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -156,6 +156,8 @@ NOT_CREATED = ("Class archive zrsvc.jsa not written: the VM was not created; the
 
 @pytest.mark.parametrize("case, last_lines", [
     ("instance folder too long", ["Instance folder path too long for instance '{name}': more than 258 characters"]),
+    ("refused log limit", ["WORKING DIR PATH: '{base}work\\shop'",
+                           "Invalid ZR_LOG_LIMIT_MB '1m': a whole number of MiB from 1 to 4096 is expected"]),
     ("no instance folder", ["WORKING DIR PATH: '{base}work\\nowhere'", "Cannot change working dir: 2: the instance "
                             "folder '{base}work\\nowhere' does not exist; create it, with its log and conf folders"]),
     ("no room for conf", ["Class path too long: no room for its last entry 'conf' within 9999 characters"]),
@@ -173,6 +175,8 @@ def test_preparation_that_cannot_go_on_ends_the_process(wine, layout, tmp_path, 
     jdk, env = tmp_path / "jdk", None
     if case == "instance folder too long":
         shop.name = "i" * (259 - len(winpath(layout.base) + "\\work\\"))
+    elif case == "refused log limit":
+        env = {"ZR_LOG_LIMIT_MB": "1m"}
     elif case == "no instance folder":
         shop.name = "nowhere"
     elif case == "no room for conf":

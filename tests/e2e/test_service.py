@@ -1,13 +1,18 @@
 """The service road under Wine's Service Control Manager, with the test-double
 jvm.dll (tests/double) in the Java home that services see: it plays a
 scripted variant of the Java service class and records every call."""
+import contextlib
+import os
+import re
 import shutil
+import signal
+import subprocess
 import uuid
 from pathlib import Path
 
 import pytest
 
-from conftest import BUILD, DOUBLE_DLL, wait_for, winpath
+from conftest import BUILD, DOUBLE_DLL, HOLDER_EXE, wait_for, winpath
 
 UCRT_DOUBLE_DLL = BUILD / "tests" / "jvm" / "ucrt" / "jvm.dll"
 
@@ -31,7 +36,7 @@ class Service:
         self.name = "ZR - " + self.instance
         layout.instance(self.instance)
         self.server = wine.java_home / "bin" / "server"
-        for stale in ("jvm-calls.txt", "jvm-go", "jvm-hook-file.txt"):
+        for stale in ("jvm-calls.txt", "jvm-go", "jvm-go2", "jvm-hook-file.txt"):
             (self.server / stale).unlink(missing_ok=True)
         (self.server / "jvm-script.txt").write_text(f"{variant}\n{self.name}\n")
         assert b"Service installed successfully." in wine.run(layout.exe, "-install", self.instance).stdout
@@ -175,7 +180,9 @@ def test_a_fatal_condition_of_a_service_is_written_to_the_event_log(wine, layout
 def test_a_service_whose_log_cannot_be_opened_keeps_its_lines_in_its_captured_output(service_for):
     service = service_for("output")
     log_folder = service.layout.log_file(service.instance).parent
-    for name in ("zrsvc-log.txt", "zrsvc-log.1.txt"):  # neither opened nor kept apart
+    # Neither opened nor kept apart: the session keeps two files, and folders
+    # that are not empty cannot be moved onto each other.
+    for name in ("zrsvc-log.txt", "zrsvc-log.1.txt", "zrsvc-log.2.txt"):
         (log_folder / name / "entry").mkdir(parents=True)
     service.sc("start")
     service.wait_status(state=STOPPED)
@@ -250,3 +257,115 @@ def test_stop_pending_moves_on_while_stop_runs_and_the_vm_is_destroyed_after_the
     service.wait_status(state=STOPPED, accepted=0, win32=0)
     events = service.events()
     assert events.index("DetachCurrentThread") < events.index("DestroyJavaVM") == len(events) - 1
+
+
+def rolled_files(log_folder, name):
+    """The files of a rolled output, oldest first, and whether more than two are kept."""
+    files = [log_folder / f"{name}.{index}.txt" for index in (2, 1)] + [log_folder / f"{name}.txt"]
+    return [path.read_bytes() for path in files if path.exists()], (log_folder / f"{name}.3.txt").exists()
+
+
+def numbers(lines, pattern):
+    return [int(match.group(1)) for match in map(re.compile(pattern).fullmatch, lines) if match]
+
+
+# The session's services roll at 1 MiB and keep two files. The double prints
+# 45,000 lines of 100 bytes through its C runtime, the host's hook and the
+# standard handle, then an unfinished line, and its start() returns, it calls
+# the exit hook, or it crashes (the abort hook, then the end of the process,
+# which Wine's SCM does not notice): all of it reaches the files.
+@pytest.mark.parametrize("variant", ["chatty 45000", "chattyexit 45000", "chattyabort 45000"])
+def test_captured_output_and_log_roll_over_between_whole_lines_losing_nothing(service_for, variant):
+    service = service_for(variant)
+    service.sc("start")
+    if variant.startswith("chattyabort"):
+        service.wait_log("The Java VM aborted the process")
+    else:
+        service.wait_status(state=STOPPED, win32=0)
+    service.wait_gone()
+    folder = service.layout.log_file(service.instance).parent
+    limit = 1 << 20
+    # 4.5 MB of output, of which the oldest beyond the two files kept are gone;
+    # every third line, through the hook, in 1.7 MB of log.
+    for name, line_pattern, last_line, step, count in [
+            ("zrsvc-stdout", rb"double: line (\d{6}) x{80}", b"double: last words", 1, 3),
+            ("zrsvc-log", rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d - double: line (\d{6}) x{80}", b"", 3, 2)]:
+        files, too_many = rolled_files(folder, name)
+        assert len(files) == count and not too_many, name
+        assert all(len(data) <= limit + 130 for data in files) and all(len(data) > limit - 130 for data in files[:-1])
+        lines = b"".join(files).split(b"\r\n")
+        assert lines.pop() == last_line, name
+        assert all(b"\n" not in line and b"\r" not in line for line in lines)
+        # Every line whole, once and in order, up to the last one.
+        printed = numbers(lines, line_pattern)
+        assert printed == list(range(printed[0], 45000, step)), name
+        assert printed[0] == (1 if step == 3 else printed[0]) and len(printed) >= 20000 // step
+    assert numbers(rolled_files(folder, "zrsvc-stdout")[0][0].split(b"\r\n"), rb"double: line (\d{6}) x{80}")[0] > 0
+
+
+@contextlib.contextmanager
+def viewer_holding(wine, path, *sharing):
+    """Another program holding the file open, as holder.c does, until the block ends."""
+    viewer = subprocess.Popen(["wine", str(HOLDER_EXE), winpath(path), *sharing], env=wine.env,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              start_new_session=True)
+    try:
+        assert viewer.stdout.readline() == b"held\r\n"
+        yield
+    finally:
+        os.killpg(viewer.pid, signal.SIGKILL)
+        viewer.wait(timeout=30)
+
+
+def roll_failures(folder):
+    """The log's lines that say a roll failed; access denied (5) under Wine,
+    where Windows may say a sharing violation (32)."""
+    log = b"".join(rolled_files(folder, "zrsvc-log")[0]).decode().split("\r\n")
+    return [re.sub(r": (5|32); ", ": <code>; ", line.split(" - ", 1)[1]) for line in log if " - Cannot keep" in line]
+
+
+PAST_THE_LIMIT = "; the output goes on past its limit of 1048576 bytes until it can be rolled over"
+
+
+# A kept file that another program holds open sharing only reading cannot be
+# replaced: the output goes on past its limit in the current file, losing
+# nothing and saying so once, and the application is not held up.
+def test_a_kept_file_held_by_another_program_costs_the_limit_only(service_for):
+    service = service_for("chatty 45000")
+    folder = service.layout.log_file(service.instance).parent
+    (folder / "zrsvc-stdout.2.txt").write_bytes(b"held\r\n")
+    with viewer_holding(service.wine, folder / "zrsvc-stdout.2.txt"):
+        service.sc("start")
+        service.wait_status(state=STOPPED, win32=0)
+        service.wait_gone()
+    files, _ = rolled_files(folder, "zrsvc-stdout")
+    assert files[0] == b"held\r\n" and len(files[1]) <= (1 << 20) and len(files[2]) > 3 << 20
+    lines = b"".join(files[1:]).split(b"\r\n")
+    assert lines.pop() == b"double: last words"
+    assert numbers(lines, rb"double: line (\d{6}) x{80}") == list(range(45000))
+    assert roll_failures(folder) == ["Cannot keep zrsvc-stdout.1.txt as zrsvc-stdout.2.txt: <code>" + PAST_THE_LIMIT]
+
+
+# A viewer of the growing file itself, which shares it for writing but not
+# for deleting, holds up its roll while it looks: the file grows past its
+# limit meanwhile, and rolls over again once the viewer is gone, no kept file
+# lost to the retries.
+def test_the_current_file_held_by_a_viewer_rolls_over_again_once_it_is_let_go(service_for):
+    service = service_for("chattywait 15000")
+    folder = service.layout.log_file(service.instance).parent
+    current = folder / "zrsvc-stdout.txt"
+    service.sc("start")
+    wait_for(lambda: b"double: line 014999" in read_or_nothing(current), what="the first round of lines")
+    with viewer_holding(service.wine, current, "shared"):
+        (service.server / "jvm-go").write_text("")
+        wait_for(lambda: b"double: line 029999" in read_or_nothing(current), what="the second round of lines")
+    (service.server / "jvm-go2").write_text("")
+    service.wait_status(state=STOPPED, win32=0)
+    service.wait_gone()
+    files, too_many = rolled_files(folder, "zrsvc-stdout")
+    assert not too_many and len(files[0]) > 3 << 20 >> 1 and all(len(data) <= 1 << 20 for data in files[1:])
+    lines = b"".join(files).split(b"\r\n")
+    assert lines.pop() == b"double: last words"
+    printed = numbers(lines, rb"double: line (\d{6}) x{80}")
+    assert printed == list(range(printed[0], 45000)) and printed[0] < 15000
+    assert roll_failures(folder) == ["Cannot keep zrsvc-stdout.txt as zrsvc-stdout.1.txt: <code>" + PAST_THE_LIMIT]

@@ -1,4 +1,5 @@
 #include "instance/instance.h"
+#include "instance/steps.h"
 #include "instance/java_release.h"
 #include "platform/os_dir.h"
 #include "platform/os_environment.h"
@@ -123,3 +124,54 @@ TEST(DirListing, ListsEveryEntryWithItsTypeAndRefusesWhatIsNoFolder)
     }
     fs::remove_all(root);
 }
+
+// ZR_LOG_LIMIT_MB and ZR_LOG_KEEP: whole numbers in their bounds, else refused.
+struct LimitsCase {
+    const char* limit_mb; // null: not set
+    const char* keep;
+    unsigned long long limit_bytes; // 0: refused
+    int kept;
+    const char* failure;
+};
+
+void PrintTo(const LimitsCase& c, std::ostream* out)
+{
+    *out << (c.limit_mb ? c.limit_mb : "unset") << " MiB, keep " << (c.keep ? c.keep : "unset");
+}
+
+class LogLimits : public ::testing::TestWithParam<LimitsCase> {};
+
+TEST_P(LogLimits, AreReadFromTheEnvironmentOrRefused)
+{
+    const LimitsCase& c = GetParam();
+    for (auto [name, value] : {std::make_pair("ZR_LOG_LIMIT_MB", c.limit_mb), std::make_pair("ZR_LOG_KEEP", c.keep)}) {
+        if (value != nullptr)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    rolling_limits limits;
+    run_failure failure = read_log_limits(&limits);
+    EXPECT_EQ(c.limit_bytes == 0, failure.failed());
+    EXPECT_EQ(c.failure, failure.reason);
+    if (c.limit_bytes != 0) {
+        EXPECT_EQ(c.limit_bytes, limits.limit_bytes);
+        EXPECT_EQ(c.kept, limits.keep);
+    }
+    unsetenv("ZR_LOG_LIMIT_MB");
+    unsetenv("ZR_LOG_KEEP");
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, LogLimits, ::testing::Values(
+    LimitsCase{nullptr, nullptr, 10ull << 20, 10, ""},
+    LimitsCase{"1", "1", 1ull << 20, 1, ""},
+    LimitsCase{"4096", "1000", 4096ull << 20, 1000, ""},
+    LimitsCase{"0", nullptr, 0, 0, "Invalid ZR_LOG_LIMIT_MB '0': a whole number of MiB from 1 to 4096 is expected"},
+    LimitsCase{"4097", nullptr, 0, 0, "Invalid ZR_LOG_LIMIT_MB '4097': a whole number of MiB from 1 to 4096 is expected"},
+    LimitsCase{"", nullptr, 0, 0, "Invalid ZR_LOG_LIMIT_MB '': a whole number of MiB from 1 to 4096 is expected"},
+    LimitsCase{"10M", nullptr, 0, 0, "Invalid ZR_LOG_LIMIT_MB '10M': a whole number of MiB from 1 to 4096 is expected"},
+    LimitsCase{nullptr, "0", 0, 0, "Invalid ZR_LOG_KEEP '0': a whole number of files from 1 to 1000 is expected"},
+    LimitsCase{nullptr, "1001", 0, 0, "Invalid ZR_LOG_KEEP '1001': a whole number of files from 1 to 1000 is expected"},
+    LimitsCase{nullptr, " 5", 0, 0, "Invalid ZR_LOG_KEEP ' 5': a whole number of files from 1 to 1000 is expected"},
+    LimitsCase{"-1", "-1", 0, 0, "Invalid ZR_LOG_LIMIT_MB '-1': a whole number of MiB from 1 to 4096 is expected"}),
+    [](const ::testing::TestParamInfo<LimitsCase>& info) { return std::to_string(info.index); });

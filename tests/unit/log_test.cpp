@@ -1,5 +1,6 @@
 #include "jvm/vm_hooks.h"
 #include "log/log.h"
+#include "log/rolling_file.h"
 
 #include <gtest/gtest.h>
 
@@ -15,16 +16,22 @@ typedef std::vector<std::string> lines;
 // Points the sink at a file of its own, read back through a second stream
 // while the sink is still open: what is seen is what was flushed.
 struct LogCapture : ::testing::Test {
-    std::string path = ::testing::TempDir() + "log_capture.txt";
-    FILE* file = fopen(path.c_str(), "w");
+    std::string stem = ::testing::TempDir() + "log_capture";
+    std::string path = stem + ".txt";
+    rolling_file file = {};
 
-    void SetUp() override { log_to_file(file); }
+    void SetUp() override
+    {
+        ASSERT_EQ(0, rolling_open(&file, stem.c_str(), "log", {1 << 20, 1}));
+        log_to_file(&file);
+    }
 
     void TearDown() override
     {
         log_to_console();
-        fclose(file);
+        rolling_close(&file);
         std::remove(path.c_str());
+        std::remove((stem + ".1.txt").c_str());
     }
 
     // Each line's message; expects the timestamp's shape and the separator.

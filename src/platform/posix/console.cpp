@@ -4,20 +4,66 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
-int os_redirect_std_streams(const char* path, bool append)
+// The reading end of the capture's pipe, and a pipe whose only byte wakes
+// the reader. Set by os_capture_std_streams, then used by the reading thread;
+// the wake-up by any thread.
+static int g_capture_read = -1;
+static int g_wake_pipe[2] = {-1, -1};
+
+int os_capture_std_streams(unsigned long buffer_bytes, const char** failed_call)
 {
-    int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC), 0644);
-    if (fd < 0)
-        return errno;
+    int ends[2];
+    *failed_call = "pipe2";
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return -1;
+    if (pipe2(g_wake_pipe, O_CLOEXEC) != 0) {
+        int error = errno;
+        close(ends[0]);
+        close(ends[1]);
+        errno = error;
+        return -1;
+    }
+    // As large as the user may make it; the default is taken otherwise.
+    fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(buffer_bytes));
     fflush(stdout);
     fflush(stderr);
-    int error = (dup2(fd, 1) >= 0 && dup2(fd, 2) >= 0) ? 0 : errno;
-    close(fd);
-    return error;
+    *failed_call = "dup2";
+    int error = (dup2(ends[1], 1) >= 0 && dup2(ends[1], 2) >= 0) ? 0 : errno;
+    close(ends[1]);
+    g_capture_read = ends[0];
+    errno = error;
+    return error == 0 ? 0 : -1;
+}
+
+long os_read_captured_output(char* buffer, unsigned long capacity)
+{
+    for (;;) {
+        struct pollfd ready[2] = {{g_capture_read, POLLIN, 0}, {g_wake_pipe[0], POLLIN, 0}};
+        if (poll(ready, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        // Woken: only what is there, without waiting.
+        if (ready[1].revents != 0 && (ready[0].revents & POLLIN) == 0)
+            return 0;
+        ssize_t got = read(g_capture_read, buffer, capacity);
+        if (got < 0 && errno == EINTR)
+            continue;
+        return static_cast<long>(got);
+    }
+}
+
+void os_wake_output_reader()
+{
+    char wake = 1;
+    while (write(g_wake_pipe[1], &wake, 1) < 0 && errno == EINTR) {
+    }
 }
 
 // Set before any other thread exists, only read afterwards. The stop

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 const char OS_PATH_SEPARATOR = '/';
+const char OS_LINE_END[] = "\n";
 const char OS_CLASS_PATH_SEPARATOR = ':';
 
 // PATH only leads to programs here: the application keeps finding the
@@ -135,6 +136,11 @@ FILE* os_open_text_for_writing(const char* path)
 FILE* os_open_text_for_appending(const char* path)
 {
     return open_text(path, O_APPEND, "a");
+}
+
+FILE* os_open_bytes_for_writing(const char* path, bool append)
+{
+    return append ? os_open_text_for_appending(path) : os_open_text_for_writing(path);
 }
 
 os_file_result os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call)

@@ -4,49 +4,133 @@
 #include "platform/win32/long_path.h"
 
 #include <windows.h>
+#include <atomic>
 #include <fcntl.h>
 #include <io.h>
 #include <cerrno>
 #include <cstdio>
 
-int os_redirect_std_streams(const char* path, bool append)
+// The reading end of the capture's pipe, and the events of its reads and of
+// the wake-up. Set by os_capture_std_streams, then used by the reading
+// thread; the wake-up event by any thread.
+static HANDLE g_capture_read = INVALID_HANDLE_VALUE;
+static HANDLE g_read_done = nullptr;
+static HANDLE g_wake_reader = nullptr;
+// Set with the wake-up event: looked at without a call into the system.
+static std::atomic<bool> g_reader_woken{false};
+
+// A pipe whose reading end is overlapped, so that a wait for its bytes can
+// be ended by the wake-up event; the writing end is an ordinary handle, for
+// the C runtimes' writes. Named after the process and the time, it is made
+// anew (never joined) and takes no clients from other machines. Returns the
+// writing end, or INVALID_HANDLE_VALUE with *failed_call (GetLastError).
+static HANDLE create_capture_pipe(unsigned long buffer_bytes, const char** failed_call)
 {
-    // Shared for deleting too, as the log file is (os_open_text_for_writing).
-    const char* failed_call = "";
-    HANDLE file = create_file_any_length(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         append ? OPEN_ALWAYS : CREATE_ALWAYS, &failed_call);
-    if (file == INVALID_HANDLE_VALUE)
-        return os_error_number(GetLastError());
-    // The VM's C runtime writes through the handle: its position starts at
-    // the end.
-    if (append)
-        SetFilePointer(file, 0, nullptr, FILE_END);
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_TEXT);
+    wchar_t name[96];
+    _snwprintf(name, 96, L"\\\\.\\pipe\\zrsvc-output-%lu-%lu", GetCurrentProcessId(), GetTickCount());
+    *failed_call = "CreateNamedPipeW";
+    g_capture_read = CreateNamedPipeW(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+                                      0, buffer_bytes, 0, nullptr);
+    if (g_capture_read == INVALID_HANDLE_VALUE)
+        return INVALID_HANDLE_VALUE;
+    *failed_call = "CreateFileW";
+    HANDLE write = CreateFileW(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (write != INVALID_HANDLE_VALUE) {
+        *failed_call = "CreateEventW";
+        g_read_done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        g_wake_reader = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (g_read_done != nullptr && g_wake_reader != nullptr)
+            return write;
+    }
+    DWORD error = GetLastError();
+    if (write != INVALID_HANDLE_VALUE)
+        CloseHandle(write);
+    CloseHandle(g_capture_read);
+    g_capture_read = INVALID_HANDLE_VALUE;
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+int os_capture_std_streams(unsigned long buffer_bytes, const char** failed_call)
+{
+    HANDLE write = create_capture_pipe(buffer_bytes, failed_call);
+    if (write == INVALID_HANDLE_VALUE)
+        return -1;
+    *failed_call = "_open_osfhandle";
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(write), _O_TEXT);
     if (fd < 0) {
-        int error = errno;
-        CloseHandle(file);
-        return error;
+        CloseHandle(write);
+        SetLastError(ERROR_TOO_MANY_OPEN_FILES);
+        return -1;
     }
     fflush(stdout);
     fflush(stderr);
     // Descriptors 1 and 2 and the process's standard handles, which the C
     // runtime of a library loaded later (the VM's) reads when it starts, all
-    // share one open file, and with it one file position.
-    int error = (_dup2(fd, 1) == 0 && _dup2(fd, 2) == 0) ? 0 : errno;
+    // lead into the pipe.
+    *failed_call = "_dup2";
+    bool moved = _dup2(fd, 1) == 0 && _dup2(fd, 2) == 0;
     _close(fd);
-    if (error == 0) {
-        SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
-        SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(2)));
-        // A process started without standard handles (a service) has its C
-        // runtime's stdout and stderr on no descriptor (-2), and moving
-        // descriptors 1 and 2 does not reach them (nor does freopen, which
-        // fails on such a stream): they are put on their descriptors.
-        if (_fileno(stdout) != 1)
-            stdout->_file = 1;
-        if (_fileno(stderr) != 2)
-            stderr->_file = 2;
+    if (!moved) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return -1;
     }
-    return error;
+    SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
+    SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(2)));
+    // A process started without standard handles (a service) has its C
+    // runtime's stdout and stderr on no descriptor (-2), and moving
+    // descriptors 1 and 2 does not reach them (nor does freopen, which fails
+    // on such a stream): they are put on their descriptors.
+    if (_fileno(stdout) != 1)
+        stdout->_file = 1;
+    if (_fileno(stderr) != 2)
+        stderr->_file = 2;
+    // Buffered, as the C runtime buffers a stream on a pipe, in place of the
+    // console's unbuffered standard output: the runtime under Wine writes an
+    // unbuffered stream one byte a write, and a write into a pipe costs
+    // there what a thousand bytes written at once do. Whoever needs a text
+    // out at once flushes it (the VM's messages are).
+    setvbuf(stdout, nullptr, _IOFBF, 4096);
+    return 0;
+}
+
+long os_read_captured_output(char* buffer, unsigned long capacity)
+{
+    for (;;) {
+        if (g_reader_woken.load()) {
+            DWORD available = 0;
+            if (!PeekNamedPipe(g_capture_read, nullptr, 0, nullptr, &available, nullptr))
+                return -1;
+            if (available == 0)
+                return 0;
+            capacity = available < capacity ? available : capacity;
+        }
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = g_read_done;
+        DWORD got = 0;
+        if (ReadFile(g_capture_read, buffer, capacity, &got, &overlapped)) {
+            if (got > 0)
+                return static_cast<long>(got);
+            continue;
+        }
+        if (GetLastError() != ERROR_IO_PENDING)
+            return -1;
+        HANDLE events[] = {g_read_done, g_wake_reader};
+        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0)
+            CancelIo(g_capture_read);
+        // A read that completed before the cancel keeps its bytes.
+        if (!GetOverlappedResult(g_capture_read, &overlapped, &got, TRUE) && GetLastError() != ERROR_OPERATION_ABORTED)
+            return -1;
+        if (got > 0)
+            return static_cast<long>(got);
+    }
+}
+
+void os_wake_output_reader()
+{
+    g_reader_woken.store(true);
+    SetEvent(g_wake_reader);
 }
 
 // Null in a service process, which only ignores the logoff event.

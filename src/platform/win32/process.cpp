@@ -18,6 +18,7 @@
 #include <cstring>
 
 const char OS_PATH_SEPARATOR = '\\';
+const char OS_LINE_END[] = "\r\n";
 const char OS_CLASS_PATH_SEPARATOR = ';';
 
 // Windows looks for the VM's DLLs and the drivers' native libraries along
@@ -204,19 +205,19 @@ int os_setenv(const char* name, const char* value)
 
 // Shared for deleting too, which the C runtime's own opening cannot do: a
 // later run renames the file even while another program reads it.
-static FILE* open_shared_text(const char* path, bool append)
+static FILE* open_shared(const char* path, bool append, int mode)
 {
     const char* failed_call = "";
     HANDLE file = create_file_any_length(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                          append ? OPEN_ALWAYS : CREATE_ALWAYS, &failed_call);
     if (file == INVALID_HANDLE_VALUE)
         return nullptr;
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_TEXT | (append ? _O_APPEND : 0));
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), mode | (append ? _O_APPEND : 0));
     if (fd < 0) {
         CloseHandle(file);
         return nullptr;
     }
-    FILE* stream = _fdopen(fd, append ? "a" : "w");
+    FILE* stream = _fdopen(fd, mode == _O_BINARY ? (append ? "ab" : "wb") : (append ? "a" : "w"));
     if (stream == nullptr)
         _close(fd);
     return stream;
@@ -224,12 +225,17 @@ static FILE* open_shared_text(const char* path, bool append)
 
 FILE* os_open_text_for_writing(const char* path)
 {
-    return open_shared_text(path, false);
+    return open_shared(path, false, _O_TEXT);
 }
 
 FILE* os_open_text_for_appending(const char* path)
 {
-    return open_shared_text(path, true);
+    return open_shared(path, true, _O_TEXT);
+}
+
+FILE* os_open_bytes_for_writing(const char* path, bool append)
+{
+    return open_shared(path, append, _O_BINARY);
 }
 
 os_file_result missing_or_failed()
