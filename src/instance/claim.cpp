@@ -14,9 +14,9 @@ run_failure claim_instance(const std::string& instance_folder, const char* insta
 {
     const std::string path = instance_folder + path_separator() + INSTANCE_LOCK_FILE;
     const auto deadline = std::chrono::steady_clock::now() + held_wait;
-    const char* failed_call = "";
+    os_error error;
     for (;;) {
-        switch (os_claim_instance(path.c_str(), &failed_call)) {
+        switch (os_claim_instance(path.c_str(), &error)) {
         case OS_CLAIM_TAKEN:
         case OS_CLAIM_NO_FOLDER:
             return {};
@@ -24,9 +24,9 @@ run_failure claim_instance(const std::string& instance_folder, const char* insta
             return fail("zrsvc.lock in the instance folder is a link: refused, the claim is never taken through a "
                         "link");
         case OS_CLAIM_FAILED:
-            return fail_format("Cannot claim the instance: %s('%s') failed: %lu", failed_call, path.c_str(),
-                               os_last_error());
-        default:
+            return fail_format("Cannot claim the instance: %s('%s') failed: %lu", error.call, path.c_str(),
+                               error.code);
+        case OS_CLAIM_HELD:
             break;
         }
         if (std::chrono::steady_clock::now() >= deadline)

@@ -76,9 +76,9 @@ static int add_input(std::string* inputs, const char* format, ...)
 static int add_stamp(std::string* inputs, unsigned long long* jar_bytes, const char* kind, const char* path)
 {
     os_stamp stamp;
-    const char* failed_call = "";
-    if (os_file_stamp(path, true, &stamp, &failed_call) != OS_FILE_DONE) {
-        log_format("Class archive not used: %s('%s') failed: %lu", failed_call, path, os_last_error());
+    os_error error;
+    if (os_file_stamp(path, true, &stamp, &error) != OS_FILE_DONE) {
+        log_format("Class archive not used: %s('%s') failed: %lu", error.call, path, error.code);
         return -1;
     }
     if (strcmp(kind, "jar") == 0)
@@ -210,8 +210,8 @@ static archive_verdict judge_record(const std::string& inputs, const os_stamp* s
 {
     std::vector<char> found(RECORD_CAPACITY);
     size_t length = 0;
-    const char* failed_call = "";
-    os_file_result read = os_read_file(RECORD, found.data(), found.size() - 1, &length, &failed_call);
+    os_error error;
+    os_file_result read = os_read_file(RECORD, found.data(), found.size() - 1, &length, &error);
     *reason = stamp == nullptr ? "" : "its record zrsvc.jsa.txt cannot be read";
     if (read != OS_FILE_DONE)
         return ARCHIVE_RENEW;
@@ -270,9 +270,9 @@ enum { FREE_SPACE_MARGIN = 64 * 1024 * 1024, ARCHIVE_PER_JAR_BYTE = 4 };
 static int check_free_space(unsigned long long jar_bytes)
 {
     unsigned long long free_bytes = 0;
-    const char* failed_call = "";
-    if (os_free_space(".", &free_bytes, &failed_call) != OS_FILE_DONE) {
-        log_format("Class archive not used: %s('.') failed: %lu", failed_call, os_last_error());
+    os_error error;
+    if (os_free_space(".", &free_bytes, &error) != OS_FILE_DONE) {
+        log_format("Class archive not used: %s('.') failed: %lu", error.call, error.code);
         return -1;
     }
     unsigned long long needed = FREE_SPACE_MARGIN + ARCHIVE_PER_JAR_BYTE * jar_bytes;
@@ -289,11 +289,11 @@ static int check_free_space(unsigned long long jar_bytes)
 static int prepare_dump(archive_inputs* made_from)
 {
     char folder[VM_PATH_CAPACITY];
-    const char* failed_call = "";
-    made_from->dump_folder = os_make_private_folder(DUMP_FOLDER_PREFIX, folder, sizeof folder, &failed_call);
+    os_error error;
+    made_from->dump_folder = os_make_private_folder(DUMP_FOLDER_PREFIX, folder, sizeof folder, &error);
     if (made_from->dump_folder == nullptr) {
         log_format("Class archive not used: the instance folder cannot be written: %s('%s...') failed: %lu",
-                   failed_call, DUMP_FOLDER_PREFIX, os_last_error());
+                   error.call, DUMP_FOLDER_PREFIX, error.code);
         return -1;
     }
     made_from->dump_path = std::string(folder) + path_separator() + ARCHIVE;
@@ -313,8 +313,8 @@ static void log_in_the_way(const char* name)
 static bool record_in_the_way()
 {
     os_stamp stamp;
-    const char* failed_call = "";
-    if (os_file_stamp(RECORD, false, &stamp, &failed_call) != OS_FILE_DONE || stamp.regular)
+    os_error error;
+    if (os_file_stamp(RECORD, false, &stamp, &error) != OS_FILE_DONE || stamp.regular)
         return false;
     log_in_the_way(RECORD);
     return true;
@@ -356,13 +356,13 @@ static os_file_result hold_archive(archive_inputs* made_from, std::string* vm_pa
 {
     char path[VM_PATH_CAPACITY];
     os_file_result result = OS_FILE_FAILED;
-    const char* failed_call = "";
+    os_error error;
     made_from->mapped_file = os_hold_vm_file(ARCHIVE, path, sizeof path, &made_from->mapped_stamp, &result,
-                                             &failed_call);
+                                             &error);
     if (result == OS_FILE_NOT_REGULAR)
         log_in_the_way(ARCHIVE);
     if (result == OS_FILE_FAILED)
-        log_format("Class archive not used: %s('%s') failed: %lu", failed_call, ARCHIVE, os_last_error());
+        log_format("Class archive not used: %s('%s') failed: %lu", error.call, ARCHIVE, error.code);
     if (result == OS_FILE_DONE)
         *vm_path = path;
     return result == OS_FILE_NOT_REGULAR ? OS_FILE_FAILED : result;
@@ -464,8 +464,8 @@ void finish_class_archive(const instance_plan& plan, bool destroyed, bool applic
     }
     const char* dump_path = plan.archive_made_from.dump_path.c_str();
     os_stamp stamp;
-    const char* failed_call = "";
-    if (os_file_stamp(dump_path, false, &stamp, &failed_call) != OS_FILE_DONE || !stamp.regular || stamp.size == 0) {
+    os_error error;
+    if (os_file_stamp(dump_path, false, &stamp, &error) != OS_FILE_DONE || !stamp.regular || stamp.size == 0) {
         discard_dump(plan, "the VM wrote none", STATE_NONE, "the VM wrote none in the run before");
         return;
     }
@@ -480,8 +480,8 @@ void finish_class_archive(const instance_plan& plan, bool destroyed, bool applic
         return;
     }
     os_remove_private_folder(plan.archive_made_from.dump_folder);
-    if (os_file_stamp(ARCHIVE, false, &stamp, &failed_call) != OS_FILE_DONE) {
-        log_format("Cannot record the class archive: %s('%s') failed: %lu", failed_call, ARCHIVE, os_last_error());
+    if (os_file_stamp(ARCHIVE, false, &stamp, &error) != OS_FILE_DONE) {
+        log_format("Cannot record the class archive: %s('%s') failed: %lu", error.call, ARCHIVE, error.code);
         return;
     }
     write_record(plan.archive_made_from.lines, STATE_ARCHIVE, stamp_text(stamp));

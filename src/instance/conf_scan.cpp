@@ -32,8 +32,8 @@ static bool ends_in_class(const char* name)
 static bool seen_before(conf_search* search)
 {
     os_stamp stamp;
-    const char* failed_call = "";
-    if (os_file_stamp(search->path, true, &stamp, &failed_call) != 0)
+    os_error error;
+    if (os_file_stamp(search->path, true, &stamp, &error) != OS_FILE_DONE)
         return true;
     for (int i = 0; i < search->folders; ++i)
         if (search->visited[i].volume == stamp.volume && search->visited[i].index == stamp.index)

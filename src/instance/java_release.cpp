@@ -49,8 +49,8 @@ int java_feature_version(const char* java_home)
     // The file is a few lines; its version line comes early.
     char text[4096];
     size_t length = 0;
-    const char* failed_call = "";
-    if (os_read_file(path, text, sizeof text, &length, &failed_call) != OS_FILE_DONE)
+    os_error error;
+    if (os_read_file(path, text, sizeof text, &length, &error) != OS_FILE_DONE)
         return 0;
     return parse_java_feature_version(text, length);
 }

@@ -169,15 +169,15 @@ run_failure read_jvm_options(const std::string& instance_folder, std::vector<std
     // Room for a file one byte over the limit, and the zero behind it.
     std::vector<char> text(JVM_OPTIONS_FILE_MOST + 2);
     size_t length = 0;
-    const char* failed_call = "";
-    os_file_result result = os_read_file(path.c_str(), text.data(), text.size() - 1, &length, &failed_call);
+    os_error error;
+    os_file_result result = os_read_file(path.c_str(), text.data(), text.size() - 1, &length, &error);
     if (result == OS_FILE_MISSING)
         return {};
     if (result == OS_FILE_NOT_REGULAR)
         return fail_format("JVM options file '%s' refused: it is not a regular file", path.c_str());
     if (result != OS_FILE_DONE)
-        return fail_format("Cannot read the JVM options file: %s('%s') failed: %lu", failed_call, path.c_str(),
-                           os_last_error());
+        return fail_format("Cannot read the JVM options file: %s('%s') failed: %lu", error.call, path.c_str(),
+                           error.code);
     char refusal[LONG_TEXT_CAPACITY];
     if (parse_jvm_options(text.data(), length, options, refusal) != 0)
         return fail_format("JVM options file '%s' %s", path.c_str(), refusal);

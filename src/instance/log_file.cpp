@@ -46,8 +46,8 @@ run_failure read_log_limits(rolling_limits* limits)
 static void say_no_log_folder(const std::string& instance_folder)
 {
     os_stamp stamp;
-    const char* failed_call = "";
-    if (os_file_stamp(instance_folder.c_str(), true, &stamp, &failed_call) == OS_FILE_MISSING)
+    os_error error;
+    if (os_file_stamp(instance_folder.c_str(), true, &stamp, &error) == OS_FILE_MISSING)
         return;
     printf("No log file: the instance folder has no log folder; create '%s%slog' to keep the run's log\n",
            instance_folder.c_str(), path_separator());

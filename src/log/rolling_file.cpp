@@ -15,8 +15,8 @@ const char SEPARATOR_LINE[] = "----------------------------------------";
 static bool path_taken(const char* path)
 {
     os_stamp stamp;
-    const char* failed_call = "";
-    return os_file_stamp(path, false, &stamp, &failed_call) != OS_FILE_MISSING;
+    os_error error;
+    return os_file_stamp(path, false, &stamp, &error) != OS_FILE_MISSING;
 }
 
 // The path of the current file (index 0) or of the kept file of index.
@@ -114,8 +114,8 @@ int rolling_open(rolling_file* rolling, const char* stem, const char* what, roll
     if (rolling->file == nullptr)
         return ROLLING_NOT_OPENED;
     os_stamp stamp;
-    const char* failed_call = "";
-    if (appending && os_file_stamp(path, true, &stamp, &failed_call) == OS_FILE_DONE)
+    os_error error;
+    if (appending && os_file_stamp(path, true, &stamp, &error) == OS_FILE_DONE)
         rolling->size = stamp.size;
     return appending ? ROLLING_APPENDED : ROLLING_NEW;
 }

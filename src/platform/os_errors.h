@@ -9,3 +9,21 @@ unsigned long os_last_error();
 // file call, mapped as the runtime maps it. Where the codes are error numbers
 // already, the code itself.
 int os_error_number(unsigned long os_error);
+
+// How a platform call failed: the name of the operating-system or C runtime
+// call the platform layer actually made, and the code that call gave (its
+// error code, or this thread's last error right after it). An os_error with
+// no call is no failure.
+struct os_error {
+    const char* call = nullptr;
+    unsigned long code = 0;
+
+    bool ok() const { return call == nullptr; }
+};
+
+// The failure of call, which has just failed: its name and this thread's last
+// error code.
+inline os_error os_failed(const char* call)
+{
+    return os_error{call, os_last_error()};
+}

@@ -1,6 +1,7 @@
 // Files the run opens, reads, renames, stamps and removes. Declared once
 // here, implemented in win32/ and posix/.
 #pragma once
+#include "platform/os_errors.h"
 #include <cstddef>
 #include <cstdio>
 
@@ -32,9 +33,8 @@ extern const char OS_LINE_END[];
 // (a file that fills the buffer may hold more), and sets *length to the
 // number read; no terminator is added. Other processes may write the file
 // meanwhile. Returns OS_FILE_DONE, _MISSING, _NOT_REGULAR, or _FAILED with
-// *failed_call naming the call that failed.
-os_file_result os_read_file(const char* path, char* buffer, size_t capacity, size_t* length,
-                            const char** failed_call);
+// *error naming the call that failed and its code.
+os_file_result os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, os_error* error);
 
 // Renames the file from to the name to, replacing an existing file of that
 // name. Returns OS_FILE_DONE, _MISSING (no file from) or _FAILED.
@@ -51,14 +51,14 @@ struct os_stamp {
 };
 
 // Stamps the file or folder at path, following a link only when follow_link
-// is true. Returns OS_FILE_DONE, _MISSING, or _FAILED with *failed_call
-// naming the call that failed.
-os_file_result os_file_stamp(const char* path, bool follow_link, os_stamp* stamp, const char** failed_call);
+// is true. Returns OS_FILE_DONE, _MISSING, or _FAILED with *error naming
+// the call that failed and its code.
+os_file_result os_file_stamp(const char* path, bool follow_link, os_stamp* stamp, os_error* error);
 
 // Deletes the file at path. Returns OS_FILE_DONE, _MISSING or _FAILED.
 os_file_result os_remove_file(const char* path);
 
 // The bytes free for the process's user on the volume that holds the folder
-// at path. Returns OS_FILE_DONE, or _FAILED with *failed_call naming the call
-// that failed.
-os_file_result os_free_space(const char* path, unsigned long long* bytes, const char** failed_call);
+// at path. Returns OS_FILE_DONE, or _FAILED with *error naming the call that
+// failed and its code.
+os_file_result os_free_space(const char* path, unsigned long long* bytes, os_error* error);

@@ -16,10 +16,10 @@ struct os_vm_file;
 // (POSIX: /proc/self/fd/N; Windows: path itself, which no one can replace,
 // rename or write while it is held); stamp is the held file's. Returns the
 // file, with *result OS_FILE_DONE; or null with *result OS_FILE_MISSING,
-// _NOT_REGULAR (a folder, a link, a FIFO), or _FAILED with *failed_call
-// naming the call that failed (os_last_error tells why).
+// _NOT_REGULAR (a folder, a link, a FIFO), or _FAILED with *error naming
+// the call that failed and its code.
 os_vm_file* os_hold_vm_file(const char* path, char* vm_path, size_t capacity, os_stamp* stamp,
-                            os_file_result* result, const char** failed_call);
+                            os_file_result* result, os_error* error);
 
 void os_release_vm_file(os_vm_file* file);
 
@@ -34,10 +34,9 @@ int os_file_is_mapped(const os_stamp& stamp);
 // is the path to give the VM for it, which leads to that folder whatever is
 // renamed or linked meanwhile (POSIX: /proc/self/fd/N; Windows: its name,
 // which no one can rename while it is held). Returns the folder, or null
-// with *failed_call naming the call that failed (os_last_error tells why).
+// with *error naming the call that failed and its code.
 struct os_private_folder;
-os_private_folder* os_make_private_folder(const char* prefix, char* vm_folder, size_t capacity,
-                                          const char** failed_call);
+os_private_folder* os_make_private_folder(const char* prefix, char* vm_folder, size_t capacity, os_error* error);
 
 // Removes the files in the folder, then the folder.
 void os_remove_private_folder(os_private_folder* folder);

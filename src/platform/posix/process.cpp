@@ -143,21 +143,19 @@ FILE* os_open_bytes_for_writing(const char* path, bool append)
     return append ? os_open_text_for_appending(path) : os_open_text_for_writing(path);
 }
 
-os_file_result os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call)
+os_file_result os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, os_error* error)
 {
     *length = 0;
     // Without waiting: a FIFO would block the open until a writer comes.
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        *failed_call = "open";
+        *error = os_failed("open");
         return (errno == ENOENT || errno == ENOTDIR) ? OS_FILE_MISSING : OS_FILE_FAILED;
     }
     struct stat info;
     if (fstat(fd, &info) != 0) {
-        int error = errno;
+        *error = os_failed("fstat");
         close(fd);
-        errno = error;
-        *failed_call = "fstat";
         return OS_FILE_FAILED;
     }
     if (!S_ISREG(info.st_mode)) {
@@ -169,10 +167,8 @@ os_file_result os_read_file(const char* path, char* buffer, size_t capacity, siz
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
-            int error = errno;
+            *error = os_failed("read");
             close(fd);
-            errno = error;
-            *failed_call = "read";
             return OS_FILE_FAILED;
         }
         if (got == 0)
@@ -203,11 +199,11 @@ void os_stamp_from_status(const struct stat& status, os_stamp* stamp)
     stamp->regular = S_ISREG(status.st_mode);
 }
 
-os_file_result os_file_stamp(const char* path, bool follow_link, os_stamp* stamp, const char** failed_call)
+os_file_result os_file_stamp(const char* path, bool follow_link, os_stamp* stamp, os_error* error)
 {
     struct stat status;
     if ((follow_link ? stat(path, &status) : lstat(path, &status)) != 0) {
-        *failed_call = follow_link ? "stat" : "lstat";
+        *error = os_failed(follow_link ? "stat" : "lstat");
         return (errno == ENOENT || errno == ENOTDIR) ? OS_FILE_MISSING : OS_FILE_FAILED;
     }
     os_stamp_from_status(status, stamp);
@@ -221,11 +217,11 @@ os_file_result os_remove_file(const char* path)
     return (errno == ENOENT || errno == ENOTDIR) ? OS_FILE_MISSING : OS_FILE_FAILED;
 }
 
-os_file_result os_free_space(const char* path, unsigned long long* bytes, const char** failed_call)
+os_file_result os_free_space(const char* path, unsigned long long* bytes, os_error* error)
 {
     struct statvfs volume;
     if (statvfs(path, &volume) != 0) {
-        *failed_call = "statvfs";
+        *error = os_failed("statvfs");
         return OS_FILE_FAILED;
     }
     *bytes = static_cast<unsigned long long>(volume.f_bavail) * volume.f_frsize;

@@ -25,20 +25,12 @@ struct os_vm_file {
     int fd;
 };
 
-// Closes fd, keeping errno.
-static void close_keeping_error(int fd)
-{
-    int error = errno;
-    close(fd);
-    errno = error;
-}
-
 os_vm_file* os_hold_vm_file(const char* path, char* vm_path, size_t capacity, os_stamp* stamp,
-                            os_file_result* result, const char** failed_call)
+                            os_file_result* result, os_error* error)
 {
     int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        *failed_call = "open";
+        *error = os_failed("open");
         *result = (errno == ENOENT || errno == ENOTDIR) ? OS_FILE_MISSING
                   : errno == ELOOP                      ? OS_FILE_NOT_REGULAR
                                                         : OS_FILE_FAILED;
@@ -46,8 +38,8 @@ os_vm_file* os_hold_vm_file(const char* path, char* vm_path, size_t capacity, os
     }
     struct stat status;
     if (fstat(fd, &status) != 0) {
-        close_keeping_error(fd);
-        *failed_call = "fstat";
+        *error = os_failed("fstat");
+        close(fd);
         *result = OS_FILE_FAILED;
         return nullptr;
     }
@@ -94,26 +86,23 @@ struct os_private_folder {
     char name[64];
 };
 
-os_private_folder* os_make_private_folder(const char* prefix, char* vm_folder, size_t capacity,
-                                          const char** failed_call)
+os_private_folder* os_make_private_folder(const char* prefix, char* vm_folder, size_t capacity, os_error* error)
 {
     os_private_folder folder;
     if (snprintf(folder.name, sizeof folder.name, "%sXXXXXX", prefix) >= static_cast<int>(sizeof folder.name)) {
-        *failed_call = "mkdtemp";
-        errno = ENAMETOOLONG;
+        // The name mkdtemp would be given does not fit: its own error for it.
+        *error = os_error{"mkdtemp", ENAMETOOLONG};
         return nullptr;
     }
     // Mode 0700: only the run's user may write it.
     if (mkdtemp(folder.name) == nullptr) {
-        *failed_call = "mkdtemp";
+        *error = os_failed("mkdtemp");
         return nullptr;
     }
     folder.fd = open(folder.name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (folder.fd < 0) {
-        *failed_call = "open";
-        int error = errno;
+        *error = os_failed("open");
         rmdir(folder.name);
-        errno = error;
         return nullptr;
     }
     name_descriptor(folder.fd, vm_folder, capacity);

@@ -8,7 +8,7 @@
 // program reading the file never meets the lock.
 static const DWORD LOCKED_OFFSET_HIGH = 0x40000000;
 
-int os_claim_instance(const char* path, const char** failed_call)
+os_claim_result os_claim_instance(const char* path, os_error* error)
 {
     // Opened for reading only, sharing everything: a backup agent, scanner
     // or viewer that opens the file (even sharing reading only) neither
@@ -17,23 +17,18 @@ int os_claim_instance(const char* path, const char** failed_call)
     // child processes, and never closed: the claim lasts as long as the
     // process, and the system drops the lock when the process ends.
     HANDLE file = create_file_any_length(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         OPEN_ALWAYS, failed_call);
+                                         OPEN_ALWAYS, error);
     if (file == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        if (error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND || error == ERROR_DIRECTORY)
+        if (error->code == ERROR_PATH_NOT_FOUND || error->code == ERROR_FILE_NOT_FOUND ||
+            error->code == ERROR_DIRECTORY)
             return OS_CLAIM_NO_FOLDER;
-        SetLastError(error);
         return OS_CLAIM_FAILED;
     }
     OVERLAPPED at = {};
     at.OffsetHigh = LOCKED_OFFSET_HIGH;
     if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
         return OS_CLAIM_TAKEN;
-    DWORD error = GetLastError();
+    *error = os_failed("LockFileEx");
     CloseHandle(file);
-    if (error == ERROR_LOCK_VIOLATION)
-        return OS_CLAIM_HELD;
-    *failed_call = "LockFileEx";
-    SetLastError(error);
-    return OS_CLAIM_FAILED;
+    return error->code == ERROR_LOCK_VIOLATION ? OS_CLAIM_HELD : OS_CLAIM_FAILED;
 }

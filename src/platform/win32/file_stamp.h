@@ -11,9 +11,10 @@ os_file_result missing_or_failed();
 
 // Opens the file or folder at path (any length) for access with sharing,
 // following a link only when follow_link is true. Returns the handle, or
-// INVALID_HANDLE_VALUE with *failed_call naming the call that failed.
-HANDLE open_for_stamp(const char* path, DWORD access, DWORD sharing, bool follow_link, const char** failed_call);
+// INVALID_HANDLE_VALUE with *error naming the call that failed and its code
+// (GetLastError keeps it).
+HANDLE open_for_stamp(const char* path, DWORD access, DWORD sharing, bool follow_link, os_error* error);
 
-// Stamps the open file. Returns OS_FILE_DONE, or OS_FILE_FAILED with
-// *failed_call naming the call that failed (GetLastError tells why).
-os_file_result stamp_of_handle(HANDLE file, os_stamp* stamp, const char** failed_call);
+// Stamps the open file. Returns OS_FILE_DONE, or OS_FILE_FAILED with *error
+// naming the call that failed and its code.
+os_file_result stamp_of_handle(HANDLE file, os_stamp* stamp, os_error* error);

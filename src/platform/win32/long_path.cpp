@@ -17,13 +17,15 @@ int wide_any_length(const char* path, wchar_t* wide, int capacity)
     return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, rest, -1, wide + at, capacity - at) == 0 ? -1 : 0;
 }
 
-HANDLE create_file_any_length(const char* path, DWORD access, DWORD sharing, DWORD disposition,
-                              const char** failed_call)
+HANDLE create_file_any_length(const char* path, DWORD access, DWORD sharing, DWORD disposition, os_error* error)
 {
     wchar_t wide[WIDE_LONG_PATH_CAPACITY];
-    *failed_call = "MultiByteToWideChar";
-    if (wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) != 0)
+    if (wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) != 0) {
+        *error = os_failed("MultiByteToWideChar");
         return INVALID_HANDLE_VALUE;
-    *failed_call = "CreateFileW";
-    return CreateFileW(wide, access, sharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    HANDLE file = CreateFileW(wide, access, sharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        *error = os_failed("CreateFileW");
+    return file;
 }

@@ -1,5 +1,7 @@
 // Opening files of the Windows side by paths of any length the run accepts.
 #pragma once
+#include "platform/os_errors.h"
+
 #include <windows.h>
 
 enum { WIDE_LONG_PATH_CAPACITY = 4 * MAX_PATH };
@@ -11,7 +13,6 @@ enum { WIDE_LONG_PATH_CAPACITY = 4 * MAX_PATH };
 int wide_any_length(const char* path, wchar_t* wide, int capacity);
 
 // CreateFile for a narrow path of any length, as wide_any_length gives it.
-// Returns the handle, or INVALID_HANDLE_VALUE with *failed_call naming the
-// call that failed (GetLastError tells why).
-HANDLE create_file_any_length(const char* path, DWORD access, DWORD sharing, DWORD disposition,
-                              const char** failed_call);
+// Returns the handle, or INVALID_HANDLE_VALUE with *error naming the call
+// that failed and its code (GetLastError keeps it).
+HANDLE create_file_any_length(const char* path, DWORD access, DWORD sharing, DWORD disposition, os_error* error);

@@ -207,9 +207,9 @@ int os_setenv(const char* name, const char* value)
 // later run renames the file even while another program reads it.
 static FILE* open_shared(const char* path, bool append, int mode)
 {
-    const char* failed_call = "";
+    os_error ignored;
     HANDLE file = create_file_any_length(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         append ? OPEN_ALWAYS : CREATE_ALWAYS, &failed_call);
+                                         append ? OPEN_ALWAYS : CREATE_ALWAYS, &ignored);
     if (file == INVALID_HANDLE_VALUE)
         return nullptr;
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), mode | (append ? _O_APPEND : 0));
@@ -244,27 +244,30 @@ os_file_result missing_or_failed()
     return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? OS_FILE_MISSING : OS_FILE_FAILED;
 }
 
-HANDLE open_for_stamp(const char* path, DWORD access, DWORD sharing, bool follow_link, const char** failed_call)
+HANDLE open_for_stamp(const char* path, DWORD access, DWORD sharing, bool follow_link, os_error* error)
 {
     wchar_t wide[WIDE_LONG_PATH_CAPACITY];
-    *failed_call = "MultiByteToWideChar";
-    if (wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) != 0)
+    if (wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) != 0) {
+        *error = os_failed("MultiByteToWideChar");
         return INVALID_HANDLE_VALUE;
-    *failed_call = "CreateFileW";
+    }
     DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    return CreateFileW(wide, access, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
+    HANDLE file = CreateFileW(wide, access, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        *error = os_failed("CreateFileW");
+    return file;
 }
 
-os_file_result stamp_of_handle(HANDLE file, os_stamp* stamp, const char** failed_call)
+os_file_result stamp_of_handle(HANDLE file, os_stamp* stamp, os_error* error)
 {
     BY_HANDLE_FILE_INFORMATION information;
     FILE_BASIC_INFO basic;
     if (!GetFileInformationByHandle(file, &information)) {
-        *failed_call = "GetFileInformationByHandle";
+        *error = os_failed("GetFileInformationByHandle");
         return OS_FILE_FAILED;
     }
     if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
-        *failed_call = "GetFileInformationByHandleEx";
+        *error = os_failed("GetFileInformationByHandleEx");
         return OS_FILE_FAILED;
     }
     stamp->size = (static_cast<unsigned long long>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
@@ -278,12 +281,12 @@ os_file_result stamp_of_handle(HANDLE file, os_stamp* stamp, const char** failed
     return OS_FILE_DONE;
 }
 
-os_file_result os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, const char** failed_call)
+os_file_result os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, os_error* error)
 {
     *length = 0;
     // Others may read, write and delete it meanwhile.
     HANDLE file = create_file_any_length(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         OPEN_EXISTING, failed_call);
+                                         OPEN_EXISTING, error);
     if (file == INVALID_HANDLE_VALUE) {
         return missing_or_failed();
     }
@@ -292,10 +295,8 @@ os_file_result os_read_file(const char* path, char* buffer, size_t capacity, siz
         DWORD got = 0;
         if (!ReadFile(file, buffer + *length, room > 0x40000000 ? 0x40000000 : static_cast<DWORD>(room), &got,
                       nullptr)) {
-            DWORD error = GetLastError();
+            *error = os_failed("ReadFile");
             CloseHandle(file);
-            SetLastError(error);
-            *failed_call = "ReadFile";
             return OS_FILE_FAILED;
         }
         if (got == 0)
@@ -321,30 +322,29 @@ os_file_result os_replace_file(const char* from, const char* to)
     return missing_or_failed();
 }
 
-os_file_result os_file_stamp(const char* path, bool follow_link, os_stamp* stamp, const char** failed_call)
+os_file_result os_file_stamp(const char* path, bool follow_link, os_stamp* stamp, os_error* error)
 {
     // Opened for no access: only its attributes are read, whoever holds it;
     // a folder opens too, to be told apart.
     HANDLE file = open_for_stamp(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, follow_link,
-                                 failed_call);
+                                 error);
     if (file == INVALID_HANDLE_VALUE)
         return missing_or_failed();
-    os_file_result result = stamp_of_handle(file, stamp, failed_call);
-    DWORD error = GetLastError();
+    os_file_result result = stamp_of_handle(file, stamp, error);
     CloseHandle(file);
-    SetLastError(error);
     return result;
 }
 
-os_file_result os_free_space(const char* path, unsigned long long* bytes, const char** failed_call)
+os_file_result os_free_space(const char* path, unsigned long long* bytes, os_error* error)
 {
     wchar_t wide[WIDE_LONG_PATH_CAPACITY];
-    *failed_call = "MultiByteToWideChar";
-    if (wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) != 0)
+    if (wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) != 0) {
+        *error = os_failed("MultiByteToWideChar");
         return OS_FILE_FAILED;
+    }
     ULARGE_INTEGER available;
     if (!GetDiskFreeSpaceExW(wide, &available, nullptr, nullptr)) {
-        *failed_call = "GetDiskFreeSpaceExW";
+        *error = os_failed("GetDiskFreeSpaceExW");
         return OS_FILE_FAILED;
     }
     *bytes = available.QuadPart;

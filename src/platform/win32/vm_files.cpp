@@ -14,20 +14,18 @@ struct os_vm_file {
 };
 
 os_vm_file* os_hold_vm_file(const char* path, char* vm_path, size_t capacity, os_stamp* stamp,
-                            os_file_result* result, const char** failed_call)
+                            os_file_result* result, os_error* error)
 {
     // Shared for reading only: while it is held, no one writes, renames,
     // deletes or replaces it; the VM opens it for reading.
-    HANDLE handle = open_for_stamp(path, GENERIC_READ, FILE_SHARE_READ, false, failed_call);
+    HANDLE handle = open_for_stamp(path, GENERIC_READ, FILE_SHARE_READ, false, error);
     if (handle == INVALID_HANDLE_VALUE) {
         *result = missing_or_failed();
         return nullptr;
     }
-    os_file_result stamped = stamp_of_handle(handle, stamp, failed_call);
+    os_file_result stamped = stamp_of_handle(handle, stamp, error);
     if (stamped != OS_FILE_DONE || !stamp->regular) {
-        DWORD error = GetLastError();
         CloseHandle(handle);
-        SetLastError(error);
         *result = stamped != OS_FILE_DONE ? stamped : OS_FILE_NOT_REGULAR;
         return nullptr;
     }
@@ -59,33 +57,31 @@ struct os_private_folder {
 static const wchar_t PRIVATE_ACCESS[] = L"D:P(A;OICI;FA;;;OW)(A;OICI;FA;;;SY)";
 
 // Creates the folder name with PRIVATE_ACCESS. Returns true, or false with
-// *failed_call naming the call that failed.
-static bool create_private(const wchar_t* name, const char** failed_call)
+// *error naming the call that failed and its code.
+static bool create_private(const wchar_t* name, os_error* error)
 {
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(PRIVATE_ACCESS, SDDL_REVISION_1,
                                                               &security.lpSecurityDescriptor, nullptr)) {
-        *failed_call = "ConvertStringSecurityDescriptorToSecurityDescriptorW";
+        *error = os_failed("ConvertStringSecurityDescriptorToSecurityDescriptorW");
         return false;
     }
     BOOL created = CreateDirectoryW(name, &security);
-    DWORD error = GetLastError();
+    if (!created)
+        *error = os_failed("CreateDirectoryW");
     LocalFree(security.lpSecurityDescriptor);
-    SetLastError(error);
-    *failed_call = "CreateDirectoryW";
     return created != FALSE;
 }
 
-os_private_folder* os_make_private_folder(const char* prefix, char* vm_folder, size_t capacity,
-                                          const char** failed_call)
+os_private_folder* os_make_private_folder(const char* prefix, char* vm_folder, size_t capacity, os_error* error)
 {
     os_private_folder folder;
     for (unsigned attempt = 0;; ++attempt) {
         swprintf(folder.name, sizeof folder.name / sizeof folder.name[0], L"%hs%08lx%02x", prefix,
                  GetCurrentProcessId(), attempt);
-        if (create_private(folder.name, failed_call))
+        if (create_private(folder.name, error))
             break;
-        if (GetLastError() != ERROR_ALREADY_EXISTS || attempt == 255)
+        if (error->code != ERROR_ALREADY_EXISTS || attempt == 255)
             return nullptr;
     }
     // Held without delete sharing: no one renames it, or puts anything else
@@ -93,10 +89,8 @@ os_private_folder* os_make_private_folder(const char* prefix, char* vm_folder, s
     folder.handle = CreateFileW(folder.name, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (folder.handle == INVALID_HANDLE_VALUE) {
-        *failed_call = "CreateFileW";
-        DWORD error = GetLastError();
+        *error = os_failed("CreateFileW");
         RemoveDirectoryW(folder.name);
-        SetLastError(error);
         return nullptr;
     }
     snprintf(vm_folder, capacity, "%ls", folder.name);
