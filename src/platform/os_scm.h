@@ -1,6 +1,7 @@
 // The Service Control Manager: registering services and running as one.
 // Declared once here; the POSIX side has no SCM, and every call there fails.
 #pragma once
+#include "platform/os_errors.h"
 
 // True where an SCM exists.
 bool os_scm_available();
@@ -58,13 +59,21 @@ int os_service_report(void* status_handle, const os_service_status* status);
 
 // The service's entry in the Application event log: an event source named
 // as the service, whose message file is the executable at exe_path (it holds
-// one message, "%1", so that an entry shows its text alone). Returns 0, or -1
-// with *failed_call naming the call that failed (os_last_error).
-int os_event_source_add(const char* name, const char* exe_path, const char** failed_call);
+// one message, "%1", so that an entry shows its text alone). Returns no
+// error, or the call that failed and its code.
+os_error os_event_source_add(const char* name, const char* exe_path);
 
-// Removes the event source. Returns 0, 1 when there is none, or -1 as above.
-int os_event_source_remove(const char* name, const char** failed_call);
+// What os_event_source_remove did.
+enum os_source_removal {
+    OS_SOURCE_REMOVED,
+    OS_SOURCE_NONE,   // there was none
+    OS_SOURCE_FAILED, // the os_error tells why
+};
 
-// Writes text as one error entry of the event source name. Returns 0, or -1
-// with *failed_call naming the call that failed (os_last_error tells why).
-int os_event_log_error(const char* name, const char* text, const char** failed_call);
+// Removes the event source. Returns one of the OS_SOURCE_ values; with
+// OS_SOURCE_FAILED, *error names the call that failed and its code.
+os_source_removal os_event_source_remove(const char* name, os_error* error);
+
+// Writes text as one error entry of the event source name. Returns no error,
+// or the call that failed and its code.
+os_error os_event_log_error(const char* name, const char* text);

@@ -87,10 +87,11 @@ static int compose_command_line(char* command_line, const char* service_name)
 static int add_event_source(const char* service_name)
 {
     char exe_path[PATH_CAPACITY];
-    const char* failed_call = "GetModuleFileNameW";
-    if (os_module_path(exe_path, sizeof exe_path) > 0 && os_event_source_add(service_name, exe_path, &failed_call) == 0)
+    os_error error = os_module_path(exe_path, sizeof exe_path) > 0 ? os_event_source_add(service_name, exe_path)
+                                                                    : os_failed("GetModuleFileNameW");
+    if (error.ok())
         return 0;
-    printf("Cannot register the event source: %s failed (%lu)\n", failed_call, os_last_error());
+    printf("Cannot register the event source: %s failed (%lu)\n", error.call, error.code);
     return 1;
 }
 
@@ -154,9 +155,9 @@ int uninstall_service(const char* instance_name)
     int status = 0;
     if (os_scm_delete_service(service) == 0) {
         printf("Service uninstalled successfully.\n");
-        const char* failed_call = "";
-        if (os_event_source_remove(service_name, &failed_call) < 0) {
-            printf("Cannot remove the event source: %s failed (%lu)\n", failed_call, os_last_error());
+        os_error error;
+        if (os_event_source_remove(service_name, &error) == OS_SOURCE_FAILED) {
+            printf("Cannot remove the event source: %s failed (%lu)\n", error.call, error.code);
             status = 1;
         }
     } else {

@@ -111,9 +111,9 @@ static void report_stopped(int exit_code)
 // nowhere.
 static void tell_event_log(const char* reason)
 {
-    const char* failed_call = "";
-    if (os_event_log_error(g_service.service_name, reason, &failed_call) != 0)
-        log_format("%s() failed: %lu", failed_call, os_last_error());
+    os_error error = os_event_log_error(g_service.service_name, reason);
+    if (!error.ok())
+        log_format("%s() failed: %lu", error.call, error.code);
 }
 
 void log_fatal_to_event_log(const char* service_name)

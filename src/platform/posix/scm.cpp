@@ -55,23 +55,18 @@ int os_service_report(void*, const os_service_status*)
     return -1;
 }
 
-int os_event_source_add(const char*, const char*, const char** failed_call)
+os_error os_event_source_add(const char*, const char*)
 {
-    *failed_call = "";
-    errno = ENOSYS;
-    return -1;
+    return os_error{"", ENOSYS};
 }
 
-int os_event_source_remove(const char*, const char** failed_call)
+os_source_removal os_event_source_remove(const char*, os_error* error)
 {
-    *failed_call = "";
-    errno = ENOSYS;
-    return -1;
+    *error = os_error{"", ENOSYS};
+    return OS_SOURCE_FAILED;
 }
 
-int os_event_log_error(const char*, const char*, const char** failed_call)
+os_error os_event_log_error(const char*, const char*)
 {
-    *failed_call = "os_event_log_error";
-    errno = ENOSYS;
-    return -1;
+    return os_error{"os_event_log_error", ENOSYS};
 }

@@ -91,15 +91,13 @@ int os_service_report(void* status_handle, const os_service_status* status)
 // may not take a whole path that long (Wine's stops at MAX_PATH characters).
 static const char APPLICATION_LOG_KEY[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application";
 
-// Sets the thread's error code from a registry call's result; returns -1.
-static int registry_failure(LSTATUS result, const char** failed_call, const char* call)
+// A registry call gives its error code as its result, not as the thread's.
+static os_error registry_failure(LSTATUS result, const char* call)
 {
-    SetLastError(static_cast<DWORD>(result));
-    *failed_call = call;
-    return -1;
+    return os_error{call, static_cast<unsigned long>(result)};
 }
 
-int os_event_source_add(const char* name, const char* exe_path, const char** failed_call)
+os_error os_event_source_add(const char* name, const char* exe_path)
 {
     HKEY log = nullptr;
     LSTATUS result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, APPLICATION_LOG_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -111,7 +109,7 @@ int os_event_source_add(const char* name, const char* exe_path, const char** fai
         RegCloseKey(log);
     }
     if (result != ERROR_SUCCESS)
-        return registry_failure(result, failed_call, "RegCreateKeyExA");
+        return registry_failure(result, "RegCreateKeyExA");
     // The message table of messages.mc, built into the executable.
     result = RegSetValueExA(source, "EventMessageFile", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(exe_path),
                             static_cast<DWORD>(strlen(exe_path) + 1));
@@ -120,10 +118,10 @@ int os_event_source_add(const char* name, const char* exe_path, const char** fai
         result = RegSetValueExA(source, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
                                 sizeof types);
     RegCloseKey(source);
-    return result == ERROR_SUCCESS ? 0 : registry_failure(result, failed_call, "RegSetValueExA");
+    return result == ERROR_SUCCESS ? os_error{} : registry_failure(result, "RegSetValueExA");
 }
 
-int os_event_source_remove(const char* name, const char** failed_call)
+os_source_removal os_event_source_remove(const char* name, os_error* error)
 {
     HKEY log = nullptr;
     LSTATUS result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, APPLICATION_LOG_KEY, 0, KEY_ALL_ACCESS, &log);
@@ -132,24 +130,25 @@ int os_event_source_remove(const char* name, const char** failed_call)
         RegCloseKey(log);
     }
     if (result == ERROR_FILE_NOT_FOUND)
-        return 1;
-    return result == ERROR_SUCCESS ? 0 : registry_failure(result, failed_call, "RegDeleteKeyA");
+        return OS_SOURCE_NONE;
+    if (result == ERROR_SUCCESS)
+        return OS_SOURCE_REMOVED;
+    *error = registry_failure(result, "RegDeleteKeyA");
+    return OS_SOURCE_FAILED;
 }
 
 // The one message of messages.mc: "%1".
 enum { EVENT_TEXT_ONLY = 1 };
 
-int os_event_log_error(const char* name, const char* text, const char** failed_call)
+os_error os_event_log_error(const char* name, const char* text)
 {
-    *failed_call = "RegisterEventSourceA";
     HANDLE source = RegisterEventSourceA(nullptr, name);
     if (source == nullptr)
-        return -1;
-    *failed_call = "ReportEventA";
+        return os_failed("RegisterEventSourceA");
     const char* strings[] = {text};
-    BOOL written = ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, EVENT_TEXT_ONLY, nullptr, 1, 0, strings, nullptr);
-    DWORD error = GetLastError();
+    os_error error;
+    if (!ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, EVENT_TEXT_ONLY, nullptr, 1, 0, strings, nullptr))
+        error = os_failed("ReportEventA");
     DeregisterEventSource(source);
-    SetLastError(error);
-    return written ? 0 : -1;
+    return error;
 }
