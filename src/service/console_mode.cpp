@@ -18,15 +18,16 @@ static std::atomic<bool> g_notify_failed{false};
 // first failure is logged (one before the log is open is kept for it).
 static void notify(const char* state, bool wait = false)
 {
-    const char* why = "";
-    int result = os_notify_service_manager(state, wait, &why);
-    if (result >= 0 || g_notify_failed.exchange(true))
+    os_error error;
+    const char* refusal = "";
+    os_notify_result result = os_notify_service_manager(state, wait, &error, &refusal);
+    if (result == OS_NOTIFY_SENT || result == OS_NOTIFY_NO_MANAGER || g_notify_failed.exchange(true))
         return;
-    if (result == -2)
+    if (result == OS_NOTIFY_REFUSED)
         log_format("Cannot notify the service manager: NOTIFY_SOCKET '%s' %s, refused", getenv("NOTIFY_SOCKET"),
-                   why);
+                   refusal);
     else
-        log_format("Cannot notify the service manager: %s() failed: %lu", why, os_last_error());
+        log_format("Cannot notify the service manager: %s() failed: %lu", error.call, error.code);
 }
 
 static void notify_ready()

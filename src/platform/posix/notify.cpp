@@ -1,6 +1,5 @@
 #include "platform/os_notify.h"
 
-#include <cerrno>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -8,22 +7,22 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-int os_notify_service_manager(const char* state, bool wait, const char** failed_call)
+os_notify_result os_notify_service_manager(const char* state, bool wait, os_error* error, const char** refusal)
 {
     const char* name = getenv("NOTIFY_SOCKET");
     if (name == nullptr || name[0] == '\0')
-        return 1;
+        return OS_NOTIFY_NO_MANAGER;
     // A relative path would name another socket in each working directory.
     if (name[0] != '/' && name[0] != '@') {
-        *failed_call = "is neither an absolute path nor an abstract name ('@...')";
-        return -2;
+        *refusal = "is neither an absolute path nor an abstract name ('@...')";
+        return OS_NOTIFY_REFUSED;
     }
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
     size_t length = strlen(name);
     if (length > sizeof address.sun_path || (name[0] != '@' && length == sizeof address.sun_path)) {
-        *failed_call = "is longer than a socket address holds";
-        return -2;
+        *refusal = "is longer than a socket address holds";
+        return OS_NOTIFY_REFUSED;
     }
     memcpy(address.sun_path, name, length);
     // An abstract name: a zero byte in place of the '@', and no terminator.
@@ -32,25 +31,20 @@ int os_notify_service_manager(const char* state, bool wait, const char** failed_
     socklen_t address_length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length);
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        *failed_call = "socket";
-        return -1;
+        *error = os_failed("socket");
+        return OS_NOTIFY_FAILED;
     }
     // Never blocks the run for good on a manager that does not read.
     timeval limit = {OS_NOTIFY_WAIT_MILLISECONDS / 1000, 0};
     if (wait && setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0) {
-        *failed_call = "setsockopt";
-        int error = errno;
+        *error = os_failed("setsockopt");
         close(fd);
-        errno = error;
-        return -1;
+        return OS_NOTIFY_FAILED;
     }
     ssize_t sent = sendto(fd, state, strlen(state), (wait ? 0 : MSG_DONTWAIT) | MSG_NOSIGNAL,
                           reinterpret_cast<const sockaddr*>(&address), address_length);
-    int error = errno;
+    if (sent < 0)
+        *error = os_failed("sendto");
     close(fd);
-    if (sent >= 0)
-        return 0;
-    *failed_call = "sendto";
-    errno = error;
-    return -1;
+    return sent < 0 ? OS_NOTIFY_FAILED : OS_NOTIFY_SENT;
 }

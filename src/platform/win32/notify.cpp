@@ -1,6 +1,6 @@
 #include "platform/os_notify.h"
 
-int os_notify_service_manager(const char*, bool, const char**)
+os_notify_result os_notify_service_manager(const char*, bool, os_error*, const char**)
 {
-    return 1;
+    return OS_NOTIFY_NO_MANAGER;
 }
