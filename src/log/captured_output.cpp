@@ -87,9 +87,9 @@ int begin_output_capture(const char* stem, rolling_limits limits)
         log_line(g_output.news);
         g_output.news[0] = '\0';
     }
-    const char* failed_call = "";
-    if (os_capture_std_streams(PIPE_BUFFER_BYTES, &failed_call) != 0) {
-        log_format("Cannot capture standard output and error: %s() failed: %lu", failed_call, os_last_error());
+    os_error error = os_capture_std_streams(PIPE_BUFFER_BYTES);
+    if (!error.ok()) {
+        log_format("Cannot capture standard output and error: %s() failed: %lu", error.call, error.code);
         rolling_close(&g_output);
         return -1;
     }

@@ -7,13 +7,14 @@
 // SOCK_CLOEXEC and MSG_NOSIGNAL, the VM library at lib/server/libjvm.so.
 // Another POSIX system needs its own implementation.
 #pragma once
+#include "platform/os_errors.h"
 
 // Sends standard output and standard error, of this program and of every
 // library it loads later (the Java VM included), into a pipe of at least
 // buffer_bytes whose reading end the process keeps for
-// os_read_captured_output. Returns 0, or -1 with *failed_call naming the
-// call that failed (os_last_error tells why).
-int os_capture_std_streams(unsigned long buffer_bytes, const char** failed_call);
+// os_read_captured_output. Returns no error, or the call that failed and
+// its code.
+os_error os_capture_std_streams(unsigned long buffer_bytes);
 
 // Reads what the pipe of os_capture_std_streams holds into buffer: waits for
 // bytes until os_wake_output_reader is called, and from then on takes only

@@ -15,29 +15,27 @@
 static int g_capture_read = -1;
 static int g_wake_pipe[2] = {-1, -1};
 
-int os_capture_std_streams(unsigned long buffer_bytes, const char** failed_call)
+os_error os_capture_std_streams(unsigned long buffer_bytes)
 {
     int ends[2];
-    *failed_call = "pipe2";
     if (pipe2(ends, O_CLOEXEC) != 0)
-        return -1;
+        return os_failed("pipe2");
     if (pipe2(g_wake_pipe, O_CLOEXEC) != 0) {
-        int error = errno;
+        os_error error = os_failed("pipe2");
         close(ends[0]);
         close(ends[1]);
-        errno = error;
-        return -1;
+        return error;
     }
     // As large as the user may make it; the default is taken otherwise.
     fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(buffer_bytes));
     fflush(stdout);
     fflush(stderr);
-    *failed_call = "dup2";
-    int error = (dup2(ends[1], 1) >= 0 && dup2(ends[1], 2) >= 0) ? 0 : errno;
+    os_error error;
+    if (dup2(ends[1], 1) < 0 || dup2(ends[1], 2) < 0)
+        error = os_failed("dup2");
     close(ends[1]);
     g_capture_read = ends[0];
-    errno = error;
-    return error == 0 ? 0 : -1;
+    return error;
 }
 
 long os_read_captured_output(char* buffer, unsigned long capacity)

@@ -23,59 +23,55 @@ static std::atomic<bool> g_reader_woken{false};
 // be ended by the wake-up event; the writing end is an ordinary handle, for
 // the C runtimes' writes. Named after the process and the time, it is made
 // anew (never joined) and takes no clients from other machines. Returns the
-// writing end, or INVALID_HANDLE_VALUE with *failed_call (GetLastError).
-static HANDLE create_capture_pipe(unsigned long buffer_bytes, const char** failed_call)
+// writing end, or INVALID_HANDLE_VALUE with *error naming the call that
+// failed and its code.
+static HANDLE create_capture_pipe(unsigned long buffer_bytes, os_error* error)
 {
     wchar_t name[96];
     _snwprintf(name, 96, L"\\\\.\\pipe\\zrsvc-output-%lu-%lu", GetCurrentProcessId(), GetTickCount());
-    *failed_call = "CreateNamedPipeW";
     g_capture_read = CreateNamedPipeW(name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
                                       0, buffer_bytes, 0, nullptr);
-    if (g_capture_read == INVALID_HANDLE_VALUE)
+    if (g_capture_read == INVALID_HANDLE_VALUE) {
+        *error = os_failed("CreateNamedPipeW");
         return INVALID_HANDLE_VALUE;
-    *failed_call = "CreateFileW";
+    }
     HANDLE write = CreateFileW(name, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (write != INVALID_HANDLE_VALUE) {
-        *failed_call = "CreateEventW";
+    if (write == INVALID_HANDLE_VALUE) {
+        *error = os_failed("CreateFileW");
+    } else {
         g_read_done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         g_wake_reader = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         if (g_read_done != nullptr && g_wake_reader != nullptr)
             return write;
-    }
-    DWORD error = GetLastError();
-    if (write != INVALID_HANDLE_VALUE)
+        *error = os_failed("CreateEventW");
         CloseHandle(write);
+    }
     CloseHandle(g_capture_read);
     g_capture_read = INVALID_HANDLE_VALUE;
-    SetLastError(error);
     return INVALID_HANDLE_VALUE;
 }
 
-int os_capture_std_streams(unsigned long buffer_bytes, const char** failed_call)
+os_error os_capture_std_streams(unsigned long buffer_bytes)
 {
-    HANDLE write = create_capture_pipe(buffer_bytes, failed_call);
+    os_error error;
+    HANDLE write = create_capture_pipe(buffer_bytes, &error);
     if (write == INVALID_HANDLE_VALUE)
-        return -1;
-    *failed_call = "_open_osfhandle";
+        return error;
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(write), _O_TEXT);
     if (fd < 0) {
         CloseHandle(write);
-        SetLastError(ERROR_TOO_MANY_OPEN_FILES);
-        return -1;
+        return os_error{"_open_osfhandle", ERROR_TOO_MANY_OPEN_FILES};
     }
     fflush(stdout);
     fflush(stderr);
     // Descriptors 1 and 2 and the process's standard handles, which the C
     // runtime of a library loaded later (the VM's) reads when it starts, all
     // lead into the pipe.
-    *failed_call = "_dup2";
     bool moved = _dup2(fd, 1) == 0 && _dup2(fd, 2) == 0;
     _close(fd);
-    if (!moved) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return -1;
-    }
+    if (!moved)
+        return os_error{"_dup2", ERROR_INVALID_HANDLE};
     SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
     SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(2)));
     // A process started without standard handles (a service) has its C
@@ -92,7 +88,7 @@ int os_capture_std_streams(unsigned long buffer_bytes, const char** failed_call)
     // there what a thousand bytes written at once do. Whoever needs a text
     // out at once flushes it (the VM's messages are).
     setvbuf(stdout, nullptr, _IOFBF, 4096);
-    return 0;
+    return {};
 }
 
 long os_read_captured_output(char* buffer, unsigned long capacity)
