@@ -71,19 +71,19 @@ static int refuse_line(char* refusal, int line, const char* text, int shown, con
 static int convert_option(int number, char* option, int* option_length, char* refusal)
 {
     size_t length = static_cast<size_t>(*option_length);
-    const char* failed_call = "";
-    int result = os_code_page_from_utf8(option, &length, &failed_call);
+    os_error error;
+    os_text_conversion result = os_code_page_from_utf8(option, &length, &error);
     *option_length = static_cast<int>(length);
     option[length] = '\0';
-    if (result == 0)
+    if (result == OS_TEXT_EXACT)
         return 0;
     char reason[128];
-    if (result == 1)
+    if (result == OS_TEXT_INEXACT)
         snprintf(reason, sizeof reason, "it holds characters that the ANSI code page %u cannot hold",
                  os_text_code_page());
     else
-        snprintf(reason, sizeof reason, "it cannot be converted from UTF-8: %s failed: %lu", failed_call,
-                 os_last_error());
+        snprintf(reason, sizeof reason, "it cannot be converted from UTF-8: %s failed: %lu", error.call,
+                 error.code);
     return refuse_line(refusal, number, option, *option_length, reason);
 }
 

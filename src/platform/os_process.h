@@ -2,6 +2,9 @@
 // preparation, its arguments, its executable's path and the code page its
 // texts are held in. Declared once here, implemented in win32/ and posix/.
 #pragma once
+#include "platform/os_errors.h"
+
+#include <cstddef>
 
 // Prepares the process before anything else runs: standard output becomes
 // unbuffered, and the current directory is taken out of the search for
@@ -19,10 +22,13 @@ unsigned os_text_code_page();
 // Converts UTF-8 text (length bytes, well-formed) in place into the code page
 // above, without best-fit mapping, and sets *length to the converted length
 // (never longer); no terminator is added. On POSIX the text stays as it is.
-// Returns 0, 1 when a character the code page cannot hold was put as '?',
-// or -1 with *failed_call naming the call that failed (os_last_error tells
-// why).
-int os_code_page_from_utf8(char* text, size_t* length, const char** failed_call);
+// Returns one of the OS_TEXT_ values.
+enum os_text_conversion {
+    OS_TEXT_EXACT,
+    OS_TEXT_INEXACT, // a character the code page cannot hold was put as '?'
+    OS_TEXT_FAILED,  // *error names the call that failed and its code
+};
+os_text_conversion os_code_page_from_utf8(char* text, size_t* length, os_error* error);
 
 // The process's arguments as the system holds them, in place of the C
 // runtime's argv: on Windows taken from the wide command line, each converted

@@ -238,9 +238,9 @@ unsigned os_text_code_page()
     return 0;
 }
 
-int os_code_page_from_utf8(char*, size_t*, const char**)
+os_text_conversion os_code_page_from_utf8(char*, size_t*, os_error*)
 {
-    return 0;
+    return OS_TEXT_EXACT;
 }
 
 int os_arguments(int argc, char** argv, char*** arguments)

@@ -34,13 +34,14 @@ unsigned os_text_code_page()
     return GetACP();
 }
 
-int os_code_page_from_utf8(char* text, size_t* length, const char** failed_call)
+os_text_conversion os_code_page_from_utf8(char* text, size_t* length, os_error* error)
 {
     int count = static_cast<int>(*length);
     int wide_length = count == 0 ? 0 : MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, count, nullptr, 0);
-    *failed_call = "MultiByteToWideChar";
-    if (count > 0 && wide_length == 0)
-        return -1;
+    if (count > 0 && wide_length == 0) {
+        *error = os_failed("MultiByteToWideChar");
+        return OS_TEXT_FAILED;
+    }
     wchar_t* wide = new wchar_t[wide_length + 1];
     if (wide_length > 0)
         MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, count, wide, wide_length);
@@ -48,12 +49,13 @@ int os_code_page_from_utf8(char* text, size_t* length, const char** failed_call)
     // A character of the code page takes no more bytes than its UTF-8 form.
     char* narrow = new char[*length + 1];
     bool exact = true;
-    *failed_call = "WideCharToMultiByte";
-    int result = narrow_from_wide(wide, narrow, count + 1, &exact);
-    if (result == 0) {
+    os_text_conversion result = OS_TEXT_FAILED;
+    if (narrow_from_wide(wide, narrow, count + 1, &exact) != 0) {
+        *error = os_failed("WideCharToMultiByte");
+    } else {
         *length = strlen(narrow);
         memcpy(text, narrow, *length);
-        result = exact ? 0 : 1;
+        result = exact ? OS_TEXT_EXACT : OS_TEXT_INEXACT;
     }
     delete[] narrow;
     delete[] wide;
