@@ -36,12 +36,13 @@ create_vm_function bind_vm_library(const char* java_home, default_args_function*
         return nullptr;
     }
     *defaults = reinterpret_cast<default_args_function>(os_find_symbol(library, "JNI_GetDefaultJavaVMInitArgs"));
+    os_error error;
     const char* missing = "";
-    int bound = os_bind_vm_stdio(library, &missing);
-    if (bound == 1)
-        log_format("The C runtime of '%s' keeps its standard output and error apart: %s failed: %lu", path, missing,
-                   os_last_error());
-    if (bound < 0)
+    os_vm_stdio_binding bound = os_bind_vm_stdio(library, &error, &missing);
+    if (bound == OS_VM_STDIO_APART)
+        log_format("The C runtime of '%s' keeps its standard output and error apart: %s failed: %lu", path,
+                   error.call, error.code);
+    if (bound == OS_VM_STDIO_NOT_FOUND)
         log_format("Cannot find the C runtime of '%s': %s; the VM's output, its log files included, goes to "
                    "standard error and the log",
                    path, missing);

@@ -5,6 +5,8 @@
 // and what the VM prints on that standard error before its hook is in force
 // is captured. Declared once here, implemented in win32/ and posix/.
 #pragma once
+#include "platform/os_errors.h"
+
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
@@ -14,11 +16,16 @@ enum os_vm_stream { OS_VM_OTHER_STREAM, OS_VM_STANDARD_OUTPUT, OS_VM_STANDARD_ER
 // Finds the C runtime the loaded VM library imports its standard I/O from,
 // and puts its standard output and error on the process's standard handles
 // where they are not (a runtime that started before the handles were given
-// their files). Returns 0; 1 when they could not be put there, with
-// *missing naming the call that failed (os_last_error tells why); or -1 with
-// *missing naming what could not be found: the VM's streams are then all
-// taken for standard error and written as this program's standard error.
-int os_bind_vm_stdio(void* vm_library, const char** missing);
+// their files). Returns one of the OS_VM_STDIO_ values.
+enum os_vm_stdio_binding {
+    OS_VM_STDIO_BOUND,
+    OS_VM_STDIO_APART,     // not put on the handles: *error names the call that
+                           // failed and its code
+    OS_VM_STDIO_NOT_FOUND, // *missing names what could not be found: the VM's
+                           // streams are then all taken for standard error and
+                           // written as this program's standard error
+};
+os_vm_stdio_binding os_bind_vm_stdio(void* vm_library, os_error* error, const char** missing);
 
 // Which of the VM runtime's streams stream is.
 os_vm_stream os_vm_stream_kind(FILE* stream);

@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 // The VM shares this program's C runtime.
-int os_bind_vm_stdio(void*, const char**)
+os_vm_stdio_binding os_bind_vm_stdio(void*, os_error*, const char**)
 {
-    return 0;
+    return OS_VM_STDIO_BOUND;
 }
 
 os_vm_stream os_vm_stream_kind(FILE* stream)

@@ -94,8 +94,8 @@ static T export_of(HMODULE module, const char* name)
     return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// After a failed descriptor call of the runtime's: its errno as the Windows
-// error that os_last_error is to give.
+// After a failed descriptor call of the runtime's: its errno as a Windows
+// error code.
 static DWORD runtime_error()
 {
     return *g_errno() == EMFILE ? ERROR_TOO_MANY_OPEN_FILES : ERROR_INVALID_HANDLE;
@@ -107,34 +107,32 @@ static DWORD runtime_error()
 // universal CRT starts with the process (Wine's own libraries use it). Puts
 // both on the process's standard handle which, the capture of a service's
 // output (zrsvc-stdout.txt) being made, this program's own runtime writes to.
-// Returns true, or false with *failed_call naming the call that failed
-// (os_last_error tells why).
-static bool follow_standard_handle(int descriptor, DWORD which, FILE* stream, const char** failed_call)
+// Returns true, or false with *error naming the call that failed (the
+// runtime's own ones by their names) and its code.
+static bool follow_standard_handle(int descriptor, DWORD which, FILE* stream, os_error* error)
 {
     HANDLE handle = GetStdHandle(which);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
         return true;
     if (g_handle_of(descriptor) != reinterpret_cast<intptr_t>(handle)) {
         HANDLE copy = nullptr;
-        *failed_call = "DuplicateHandle";
         if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, FALSE,
-                             DUPLICATE_SAME_ACCESS))
+                             DUPLICATE_SAME_ACCESS)) {
+            *error = os_failed("DuplicateHandle");
             return false;
-        *failed_call = "the C runtime's _open_osfhandle or _dup2";
+        }
         int opened = g_open_handle(reinterpret_cast<intptr_t>(copy), _O_TEXT);
         if (opened < 0) {
-            DWORD error = runtime_error();
+            *error = os_error{"_open_osfhandle", runtime_error()};
             CloseHandle(copy);
-            SetLastError(error);
             return false;
         }
         int result = g_dup2(opened, descriptor);
-        DWORD error = runtime_error();
+        if (result != 0)
+            *error = os_error{"_dup2", runtime_error()};
         g_close(opened);
-        if (result != 0) {
-            SetLastError(error);
+        if (result != 0)
             return false;
-        }
     }
     // A stream on no descriptor cannot be moved onto one: reopened, as
     // documented for the universal CRT, it gets a descriptor of its own,
@@ -144,25 +142,27 @@ static bool follow_standard_handle(int descriptor, DWORD which, FILE* stream, co
     // (os_redirect_std_streams).
     if (g_fileno(stream) == descriptor)
         return true;
-    *failed_call = "the C runtime's freopen or _dup2";
     if (g_freopen("NUL", "w", stream) != nullptr) {
         if (g_dup2(descriptor, g_fileno(stream)) == 0)
             return true;
-    } else if (stream->_file == g_fileno(stream)) {
+        *error = os_error{"_dup2", runtime_error()};
+        return false;
+    }
+    if (stream->_file == g_fileno(stream)) {
         stream->_file = descriptor;
         if (g_fileno(stream) == descriptor)
             return true;
     }
-    SetLastError(runtime_error());
+    *error = os_error{"freopen", runtime_error()};
     return false;
 }
 
-int os_bind_vm_stdio(void* vm_library, const char** missing)
+os_vm_stdio_binding os_bind_vm_stdio(void* vm_library, os_error* error, const char** missing)
 {
     HMODULE runtime = stdio_runtime(static_cast<HMODULE>(vm_library));
     *missing = "its import of the C runtime's streams";
     if (runtime == nullptr)
-        return -1;
+        return OS_VM_STDIO_NOT_FOUND;
     FILE* table = nullptr;
     stream_by_number by_number = export_of<stream_by_number>(runtime, "__acrt_iob_func");
     stream_table table_function = export_of<stream_table>(runtime, "__iob_func");
@@ -170,14 +170,14 @@ int os_bind_vm_stdio(void* vm_library, const char** missing)
         // A table of the runtime's FILE, the type this program's msvcrt has too.
         table = table_function != nullptr ? table_function() : export_of<FILE*>(runtime, "_iob");
         if (table == nullptr)
-            return -1;
+            return OS_VM_STDIO_NOT_FOUND;
     }
     *missing = "the C runtime's vfprintf or fflush";
     common_vfprintf common = export_of<common_vfprintf>(runtime, "__stdio_common_vfprintf");
     plain_vfprintf plain = export_of<plain_vfprintf>(runtime, "vfprintf");
     stream_flush flush = export_of<stream_flush>(runtime, "fflush");
     if ((common == nullptr && plain == nullptr) || flush == nullptr)
-        return -1;
+        return OS_VM_STDIO_NOT_FOUND;
     *missing = "the C runtime's _dup, _dup2, _open_osfhandle, _get_osfhandle, _close, _fileno, freopen or _errno";
     descriptor_call copy = export_of<descriptor_call>(runtime, "_dup");
     descriptor_call close_call = export_of<descriptor_call>(runtime, "_close");
@@ -189,7 +189,7 @@ int os_bind_vm_stdio(void* vm_library, const char** missing)
     error_number errno_of = export_of<error_number>(runtime, "_errno");
     if (copy == nullptr || close_call == nullptr || copy_onto == nullptr || open_handle == nullptr ||
         handle_of == nullptr || fileno_of == nullptr || reopen == nullptr || errno_of == nullptr)
-        return -1;
+        return OS_VM_STDIO_NOT_FOUND;
     g_vm_stdout = by_number != nullptr ? by_number(1) : table + 1;
     g_vm_stderr = by_number != nullptr ? by_number(2) : table + 2;
     g_common_vfprintf = common;
@@ -203,9 +203,9 @@ int os_bind_vm_stdio(void* vm_library, const char** missing)
     g_fileno = fileno_of;
     g_freopen = reopen;
     g_errno = errno_of;
-    bool followed = follow_standard_handle(1, STD_OUTPUT_HANDLE, g_vm_stdout, missing) &&
-                    follow_standard_handle(2, STD_ERROR_HANDLE, g_vm_stderr, missing);
-    return followed ? 0 : 1;
+    bool followed = follow_standard_handle(1, STD_OUTPUT_HANDLE, g_vm_stdout, error) &&
+                    follow_standard_handle(2, STD_ERROR_HANDLE, g_vm_stderr, error);
+    return followed ? OS_VM_STDIO_BOUND : OS_VM_STDIO_APART;
 }
 
 os_vm_stream os_vm_stream_kind(FILE* stream)
