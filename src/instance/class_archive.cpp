@@ -151,7 +151,8 @@ static int write_record(const std::string& inputs, const char* state, const std:
         written = false;
     if (!written) {
         log_format("Cannot write the class archive's record %s: %lu", RECORD, os_last_error());
-        os_remove_file(RECORD);
+        os_error ignored;
+        os_remove_file(RECORD, &ignored);
         return -1;
     }
     return 0;
@@ -472,10 +473,11 @@ void finish_class_archive(const instance_plan& plan, bool destroyed, bool applic
     // The record goes first: a run that finds an archive without a record
     // matching it renews it. The rename replaces a link in the archive's
     // place, never what it leads to.
-    os_remove_file(RECORD);
-    if (os_replace_file(dump_path, ARCHIVE) != OS_FILE_DONE) {
+    os_error ignored;
+    os_remove_file(RECORD, &ignored);
+    if (os_replace_file(dump_path, ARCHIVE, &error) != OS_FILE_DONE) {
         char reason[2 * VM_PATH_CAPACITY + 64];
-        snprintf(reason, sizeof reason, "rename('%s', '%s') failed: %lu", dump_path, ARCHIVE, os_last_error());
+        snprintf(reason, sizeof reason, "%s('%s', '%s') failed: %lu", error.call, dump_path, ARCHIVE, error.code);
         discard_dump(plan, reason, STATE_NONE, "it could not be put in place in the run before");
         return;
     }

@@ -52,15 +52,15 @@ static int move_files_on(rolling_file* rolling, bool starting)
     for (int index = top - 1; index >= 0; --index) {
         compose_path(rolling, index, from);
         compose_path(rolling, index + 1, to);
-        if (os_replace_file(from, to) != OS_FILE_FAILED)
+        os_error error;
+        if (os_replace_file(from, to, &error) != OS_FILE_FAILED)
             continue;
-        unsigned long error = os_last_error();
         if (starting && index == 0)
             snprintf(rolling->news, sizeof rolling->news, "Cannot keep the previous %s as %s: %lu", rolling->what,
-                     file_name(to), error);
+                     file_name(to), error.code);
         else
             snprintf(rolling->news, sizeof rolling->news, "Cannot keep %s as %s: %lu", file_name(from), file_name(to),
-                     error);
+                     error.code);
         return index + 1;
     }
     return 0;
@@ -74,12 +74,13 @@ static void remove_beyond_count(rolling_file* rolling)
     char path[ROLLING_PATH_CAPACITY];
     for (int index = rolling->limits.keep + 1;; ++index) {
         compose_path(rolling, index, path);
-        os_file_result removed = os_remove_file(path);
+        os_error error;
+        os_file_result removed = os_remove_file(path, &error);
         if (removed == OS_FILE_MISSING)
             return;
         if (removed == OS_FILE_FAILED) {
             snprintf(rolling->news, sizeof rolling->news, "Cannot remove %s, beyond the %d files kept: %lu",
-                     file_name(path), rolling->limits.keep, os_last_error());
+                     file_name(path), rolling->limits.keep, error.code);
             return;
         }
     }

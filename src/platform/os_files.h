@@ -37,8 +37,9 @@ extern const char OS_LINE_END[];
 os_file_result os_read_file(const char* path, char* buffer, size_t capacity, size_t* length, os_error* error);
 
 // Renames the file from to the name to, replacing an existing file of that
-// name. Returns OS_FILE_DONE, _MISSING (no file from) or _FAILED.
-os_file_result os_replace_file(const char* from, const char* to);
+// name. Returns OS_FILE_DONE, _MISSING (no file from), or _FAILED with
+// *error naming the call that failed and its code.
+os_file_result os_replace_file(const char* from, const char* to, os_error* error);
 
 // What tells a file apart from any other without reading it: its size, its
 // last-write time, its last-change time (which no program sets at will: a
@@ -55,8 +56,9 @@ struct os_stamp {
 // the call that failed and its code.
 os_file_result os_file_stamp(const char* path, bool follow_link, os_stamp* stamp, os_error* error);
 
-// Deletes the file at path. Returns OS_FILE_DONE, _MISSING or _FAILED.
-os_file_result os_remove_file(const char* path);
+// Deletes the file at path. Returns OS_FILE_DONE, _MISSING, or _FAILED with
+// *error naming the call that failed and its code.
+os_file_result os_remove_file(const char* path, os_error* error);
 
 // The bytes free for the process's user on the volume that holds the folder
 // at path. Returns OS_FILE_DONE, or _FAILED with *error naming the call that

@@ -179,10 +179,11 @@ os_file_result os_read_file(const char* path, char* buffer, size_t capacity, siz
     return OS_FILE_DONE;
 }
 
-os_file_result os_replace_file(const char* from, const char* to)
+os_file_result os_replace_file(const char* from, const char* to, os_error* error)
 {
     if (rename(from, to) == 0)
         return OS_FILE_DONE;
+    *error = os_failed("rename");
     return errno == ENOENT ? OS_FILE_MISSING : OS_FILE_FAILED;
 }
 
@@ -210,10 +211,11 @@ os_file_result os_file_stamp(const char* path, bool follow_link, os_stamp* stamp
     return OS_FILE_DONE;
 }
 
-os_file_result os_remove_file(const char* path)
+os_file_result os_remove_file(const char* path, os_error* error)
 {
     if (unlink(path) == 0)
         return OS_FILE_DONE;
+    *error = os_failed("unlink");
     return (errno == ENOENT || errno == ENOTDIR) ? OS_FILE_MISSING : OS_FILE_FAILED;
 }
 

@@ -307,18 +307,21 @@ os_file_result os_read_file(const char* path, char* buffer, size_t capacity, siz
     return OS_FILE_DONE;
 }
 
-os_file_result os_replace_file(const char* from, const char* to)
+os_file_result os_replace_file(const char* from, const char* to, os_error* error)
 {
     wchar_t wide_from[WIDE_LONG_PATH_CAPACITY];
     wchar_t wide_to[WIDE_LONG_PATH_CAPACITY];
     if (wide_any_length(from, wide_from, WIDE_LONG_PATH_CAPACITY) != 0 ||
-        wide_any_length(to, wide_to, WIDE_LONG_PATH_CAPACITY) != 0)
+        wide_any_length(to, wide_to, WIDE_LONG_PATH_CAPACITY) != 0) {
+        *error = os_failed("MultiByteToWideChar");
         return OS_FILE_FAILED;
+    }
     // A read-only file is not replaced: the VM writes its class archive
     // read-only, and the next one must take its place.
     SetFileAttributesW(wide_to, FILE_ATTRIBUTE_NORMAL);
     if (MoveFileExW(wide_from, wide_to, MOVEFILE_REPLACE_EXISTING))
         return OS_FILE_DONE;
+    *error = os_failed("MoveFileExW");
     return missing_or_failed();
 }
 
@@ -351,15 +354,18 @@ os_file_result os_free_space(const char* path, unsigned long long* bytes, os_err
     return OS_FILE_DONE;
 }
 
-os_file_result os_remove_file(const char* path)
+os_file_result os_remove_file(const char* path, os_error* error)
 {
     wchar_t wide[WIDE_LONG_PATH_CAPACITY];
-    if (wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) != 0)
+    if (wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) != 0) {
+        *error = os_failed("MultiByteToWideChar");
         return OS_FILE_FAILED;
+    }
     // Read-only (as the VM writes a class archive), it would stay.
     SetFileAttributesW(wide, FILE_ATTRIBUTE_NORMAL);
     if (DeleteFileW(wide))
         return OS_FILE_DONE;
+    *error = os_failed("DeleteFileW");
     return missing_or_failed();
 }
 
