@@ -421,10 +421,10 @@ void class_archive_vm_created(const instance_plan& plan)
 {
     if (plan.archive != archive_decision::MAPPED)
         return;
-    int mapped = os_file_is_mapped(plan.archive_made_from.mapped_stamp);
-    if (mapped == 1)
+    os_mapping mapped = os_file_is_mapped(plan.archive_made_from.mapped_stamp);
+    if (mapped == OS_MAPPED)
         log_format("Class archive %s used: the VM mapped it", ARCHIVE);
-    if (mapped == 0) {
+    if (mapped == OS_NOT_MAPPED) {
         log_format("Class archive %s not used: the VM did not map it; the next run renews it", ARCHIVE);
         write_record(plan.archive_made_from.lines, STATE_NONE, "the VM did not map it in the run before");
     }

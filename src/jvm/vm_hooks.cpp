@@ -111,10 +111,11 @@ static void end_capture()
 void capture_early_vm_text()
 {
     std::lock_guard<std::mutex> hold(g_hooks.text_lock);
-    int result = os_begin_std_error_capture();
-    if (result < 0)
-        log_format("Cannot capture standard error while the VM is created: %lu", os_last_error());
-    g_hooks.capturing = result == 0;
+    os_error error;
+    os_capture_start result = os_begin_std_error_capture(&error);
+    if (result == OS_CAPTURE_FAILED)
+        log_format("Cannot capture standard error while the VM is created: %lu", error.code);
+    g_hooks.capturing = result == OS_CAPTURE_BEGUN;
     g_hooks.captured_taken = 0;
 }
 

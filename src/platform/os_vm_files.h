@@ -23,10 +23,15 @@ os_vm_file* os_hold_vm_file(const char* path, char* vm_path, size_t capacity, os
 
 void os_release_vm_file(os_vm_file* file);
 
-// Whether the process maps the file of the stamp into its memory: 1 or 0,
-// -1 when the platform cannot tell (on Windows, where the VM may read its
-// class archive into memory instead of mapping it).
-int os_file_is_mapped(const os_stamp& stamp);
+// Whether the process maps the file of the stamp into its memory.
+enum os_mapping {
+    OS_MAPPED,
+    OS_NOT_MAPPED,
+    OS_MAPPING_UNKNOWN, // the platform cannot tell (on Windows, where the VM may
+                        // read its class archive into memory instead of
+                        // mapping it)
+};
+os_mapping os_file_is_mapped(const os_stamp& stamp);
 
 // A folder the run creates in the current directory, named prefix and a
 // suffix of its own choosing, that only the run's user may write and that

@@ -39,9 +39,14 @@ int os_vm_vfprintf(FILE* stream, bool flush, const char* format, va_list argumen
 // Sends what the VM's runtime writes to its standard error's descriptor from
 // now on (its stderr, and this program's too where the two share a runtime)
 // to a temporary file, until os_end_std_error_capture: for what the VM prints
-// there while it is created, outside its hook too. Returns 0, 1 when nothing
-// is captured (os_bind_vm_stdio found no runtime), or -1 (os_last_error).
-int os_begin_std_error_capture();
+// there while it is created, outside its hook too. Returns one of the
+// OS_CAPTURE_ values.
+enum os_capture_start {
+    OS_CAPTURE_BEGUN,
+    OS_CAPTURE_NONE,   // nothing is captured: os_bind_vm_stdio found no runtime
+    OS_CAPTURE_FAILED, // *error names the call that failed and its code
+};
+os_capture_start os_begin_std_error_capture(os_error* error);
 
 // Reads what the capture holds from offset on into buffer (capacity bytes),
 // zero-terminated, once the runtime's standard error is flushed. Returns the

@@ -62,15 +62,15 @@ void os_release_vm_file(os_vm_file* file)
     delete file;
 }
 
-int os_file_is_mapped(const os_stamp& stamp)
+os_mapping os_file_is_mapped(const os_stamp& stamp)
 {
     FILE* maps = fopen("/proc/self/maps", "re");
     if (maps == nullptr)
-        return -1;
+        return OS_MAPPING_UNKNOWN;
     // address perms offset major:minor inode path
     char line[4096 + 256];
-    int mapped = 0;
-    while (mapped == 0 && fgets(line, sizeof line, maps) != nullptr) {
+    bool mapped = false;
+    while (!mapped && fgets(line, sizeof line, maps) != nullptr) {
         unsigned major_number = 0, minor_number = 0;
         unsigned long long inode = 0;
         if (sscanf(line, "%*s %*s %*s %x:%x %llu", &major_number, &minor_number, &inode) == 3)
@@ -78,7 +78,7 @@ int os_file_is_mapped(const os_stamp& stamp)
                      minor_number == minor(stamp.volume);
     }
     fclose(maps);
-    return mapped;
+    return mapped ? OS_MAPPED : OS_NOT_MAPPED;
 }
 
 struct os_private_folder {

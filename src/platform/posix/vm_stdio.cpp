@@ -31,25 +31,29 @@ int os_vm_vfprintf(FILE* stream, bool flush, const char* format, va_list argumen
 static FILE* g_capture = nullptr;
 static int g_saved_error = -1;
 
-int os_begin_std_error_capture()
+os_capture_start os_begin_std_error_capture(os_error* error)
 {
     g_capture = tmpfile();
-    if (g_capture == nullptr)
-        return -1;
+    if (g_capture == nullptr) {
+        *error = os_failed("tmpfile");
+        return OS_CAPTURE_FAILED;
+    }
     // Not for a program started meanwhile: it gets descriptor 2 alone.
     fcntl(fileno(g_capture), F_SETFD, FD_CLOEXEC);
     fflush(stderr);
     g_saved_error = fcntl(2, F_DUPFD_CLOEXEC, 3);
-    if (g_saved_error >= 0 && dup2(fileno(g_capture), 2) >= 0)
-        return 0;
-    int error = errno;
-    if (g_saved_error >= 0)
+    if (g_saved_error < 0) {
+        *error = os_failed("fcntl");
+    } else if (dup2(fileno(g_capture), 2) >= 0) {
+        return OS_CAPTURE_BEGUN;
+    } else {
+        *error = os_failed("dup2");
         close(g_saved_error);
+    }
     g_saved_error = -1;
     fclose(g_capture);
     g_capture = nullptr;
-    errno = error;
-    return -1;
+    return OS_CAPTURE_FAILED;
 }
 
 size_t os_read_std_error_capture(size_t offset, char* buffer, size_t capacity)

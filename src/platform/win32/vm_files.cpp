@@ -42,9 +42,9 @@ void os_release_vm_file(os_vm_file* file)
     delete file;
 }
 
-int os_file_is_mapped(const os_stamp&)
+os_mapping os_file_is_mapped(const os_stamp&)
 {
-    return -1;
+    return OS_MAPPING_UNKNOWN;
 }
 
 struct os_private_folder {

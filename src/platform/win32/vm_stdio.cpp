@@ -243,14 +243,16 @@ static int g_saved_error = -1;
 // never opened where something already is, and deleted when its last handle
 // closes (a crash included). Returns its handle, or INVALID_HANDLE_VALUE
 // (GetLastError).
-static HANDLE create_capture_file()
+static HANDLE create_capture_file(os_error* error)
 {
     wchar_t folder[MAX_PATH + 1];
     DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-    if (length == 0)
+    if (length == 0) {
+        *error = os_failed("GetTempPathW");
         return INVALID_HANDLE_VALUE;
+    }
     if (length > MAX_PATH) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        *error = os_error{"GetTempPathW", ERROR_FILENAME_EXCED_RANGE};
         return INVALID_HANDLE_VALUE;
     }
     wchar_t path[MAX_PATH + 48];
@@ -262,38 +264,38 @@ static HANDLE create_capture_file()
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
             break;
     }
+    if (file == INVALID_HANDLE_VALUE)
+        *error = os_failed("CreateFileW");
     return file;
 }
 
-int os_begin_std_error_capture()
+os_capture_start os_begin_std_error_capture(os_error* error)
 {
     if (g_flush == nullptr)
-        return 1;
-    g_capture = create_capture_file();
+        return OS_CAPTURE_NONE;
+    g_capture = create_capture_file(error);
     if (g_capture == INVALID_HANDLE_VALUE)
-        return -1;
+        return OS_CAPTURE_FAILED;
     // Binary: the text is read back as the runtime was given it.
     g_capture_descriptor = g_open_handle(reinterpret_cast<intptr_t>(g_capture), _O_BINARY);
     if (g_capture_descriptor < 0) {
-        DWORD error = runtime_error();
+        *error = os_error{"_open_osfhandle", runtime_error()};
         CloseHandle(g_capture);
         g_capture = INVALID_HANDLE_VALUE;
-        SetLastError(error);
-        return -1;
+        return OS_CAPTURE_FAILED;
     }
     g_flush(g_vm_stderr);
     g_saved_error = g_dup(2);
     if (g_saved_error >= 0 && g_dup2(g_capture_descriptor, 2) == 0)
-        return 0;
-    DWORD error = runtime_error();
+        return OS_CAPTURE_BEGUN;
+    *error = os_error{g_saved_error < 0 ? "_dup" : "_dup2", runtime_error()};
     if (g_saved_error >= 0)
         g_close(g_saved_error);
     g_saved_error = -1;
     g_close(g_capture_descriptor);
     g_capture_descriptor = -1;
     g_capture = INVALID_HANDLE_VALUE;
-    SetLastError(error);
-    return -1;
+    return OS_CAPTURE_FAILED;
 }
 
 size_t os_read_std_error_capture(size_t offset, char* buffer, size_t capacity)
