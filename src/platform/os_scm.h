@@ -6,12 +6,13 @@
 // True where an SCM exists.
 bool os_scm_available();
 
-// Registration. Handles are opaque; null (or -1) means failure, and
-// os_last_error tells why.
-void* os_scm_open();
-void* os_scm_create_service(void* scm, const char* name, const char* command_line);
-void* os_scm_open_service_for_delete(void* scm, const char* name);
-int os_scm_delete_service(void* service);
+// Registration. Handles are opaque; null means failure, and *error names
+// the call that failed and its code.
+void* os_scm_open(os_error* error);
+void* os_scm_create_service(void* scm, const char* name, const char* command_line, os_error* error);
+void* os_scm_open_service_for_delete(void* scm, const char* name, os_error* error);
+// Returns no error, or the call that failed and its code.
+os_error os_scm_delete_service(void* service);
 void os_scm_close(void* handle);
 
 // Running as a service.
@@ -43,19 +44,21 @@ struct os_service_status {
 };
 
 // Hands the calling thread to the SCM dispatcher for the one service of the
-// process; returns once the service has stopped. Returns 0, or -1.
-int os_service_dispatch(const char* name, os_service_main_fn service_main);
+// process; returns once the service has stopped. Returns no error, or the
+// call that failed and its code.
+os_error os_service_dispatch(const char* name, os_service_main_fn service_main);
 
 // Registers the control handler of the running service, which is given
 // every control the service accepts, the preshutdown control included, and
 // every other the SCM delivers (a user-defined one); the SCM is told of a
 // control it does not handle, and never of the interrogation, which asks for
 // the status the SCM already holds.
-// Null on failure.
-void* os_service_register_handler(const char* name, os_control_handler_fn handler);
+// Null on failure, with *error naming the call that failed and its code.
+void* os_service_register_handler(const char* name, os_control_handler_fn handler, os_error* error);
 
-// Reports the service's status (own-process type). Returns 0, or -1.
-int os_service_report(void* status_handle, const os_service_status* status);
+// Reports the service's status (own-process type). Returns no error, or the
+// call that failed and its code.
+os_error os_service_report(void* status_handle, const os_service_status* status);
 
 // The service's entry in the Application event log: an event source named
 // as the service, whose message file is the executable at exe_path (it holds

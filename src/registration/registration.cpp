@@ -115,19 +115,20 @@ int install_service(const char* instance_name)
     char command_line[COMMAND_LINE_CAPACITY];
     if (compose_command_line(command_line, service_name) != 0)
         return 1;
-    void* scm = os_scm_open();
+    os_error error;
+    void* scm = os_scm_open(&error);
     if (scm == nullptr) {
-        printf("OpenSCManager failed (%lu)\n", os_last_error());
+        printf("OpenSCManager failed (%lu)\n", error.code);
         return 1;
     }
-    void* service = os_scm_create_service(scm, service_name, command_line);
+    void* service = os_scm_create_service(scm, service_name, command_line, &error);
     int status = 0;
     if (service != nullptr) {
         printf("Service installed successfully.\n");
         os_scm_close(service);
         status = add_event_source(service_name);
     } else {
-        printf("CreateService failed (%lu)\n", os_last_error());
+        printf("CreateService failed (%lu)\n", error.code);
         status = 1;
     }
     os_scm_close(scm);
@@ -141,27 +142,28 @@ int uninstall_service(const char* instance_name)
         return 1;
     printf("Uninstalling service '%s' ...\n", service_name);
 
-    void* scm = os_scm_open();
+    os_error error;
+    void* scm = os_scm_open(&error);
     if (scm == nullptr) {
-        printf("OpenSCManager failed (%lu)\n", os_last_error());
+        printf("OpenSCManager failed (%lu)\n", error.code);
         return 1;
     }
-    void* service = os_scm_open_service_for_delete(scm, service_name);
+    void* service = os_scm_open_service_for_delete(scm, service_name, &error);
     if (service == nullptr) {
-        printf("OpenService failed (%lu)\n", os_last_error());
+        printf("OpenService failed (%lu)\n", error.code);
         os_scm_close(scm);
         return 1;
     }
     int status = 0;
-    if (os_scm_delete_service(service) == 0) {
+    error = os_scm_delete_service(service);
+    if (error.ok()) {
         printf("Service uninstalled successfully.\n");
-        os_error error;
         if (os_event_source_remove(service_name, &error) == OS_SOURCE_FAILED) {
             printf("Cannot remove the event source: %s failed (%lu)\n", error.call, error.code);
             status = 1;
         }
     } else {
-        printf("DeleteService failed (%lu)\n", os_last_error());
+        printf("DeleteService failed (%lu)\n", error.code);
         status = 1;
     }
     os_scm_close(service);

@@ -50,8 +50,9 @@ void run_service(const char* service_name)
     // run before the SCM sees it start, and -service run by hand from a
     // console says what is wrong with the instance before the dispatcher
     // refuses it.
-    if (os_service_dispatch(service_name, service_main) != 0)
-        end_run_with(fail_format("StartServiceCtrlDispatcher() failed: %lu", os_last_error()));
+    os_error error = os_service_dispatch(service_name, service_main);
+    if (!error.ok())
+        end_run_with(fail_format("StartServiceCtrlDispatcher() failed: %lu", error.code));
     // The dispatcher returns once the stopped report is out. When service_main
     // did not make it, the thread that did ends the process with its own exit
     // code: nothing here may end it first, with 0.

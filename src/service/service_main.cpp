@@ -48,11 +48,13 @@ static bool is_pending(unsigned long state)
 // no SCM to tell.
 static void send_status()
 {
-    if (g_service.status_handle == nullptr || os_service_report(g_service.status_handle, &g_service.status) == 0 ||
-        g_service.report_failed)
+    if (g_service.status_handle == nullptr)
+        return;
+    os_error error = os_service_report(g_service.status_handle, &g_service.status);
+    if (error.ok() || g_service.report_failed)
         return;
     g_service.report_failed = true;
-    log_format("SetServiceStatus() failed: %lu", os_last_error());
+    log_format("SetServiceStatus() failed: %lu", error.code);
 }
 
 // Reports the state, the controls accepted and, for STOPPED, the exit code
@@ -128,9 +130,10 @@ void log_fatal_to_event_log(const char* service_name)
 void service_main(int argc, char** argv)
 {
     const char* name = argc > 0 ? argv[0] : "";
-    g_service.status_handle = os_service_register_handler(name, control_handler);
+    os_error error;
+    g_service.status_handle = os_service_register_handler(name, control_handler, &error);
     if (g_service.status_handle == nullptr)
-        end_run_with(fail_format("RegisterServiceCtrlHandlerEx() failed: %lu", os_last_error()));
+        end_run_with(fail_format("RegisterServiceCtrlHandlerEx() failed: %lu", error.code));
     report(OS_SERVICE_START_PENDING, STOP_CONTROLS, 0);
     std::thread(keep_pending_states_moving).detach();
 

@@ -9,50 +9,48 @@ bool os_scm_available()
     return false;
 }
 
-static void* unavailable()
+// No handle, and the call that is not there.
+static void* unavailable(const char* call, os_error* error)
 {
-    errno = ENOSYS;
+    *error = os_error{call, ENOSYS};
     return nullptr;
 }
 
-void* os_scm_open()
+void* os_scm_open(os_error* error)
 {
-    return unavailable();
+    return unavailable("os_scm_open", error);
 }
 
-void* os_scm_create_service(void*, const char*, const char*)
+void* os_scm_create_service(void*, const char*, const char*, os_error* error)
 {
-    return unavailable();
+    return unavailable("os_scm_create_service", error);
 }
 
-void* os_scm_open_service_for_delete(void*, const char*)
+void* os_scm_open_service_for_delete(void*, const char*, os_error* error)
 {
-    return unavailable();
+    return unavailable("os_scm_open_service_for_delete", error);
 }
 
-int os_scm_delete_service(void*)
+os_error os_scm_delete_service(void*)
 {
-    errno = ENOSYS;
-    return -1;
+    return os_error{"os_scm_delete_service", ENOSYS};
 }
 
 void os_scm_close(void*) {}
 
-int os_service_dispatch(const char*, os_service_main_fn)
+os_error os_service_dispatch(const char*, os_service_main_fn)
 {
-    errno = ENOSYS;
-    return -1;
+    return os_error{"os_service_dispatch", ENOSYS};
 }
 
-void* os_service_register_handler(const char*, os_control_handler_fn)
+void* os_service_register_handler(const char*, os_control_handler_fn, os_error* error)
 {
-    return unavailable();
+    return unavailable("os_service_register_handler", error);
 }
 
-int os_service_report(void*, const os_service_status*)
+os_error os_service_report(void*, const os_service_status*)
 {
-    errno = ENOSYS;
-    return -1;
+    return os_error{"os_service_report", ENOSYS};
 }
 
 os_error os_event_source_add(const char*, const char*)

@@ -9,27 +9,35 @@ bool os_scm_available()
     return true;
 }
 
-void* os_scm_open()
+// The handle, or null with *error naming call and its code.
+static void* handle_or_failure(SC_HANDLE handle, const char* call, os_error* error)
 {
-    return OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (handle == nullptr)
+        *error = os_failed(call);
+    return handle;
 }
 
-void* os_scm_create_service(void* scm, const char* name, const char* command_line)
+void* os_scm_open(os_error* error)
 {
-    return CreateServiceA(static_cast<SC_HANDLE>(scm), name, name, SERVICE_ALL_ACCESS,
-                          SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                          SERVICE_ERROR_NORMAL, command_line, nullptr, nullptr, nullptr,
-                          nullptr, nullptr);
+    return handle_or_failure(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), "OpenSCManagerA", error);
 }
 
-void* os_scm_open_service_for_delete(void* scm, const char* name)
+void* os_scm_create_service(void* scm, const char* name, const char* command_line, os_error* error)
 {
-    return OpenServiceA(static_cast<SC_HANDLE>(scm), name, DELETE);
+    return handle_or_failure(CreateServiceA(static_cast<SC_HANDLE>(scm), name, name, SERVICE_ALL_ACCESS,
+                                            SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                            command_line, nullptr, nullptr, nullptr, nullptr, nullptr),
+                             "CreateServiceA", error);
 }
 
-int os_scm_delete_service(void* service)
+void* os_scm_open_service_for_delete(void* scm, const char* name, os_error* error)
 {
-    return DeleteService(static_cast<SC_HANDLE>(service)) ? 0 : -1;
+    return handle_or_failure(OpenServiceA(static_cast<SC_HANDLE>(scm), name, DELETE), "OpenServiceA", error);
+}
+
+os_error os_scm_delete_service(void* service)
+{
+    return DeleteService(static_cast<SC_HANDLE>(service)) ? os_error{} : os_failed("DeleteService");
 }
 
 void os_scm_close(void* handle)
@@ -44,14 +52,14 @@ static void WINAPI service_main_trampoline(DWORD argc, LPSTR* argv)
     g_service_main(static_cast<int>(argc), argv);
 }
 
-int os_service_dispatch(const char* name, os_service_main_fn service_main)
+os_error os_service_dispatch(const char* name, os_service_main_fn service_main)
 {
     g_service_main = service_main;
     SERVICE_TABLE_ENTRYA table[] = {
         {const_cast<char*>(name), service_main_trampoline},
         {nullptr, nullptr},
     };
-    return StartServiceCtrlDispatcherA(table) ? 0 : -1;
+    return StartServiceCtrlDispatcherA(table) ? os_error{} : os_failed("StartServiceCtrlDispatcherA");
 }
 
 static os_control_handler_fn g_control_handler = nullptr;
@@ -67,13 +75,16 @@ static DWORD WINAPI control_trampoline(DWORD control, DWORD, void*, void*)
     return g_control_handler(control) ? NO_ERROR : ERROR_CALL_NOT_IMPLEMENTED;
 }
 
-void* os_service_register_handler(const char* name, os_control_handler_fn handler)
+void* os_service_register_handler(const char* name, os_control_handler_fn handler, os_error* error)
 {
     g_control_handler = handler;
-    return RegisterServiceCtrlHandlerExA(name, control_trampoline, nullptr);
+    SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerExA(name, control_trampoline, nullptr);
+    if (handle == nullptr)
+        *error = os_failed("RegisterServiceCtrlHandlerExA");
+    return handle;
 }
 
-int os_service_report(void* status_handle, const os_service_status* status)
+os_error os_service_report(void* status_handle, const os_service_status* status)
 {
     SERVICE_STATUS record = {};
     record.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
@@ -83,7 +94,8 @@ int os_service_report(void* status_handle, const os_service_status* status)
     record.dwServiceSpecificExitCode = status->service_exit_code;
     record.dwCheckPoint = status->check_point;
     record.dwWaitHint = status->wait_hint;
-    return SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(status_handle), &record) ? 0 : -1;
+    return SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(status_handle), &record) ? os_error{}
+                                                                                         : os_failed("SetServiceStatus");
 }
 
 // The Application log's key, below which each event source has its own. A
