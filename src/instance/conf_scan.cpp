@@ -87,9 +87,7 @@ static conf_finding search_folder(conf_search* search)
 
 conf_finding find_class_file(char* path)
 {
-    static conf_search search;
+    conf_search search{};
     search.path = path;
-    search.folders = 0;
-    search.entries = 0;
     return search_folder(&search);
 }

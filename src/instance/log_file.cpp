@@ -53,26 +53,28 @@ static void say_no_log_folder(const std::string& instance_folder)
            instance_folder.c_str(), path_separator());
 }
 
-// The log file, the sink from its opening to the end of the process.
-static rolling_file g_log_file;
-
 void open_log_file(instance_plan* plan)
 {
     std::string stem = log_folder_path(plan->instance_folder, "zrsvc-log");
     std::string log_path = stem + ".txt";
-    int opened = rolling_open(&g_log_file, stem.c_str(), "log", plan->log_limits);
+    // The sink from its opening to the end of the process: the log owns it.
+    rolling_file* file = new rolling_file();
+    int opened = rolling_open(file, stem.c_str(), "log", plan->log_limits);
     // Said once the log is the sink, whose lines would take its place.
-    std::string news = g_log_file.news;
-    g_log_file.news[0] = '\0';
+    std::string news = file->news;
+    file->news[0] = '\0';
     if (opened >= 0) {
         printf("LOG FILE: '%s'\n", log_path.c_str());
-        log_to_file(&g_log_file);
-    } else if (os_error_number(os_last_error()) == ENOENT) {
-        say_no_log_folder(plan->instance_folder);
-    } else if (os_error_number(os_last_error()) == ELOOP) {
-        plan->log_failure = "Cannot open the log file '" + log_path + "': it is a link, which is never followed";
+        log_to_file(file);
     } else {
-        plan->log_failure = "Cannot open the log file '" + log_path + "': " + std::to_string(os_last_error());
+        unsigned long error = os_last_error();
+        delete file;
+        if (os_error_number(error) == ENOENT)
+            say_no_log_folder(plan->instance_folder);
+        else if (os_error_number(error) == ELOOP)
+            plan->log_failure = "Cannot open the log file '" + log_path + "': it is a link, which is never followed";
+        else
+            plan->log_failure = "Cannot open the log file '" + log_path + "': " + std::to_string(error);
     }
     if (opened < 0 && !plan->log_failure.empty()) {
         log_cannot_log(plan->log_failure.c_str());

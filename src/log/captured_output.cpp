@@ -17,27 +17,30 @@
 // unfinished line until its end comes.
 enum { PIPE_BUFFER_BYTES = 1 << 20, DRAIN_BUFFER_BYTES = 1 << 20, DRAIN_END_SECONDS = 10 };
 
-// The capture's state, guarded by g_capture_lock, with g_drained announcing
-// the drain's end. The rolling file belongs to the draining thread until it
-// has drained, then to whoever closes it. Never destroyed: the process may
-// end while the thread still runs.
-static std::mutex& g_capture_lock = *new std::mutex;
-static std::condition_variable& g_drained_changed = *new std::condition_variable;
-static bool g_capturing = false;
-static bool g_drained = false;
-static bool g_closed = false;
-static rolling_file g_output;
-static char g_drain[DRAIN_BUFFER_BYTES];
+// The capture's state, guarded by lock, with drained_changed announcing the
+// drain's end. The rolling file belongs to the draining thread until it has
+// drained, then to whoever closes it. Never destroyed: the process may end
+// while the thread still runs.
+struct capture_room {
+    std::mutex lock;
+    std::condition_variable drained_changed;
+    bool capturing = false;
+    bool drained = false;
+    bool closed = false;
+    rolling_file output;
+    char drain[DRAIN_BUFFER_BYTES];
+};
+static capture_room& g_capture = *new capture_room();
 static thread_local bool g_on_drain_thread = false;
 
 // Writes drained bytes; what the file could not do is logged.
 static void write_output(const char* data, size_t length)
 {
-    rolling_write(&g_output, data, length);
-    if (g_output.news[0] == '\0')
+    rolling_write(&g_capture.output, data, length);
+    if (g_capture.output.news[0] == '\0')
         return;
-    log_line(g_output.news);
-    g_output.news[0] = '\0';
+    log_line(g_capture.output.news);
+    g_capture.output.news[0] = '\0';
 }
 
 // The index just behind the last line end of data, 0 when there is none.
@@ -57,69 +60,69 @@ static void drain()
     g_on_drain_thread = true;
     size_t pending = 0;
     for (;;) {
-        long got = os_read_captured_output(g_drain + pending, sizeof g_drain - pending);
+        long got = os_read_captured_output(g_capture.drain + pending, sizeof g_capture.drain - pending);
         if (got < 0)
             log_format("Cannot read the captured standard output and error: %lu", os_last_error());
         if (got <= 0)
             break;
         size_t filled = pending + static_cast<size_t>(got);
-        size_t whole = end_of_whole_lines(g_drain, filled);
-        if (whole == 0 && filled == sizeof g_drain)
+        size_t whole = end_of_whole_lines(g_capture.drain, filled);
+        if (whole == 0 && filled == sizeof g_capture.drain)
             whole = filled;
-        write_output(g_drain, whole);
+        write_output(g_capture.drain, whole);
         pending = filled - whole;
-        memmove(g_drain, g_drain + whole, pending);
+        memmove(g_capture.drain, g_capture.drain + whole, pending);
     }
-    write_output(g_drain, pending);
-    std::lock_guard<std::mutex> hold(g_capture_lock);
-    g_drained = true;
-    g_drained_changed.notify_all();
+    write_output(g_capture.drain, pending);
+    std::lock_guard<std::mutex> hold(g_capture.lock);
+    g_capture.drained = true;
+    g_capture.drained_changed.notify_all();
 }
 
 int begin_output_capture(const char* stem, rolling_limits limits)
 {
-    int opened = rolling_open(&g_output, stem, "output", limits);
+    int opened = rolling_open(&g_capture.output, stem, "output", limits);
     if (opened == ROLLING_NOT_OPENED) {
         log_format("Cannot open the captured output '%s.txt': %lu", stem, os_last_error());
         return -1;
     }
-    if (g_output.news[0] != '\0') {
-        log_line(g_output.news);
-        g_output.news[0] = '\0';
+    if (g_capture.output.news[0] != '\0') {
+        log_line(g_capture.output.news);
+        g_capture.output.news[0] = '\0';
     }
     os_error error = os_capture_std_streams(PIPE_BUFFER_BYTES);
     if (!error.ok()) {
         log_format("Cannot capture standard output and error: %s() failed: %lu", error.call, error.code);
-        rolling_close(&g_output);
+        rolling_close(&g_capture.output);
         return -1;
     }
     if (opened == ROLLING_APPENDED) {
         std::string line = std::string(SEPARATOR_LINE) + OS_LINE_END;
         write_output(line.data(), line.size());
     }
-    std::lock_guard<std::mutex> hold(g_capture_lock);
-    g_capturing = true;
+    std::lock_guard<std::mutex> hold(g_capture.lock);
+    g_capture.capturing = true;
     std::thread(drain).detach();
     return 0;
 }
 
 void end_output_capture()
 {
-    std::unique_lock<std::mutex> hold(g_capture_lock);
-    if (!g_capturing)
+    std::unique_lock<std::mutex> hold(g_capture.lock);
+    if (!g_capture.capturing)
         return;
     fflush(stdout);
     fflush(stderr);
     os_wake_output_reader();
-    if (!g_drained_changed.wait_for(hold, std::chrono::seconds(DRAIN_END_SECONDS), [] { return g_drained; })) {
+    if (!g_capture.drained_changed.wait_for(hold, std::chrono::seconds(DRAIN_END_SECONDS), [] { return g_capture.drained; })) {
         hold.unlock();
         log_format("The captured output was not written within %d seconds: what is left of it is lost",
                    static_cast<int>(DRAIN_END_SECONDS));
         return;
     }
-    if (!g_closed)
-        rolling_close(&g_output);
-    g_closed = true;
+    if (!g_capture.closed)
+        rolling_close(&g_capture.output);
+    g_capture.closed = true;
 }
 
 bool on_output_capture_thread()

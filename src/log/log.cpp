@@ -16,25 +16,31 @@
 #include <string>
 #include <unistd.h>
 
-// Standard output or null; the log file when g_file is set.
-static FILE* g_sink = nullptr;
-static rolling_file* g_file = nullptr;
-static std::mutex g_sink_lock; // a line, a switch and a close are one unit each
-static bool g_echo = false;
-static bool g_write_failed = false; // a line could not be written to the log file; guarded by g_sink_lock
-// A message with its control characters escaped; guarded by g_sink_lock.
-static char g_shown[4 * LONG_TEXT_CAPACITY];
-// Where the fatal exit tells its reason, null when nowhere; the last message
-// logged, as shown, while it is set. Both guarded by g_sink_lock.
-static void (*g_tell_fatal)(const char* reason) = nullptr;
-static char g_last_shown[4 * LONG_TEXT_CAPACITY];
-// The lines written to standard output as the sink while they are kept
-// (log_keep_early_lines), null when they are not. Guarded by g_sink_lock.
-static std::string* g_kept = nullptr;
-// A line as it goes into the log file, and as it is shown on the console;
-// guarded by g_sink_lock.
-static char g_file_line[4 * LONG_TEXT_CAPACITY + 256];
-static char g_console_line[4 * LONG_TEXT_CAPACITY + 256];
+// The log's state: every field is guarded by lock (a line, a switch and a
+// close are one unit each), except the two of log_cannot_log, guarded by
+// cannot_log_lock: it is called with lock held, or not. Every field has an
+// initializer, so that it is initialized as a constant, before anything runs.
+struct log_room {
+    std::mutex lock;
+    FILE* sink = nullptr;          // standard output or null; the log file when file is set
+    rolling_file* file = nullptr;  // the log file; given by log_to_file for the process's life
+    bool echo = false;
+    bool write_failed = false;     // a line could not be written to the log file
+    char shown[4 * LONG_TEXT_CAPACITY] = {}; // a message with its control characters escaped
+    // Where the fatal exit tells its reason, null when nowhere; the last
+    // message logged, as shown, while it is set.
+    void (*tell_fatal)(const char* reason) = nullptr;
+    char last_shown[4 * LONG_TEXT_CAPACITY] = {};
+    // The lines written to standard output as the sink while they are kept
+    // (log_keep_early_lines), null when they are not.
+    std::string* kept = nullptr;
+    // A line as it goes into the log file, and as it is shown on the console.
+    char file_line[4 * LONG_TEXT_CAPACITY + 256] = {};
+    char console_line[4 * LONG_TEXT_CAPACITY + 256] = {};
+    std::mutex cannot_log_lock;
+    char cannot_log_line[LONG_TEXT_CAPACITY + 256] = {};
+};
+static log_room g_log;
 
 // Writes a timestamped line to standard output (1) or error (2) through the
 // descriptor, past the C runtime's stream and its lock: the VM calls its
@@ -58,67 +64,67 @@ static void write_console_line(int descriptor, char* buffer, size_t capacity, co
 // Writes a line to the log file, unbuffered: it is on disk when this returns.
 // A write that fails is said once where the run can still be heard
 // (log_cannot_log); a roll that fails, in the log itself. Call with
-// g_sink_lock held.
+// g_log.lock held.
 static void write_file_line(const char* stamp, const char* shown)
 {
-    int length = snprintf(g_file_line, sizeof g_file_line, "%s - %s%s", stamp, shown, OS_LINE_END);
-    int error = rolling_write(g_file, g_file_line, static_cast<size_t>(length)) == 0 ? 0 : errno;
-    if (error != 0 && !g_write_failed) {
-        g_write_failed = true;
+    int length = snprintf(g_log.file_line, sizeof g_log.file_line, "%s - %s%s", stamp, shown, OS_LINE_END);
+    int error = rolling_write(g_log.file, g_log.file_line, static_cast<size_t>(length)) == 0 ? 0 : errno;
+    if (error != 0 && !g_log.write_failed) {
+        g_log.write_failed = true;
         char failure[200];
         snprintf(failure, sizeof failure, "Cannot write the log file: %s", strerror(error));
         log_cannot_log(failure);
     }
-    g_write_failed = error != 0;
-    if (!g_file->roll_failed || g_file->news[0] == '\0') {
-        g_file->news[0] = '\0';
+    g_log.write_failed = error != 0;
+    if (!g_log.file->roll_failed || g_log.file->news[0] == '\0') {
+        g_log.file->news[0] = '\0';
         return;
     }
-    length = snprintf(g_file_line, sizeof g_file_line, "%s - %s%s", stamp, g_file->news, OS_LINE_END);
-    g_file->news[0] = '\0';
-    rolling_write(g_file, g_file_line, static_cast<size_t>(length));
+    length = snprintf(g_log.file_line, sizeof g_log.file_line, "%s - %s%s", stamp, g_log.file->news, OS_LINE_END);
+    g_log.file->news[0] = '\0';
+    rolling_write(g_log.file, g_log.file_line, static_cast<size_t>(length));
 }
 
 void log_to_console()
 {
-    std::lock_guard<std::mutex> hold(g_sink_lock);
-    g_sink = stdout;
-    g_file = nullptr;
+    std::lock_guard<std::mutex> hold(g_log.lock);
+    g_log.sink = stdout;
+    g_log.file = nullptr;
 }
 
 void log_echo_to_console(bool echo)
 {
-    std::lock_guard<std::mutex> hold(g_sink_lock);
-    g_echo = echo;
+    std::lock_guard<std::mutex> hold(g_log.lock);
+    g_log.echo = echo;
 }
 
 bool log_echoes_to_console()
 {
-    std::lock_guard<std::mutex> hold(g_sink_lock);
-    return g_echo;
+    std::lock_guard<std::mutex> hold(g_log.lock);
+    return g_log.echo;
 }
 
 // Writes the kept lines to stream, when it is given, and keeps no more. Call
-// with g_sink_lock held.
+// with g_log.lock held.
 static void hand_kept_lines_to(FILE* stream)
 {
-    if (g_kept != nullptr && stream != nullptr) {
-        fputs(g_kept->c_str(), stream);
+    if (g_log.kept != nullptr && stream != nullptr) {
+        fputs(g_log.kept->c_str(), stream);
         fflush(stream);
     }
-    delete g_kept;
-    g_kept = nullptr;
+    delete g_log.kept;
+    g_log.kept = nullptr;
 }
 
 void log_to_file(rolling_file* file)
 {
-    std::lock_guard<std::mutex> hold(g_sink_lock);
-    g_sink = nullptr;
-    g_file = file;
+    std::lock_guard<std::mutex> hold(g_log.lock);
+    g_log.sink = nullptr;
+    g_log.file = file;
     // Line by line, each with the file's line end.
-    if (g_kept != nullptr)
-        for (size_t at = 0, end; (end = g_kept->find('\n', at)) != std::string::npos; at = end + 1) {
-            std::string line = g_kept->substr(at, end - at) + OS_LINE_END;
+    if (g_log.kept != nullptr)
+        for (size_t at = 0, end; (end = g_log.kept->find('\n', at)) != std::string::npos; at = end + 1) {
+            std::string line = g_log.kept->substr(at, end - at) + OS_LINE_END;
             rolling_write(file, line.data(), line.size());
         }
     hand_kept_lines_to(nullptr);
@@ -126,27 +132,27 @@ void log_to_file(rolling_file* file)
 
 void log_keep_early_lines()
 {
-    std::lock_guard<std::mutex> hold(g_sink_lock);
-    if (g_kept == nullptr)
-        g_kept = new std::string;
+    std::lock_guard<std::mutex> hold(g_log.lock);
+    if (g_log.kept == nullptr)
+        g_log.kept = new std::string;
 }
 
 void log_replay_kept_lines()
 {
-    std::lock_guard<std::mutex> hold(g_sink_lock);
+    std::lock_guard<std::mutex> hold(g_log.lock);
     hand_kept_lines_to(stdout);
 }
 
 void log_drop_kept_lines()
 {
-    std::lock_guard<std::mutex> hold(g_sink_lock);
+    std::lock_guard<std::mutex> hold(g_log.lock);
     hand_kept_lines_to(nullptr);
 }
 
 bool log_sink_is_file()
 {
-    std::lock_guard<std::mutex> hold(g_sink_lock);
-    return g_file != nullptr;
+    std::lock_guard<std::mutex> hold(g_log.lock);
+    return g_log.file != nullptr;
 }
 
 // The local time as "YYYY-MM-DD HH:MM:SS". The C runtime of Windows knows no
@@ -163,7 +169,7 @@ static void format_timestamp(char* buffer, size_t capacity)
 // name must not start a line of its own, so every control character is
 // escaped, except a tab that leads the message, which starts the frames of a
 // Java stack trace ("\tat ...") and cannot forge a line. Call with
-// g_sink_lock held.
+// g_log.lock held.
 static const char* shown_text(const char* message)
 {
     const char* rest = message[0] == '\t' ? message + 1 : message;
@@ -172,28 +178,28 @@ static const char* shown_text(const char* message)
         ++at;
     if (*at == '\0')
         return message;
-    g_shown[0] = message[0];
+    g_log.shown[0] = message[0];
     // Longer than the log's 9999 characters escaped four times: shown empty.
-    escape_control_characters(g_shown + (rest - message), sizeof g_shown - 1, rest);
-    return g_shown;
+    escape_control_characters(g_log.shown + (rest - message), sizeof g_log.shown - 1, rest);
+    return g_log.shown;
 }
 
 void log_line(const char* message)
 {
     char stamp[200];
     format_timestamp(stamp, sizeof stamp);
-    std::lock_guard<std::mutex> hold(g_sink_lock);
-    if (g_sink == nullptr && g_file == nullptr && g_tell_fatal == nullptr)
+    std::lock_guard<std::mutex> hold(g_log.lock);
+    if (g_log.sink == nullptr && g_log.file == nullptr && g_log.tell_fatal == nullptr)
         return;
     const char* shown = shown_text(message);
-    if (g_tell_fatal != nullptr)
-        bounded_copy(g_last_shown, sizeof g_last_shown, shown);
-    if (g_file != nullptr)
+    if (g_log.tell_fatal != nullptr)
+        bounded_copy(g_log.last_shown, sizeof g_log.last_shown, shown);
+    if (g_log.file != nullptr)
         write_file_line(stamp, shown);
-    if (g_sink != nullptr || (g_file != nullptr && g_echo))
-        write_console_line(1, g_console_line, sizeof g_console_line, stamp, shown);
-    if (g_kept != nullptr && g_sink != nullptr)
-        *g_kept = *g_kept + stamp + " - " + shown + "\n";
+    if (g_log.sink != nullptr || (g_log.file != nullptr && g_log.echo))
+        write_console_line(1, g_log.console_line, sizeof g_log.console_line, stamp, shown);
+    if (g_log.kept != nullptr && g_log.sink != nullptr)
+        *g_log.kept = *g_log.kept + stamp + " - " + shown + "\n";
 }
 
 // Formats into message (capacity LONG_TEXT_CAPACITY) whole, or leaves it
@@ -235,9 +241,9 @@ void say_on_console(const char* format, ...)
     format_whole_or_empty(message, format, arguments);
     va_end(arguments);
     printf("%s\n", message);
-    std::lock_guard<std::mutex> hold(g_sink_lock);
-    if (g_tell_fatal != nullptr)
-        bounded_copy(g_last_shown, sizeof g_last_shown, message);
+    std::lock_guard<std::mutex> hold(g_log.lock);
+    if (g_log.tell_fatal != nullptr)
+        bounded_copy(g_log.last_shown, sizeof g_log.last_shown, message);
 }
 
 void log_cannot_log(const char* message)
@@ -247,29 +253,26 @@ void log_cannot_log(const char* message)
         return;
     char stamp[200];
     format_timestamp(stamp, sizeof stamp);
-    // Its own buffer: called with the log's lock held, or not.
-    static std::mutex lock;
-    static char line[LONG_TEXT_CAPACITY + 256];
-    std::lock_guard<std::mutex> hold(lock);
-    write_console_line(2, line, sizeof line, stamp, message);
+    std::lock_guard<std::mutex> hold(g_log.cannot_log_lock);
+    write_console_line(2, g_log.cannot_log_line, sizeof g_log.cannot_log_line, stamp, message);
 }
 
 void close_log()
 {
     // Before the sink's lock: the capture's thread logs what it cannot do.
     end_output_capture();
-    std::lock_guard<std::mutex> hold(g_sink_lock);
-    if (g_file != nullptr)
-        rolling_close(g_file);
-    g_file = nullptr;
-    g_sink = nullptr;
+    std::lock_guard<std::mutex> hold(g_log.lock);
+    if (g_log.file != nullptr)
+        rolling_close(g_log.file);
+    g_log.file = nullptr;
+    g_log.sink = nullptr;
 }
 
 void log_tell_fatal_reason(void (*tell)(const char* reason))
 {
-    std::lock_guard<std::mutex> hold(g_sink_lock);
-    g_tell_fatal = tell;
-    g_last_shown[0] = '\0';
+    std::lock_guard<std::mutex> hold(g_log.lock);
+    g_log.tell_fatal = tell;
+    g_log.last_shown[0] = '\0';
 }
 
 // Tells the reason of the fatal exit, the last message logged, where
@@ -279,9 +282,9 @@ static void tell_fatal_reason(int code)
     std::string reason;
     void (*tell)(const char*) = nullptr;
     {
-        std::lock_guard<std::mutex> hold(g_sink_lock);
-        tell = g_tell_fatal;
-        reason = g_last_shown;
+        std::lock_guard<std::mutex> hold(g_log.lock);
+        tell = g_log.tell_fatal;
+        reason = g_log.last_shown;
     }
     if (tell == nullptr)
         return;

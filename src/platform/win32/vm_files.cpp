@@ -52,16 +52,57 @@ struct os_private_folder {
     wchar_t name[64];
 };
 
-// Full control for the folder's owner (the run's user) and the system, none
-// for anyone else, nothing inherited from the instance folder.
-static const wchar_t PRIVATE_ACCESS[] = L"D:P(A;OICI;FA;;;OW)(A;OICI;FA;;;SY)";
+// Full control for the run's user and the system, none for anyone else,
+// nothing inherited from the instance folder. The user is named by its SID,
+// not as the owner's rights ("OW"), which Wine does not map onto the folder's
+// owner: there a run as an ordinary user could not create the folder (5).
+static const wchar_t PRIVATE_ACCESS[] = L"D:P(A;OICI;FA;;;%ls)(A;OICI;FA;;;SY)";
+
+// Writes the SID of the process's user as text into sid. Returns true, or
+// false with *error naming the call that failed and its code.
+static bool user_sid_text(wchar_t* sid, size_t capacity, os_error* error)
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        *error = os_failed("OpenProcessToken");
+        return false;
+    }
+    union {
+        TOKEN_USER user;
+        char bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } buffer;
+    DWORD size = 0;
+    BOOL queried = GetTokenInformation(token, TokenUser, &buffer, sizeof buffer, &size);
+    if (!queried)
+        *error = os_failed("GetTokenInformation");
+    CloseHandle(token);
+    if (!queried)
+        return false;
+    wchar_t* text;
+    if (!ConvertSidToStringSidW(buffer.user.User.Sid, &text)) {
+        *error = os_failed("ConvertSidToStringSidW");
+        return false;
+    }
+    int length = swprintf(sid, capacity, L"%ls", text);
+    LocalFree(text);
+    if (length < 0) {
+        *error = os_error{"ConvertSidToStringSidW", ERROR_INSUFFICIENT_BUFFER};
+        return false;
+    }
+    return true;
+}
 
 // Creates the folder name with PRIVATE_ACCESS. Returns true, or false with
 // *error naming the call that failed and its code.
 static bool create_private(const wchar_t* name, os_error* error)
 {
+    wchar_t sid[SECURITY_MAX_SID_SIZE * 4];
+    if (!user_sid_text(sid, sizeof sid / sizeof sid[0], error))
+        return false;
+    wchar_t access[sizeof PRIVATE_ACCESS / sizeof PRIVATE_ACCESS[0] + sizeof sid / sizeof sid[0]];
+    swprintf(access, sizeof access / sizeof access[0], PRIVATE_ACCESS, sid);
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(PRIVATE_ACCESS, SDDL_REVISION_1,
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(access, SDDL_REVISION_1,
                                                               &security.lpSecurityDescriptor, nullptr)) {
         *error = os_failed("ConvertStringSecurityDescriptorToSecurityDescriptorW");
         return false;
