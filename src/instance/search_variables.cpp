@@ -59,7 +59,8 @@ void apply_search_assignments(const instance_plan& plan)
     for (const search_assignment& assignment : plan.search_variables) {
         std::string shown = assignment.name + "=" + assignment.value;
         log_format("JVM '%s'", shown.c_str());
-        if (os_setenv(assignment.name.c_str(), assignment.value.c_str()) != 0)
-            log_format("Cannot set %s: %lu", assignment.name.c_str(), os_last_error());
+        os_error error = os_setenv(assignment.name.c_str(), assignment.value.c_str());
+        if (!error.ok())
+            log_format("Cannot set %s: %lu", assignment.name.c_str(), error.code);
     }
 }

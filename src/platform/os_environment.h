@@ -2,6 +2,7 @@
 // programs and native libraries are looked for. Declared once here,
 // implemented in win32/ and posix/.
 #pragma once
+#include "platform/os_errors.h"
 
 // The environment variables along which programs and native libraries are
 // looked for, and the folders an instance puts on them for its VM and
@@ -40,5 +41,6 @@ const char* os_getenv(const char* name);
 // os_text_code_page cannot hold (os_getenv then gives them as '?').
 bool os_getenv_is_exact(const char* name);
 
-// Sets an environment variable of the process. Returns 0, or -1 (os_last_error).
-int os_setenv(const char* name, const char* value);
+// Sets an environment variable of the process. Returns no error, or the call
+// that failed and its code.
+os_error os_setenv(const char* name, const char* value);

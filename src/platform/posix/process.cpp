@@ -107,9 +107,9 @@ const char* os_getenv(const char* name)
     return getenv(name);
 }
 
-int os_setenv(const char* name, const char* value)
+os_error os_setenv(const char* name, const char* value)
 {
-    return setenv(name, value, 1) == 0 ? 0 : -1;
+    return setenv(name, value, 1) == 0 ? os_error{} : os_failed("setenv");
 }
 
 // Never through a link: the instance folder belongs to the application's

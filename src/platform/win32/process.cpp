@@ -198,9 +198,9 @@ bool os_getenv_is_exact(const char* name)
     return exact;
 }
 
-int os_setenv(const char* name, const char* value)
+os_error os_setenv(const char* name, const char* value)
 {
-    return SetEnvironmentVariableA(name, value) ? 0 : -1;
+    return SetEnvironmentVariableA(name, value) ? os_error{} : os_failed("SetEnvironmentVariableA");
 }
 
 // Shared for deleting too, which the C runtime's own opening cannot do: a
