@@ -24,23 +24,26 @@ typedef intptr_t(__cdecl* handle_of_descriptor)(int descriptor);
 typedef int(__cdecl* descriptor_of_stream)(FILE* stream);
 typedef FILE*(__cdecl* stream_reopen)(const char* path, const char* mode, FILE* stream);
 
-// Set by os_bind_vm_stdio before the VM exists, only read afterwards (by the
-// VM's threads).
-static FILE* g_vm_stdout = nullptr;
-static FILE* g_vm_stderr = nullptr;
-static common_vfprintf g_common_vfprintf = nullptr;
-static plain_vfprintf g_plain_vfprintf = nullptr;
-static stream_flush g_flush = nullptr;
-// The runtime's _dup, _close, _dup2, _open_osfhandle and _errno.
-static descriptor_call g_dup = nullptr;
-static descriptor_call g_close = nullptr;
-static descriptor_copy g_dup2 = nullptr;
-static descriptor_of_handle g_open_handle = nullptr;
-static error_number g_errno = nullptr;
-// The runtime's _get_osfhandle, _fileno and freopen.
-static handle_of_descriptor g_handle_of = nullptr;
-static descriptor_of_stream g_fileno = nullptr;
-static stream_reopen g_freopen = nullptr;
+// The VM's C runtime as bound by os_bind_vm_stdio: set before the VM
+// exists, only read afterwards (by the VM's threads).
+struct vm_runtime {
+    FILE* stdout_stream = nullptr;
+    FILE* stderr_stream = nullptr;
+    common_vfprintf common_vfprintf_call = nullptr;
+    plain_vfprintf plain_vfprintf_call = nullptr;
+    stream_flush flush = nullptr;
+    // Its _dup, _close, _dup2, _open_osfhandle and _errno.
+    descriptor_call dup = nullptr;
+    descriptor_call close = nullptr;
+    descriptor_copy dup2 = nullptr;
+    descriptor_of_handle open_handle = nullptr;
+    error_number errno_of = nullptr;
+    // Its _get_osfhandle, _fileno and freopen.
+    handle_of_descriptor handle_of = nullptr;
+    descriptor_of_stream fileno_of = nullptr;
+    stream_reopen freopen_call = nullptr;
+};
+static vm_runtime g_vm;
 
 // The imports that give a runtime's standard streams: the universal CRT's,
 // msvcrt's, and msvcrt's table as data.
@@ -98,7 +101,7 @@ static T export_of(HMODULE module, const char* name)
 // error code.
 static DWORD runtime_error()
 {
-    return *g_errno() == EMFILE ? ERROR_TOO_MANY_OPEN_FILES : ERROR_INVALID_HANDLE;
+    return *g_vm.errno_of() == EMFILE ? ERROR_TOO_MANY_OPEN_FILES : ERROR_INVALID_HANDLE;
 }
 
 // A runtime that started before the process's standard handles were put on
@@ -114,23 +117,23 @@ static bool follow_standard_handle(int descriptor, DWORD which, FILE* stream, os
     HANDLE handle = GetStdHandle(which);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
         return true;
-    if (g_handle_of(descriptor) != reinterpret_cast<intptr_t>(handle)) {
+    if (g_vm.handle_of(descriptor) != reinterpret_cast<intptr_t>(handle)) {
         HANDLE copy = nullptr;
         if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, FALSE,
                              DUPLICATE_SAME_ACCESS)) {
             *error = os_failed("DuplicateHandle");
             return false;
         }
-        int opened = g_open_handle(reinterpret_cast<intptr_t>(copy), _O_TEXT);
+        int opened = g_vm.open_handle(reinterpret_cast<intptr_t>(copy), _O_TEXT);
         if (opened < 0) {
             *error = os_error{"_open_osfhandle", runtime_error()};
             CloseHandle(copy);
             return false;
         }
-        int result = g_dup2(opened, descriptor);
+        int result = g_vm.dup2(opened, descriptor);
         if (result != 0)
             *error = os_error{"_dup2", runtime_error()};
-        g_close(opened);
+        g_vm.close(opened);
         if (result != 0)
             return false;
     }
@@ -140,17 +143,17 @@ static bool follow_standard_handle(int descriptor, DWORD which, FILE* stream, os
     // it; their streams are laid out as this program's msvcrt's, whose field
     // of the descriptor is set instead, as for this program's own streams
     // (os_redirect_std_streams).
-    if (g_fileno(stream) == descriptor)
+    if (g_vm.fileno_of(stream) == descriptor)
         return true;
-    if (g_freopen("NUL", "w", stream) != nullptr) {
-        if (g_dup2(descriptor, g_fileno(stream)) == 0)
+    if (g_vm.freopen_call("NUL", "w", stream) != nullptr) {
+        if (g_vm.dup2(descriptor, g_vm.fileno_of(stream)) == 0)
             return true;
         *error = os_error{"_dup2", runtime_error()};
         return false;
     }
-    if (stream->_file == g_fileno(stream)) {
+    if (stream->_file == g_vm.fileno_of(stream)) {
         stream->_file = descriptor;
-        if (g_fileno(stream) == descriptor)
+        if (g_vm.fileno_of(stream) == descriptor)
             return true;
     }
     *error = os_error{"freopen", runtime_error()};
@@ -190,44 +193,44 @@ os_vm_stdio_binding os_bind_vm_stdio(void* vm_library, os_error* error, const ch
     if (copy == nullptr || close_call == nullptr || copy_onto == nullptr || open_handle == nullptr ||
         handle_of == nullptr || fileno_of == nullptr || reopen == nullptr || errno_of == nullptr)
         return OS_VM_STDIO_NOT_FOUND;
-    g_vm_stdout = by_number != nullptr ? by_number(1) : table + 1;
-    g_vm_stderr = by_number != nullptr ? by_number(2) : table + 2;
-    g_common_vfprintf = common;
-    g_plain_vfprintf = plain;
-    g_flush = flush;
-    g_dup = copy;
-    g_close = close_call;
-    g_dup2 = copy_onto;
-    g_open_handle = open_handle;
-    g_handle_of = handle_of;
-    g_fileno = fileno_of;
-    g_freopen = reopen;
-    g_errno = errno_of;
-    bool followed = follow_standard_handle(1, STD_OUTPUT_HANDLE, g_vm_stdout, error) &&
-                    follow_standard_handle(2, STD_ERROR_HANDLE, g_vm_stderr, error);
+    g_vm.stdout_stream = by_number != nullptr ? by_number(1) : table + 1;
+    g_vm.stderr_stream = by_number != nullptr ? by_number(2) : table + 2;
+    g_vm.common_vfprintf_call = common;
+    g_vm.plain_vfprintf_call = plain;
+    g_vm.flush = flush;
+    g_vm.dup = copy;
+    g_vm.close = close_call;
+    g_vm.dup2 = copy_onto;
+    g_vm.open_handle = open_handle;
+    g_vm.handle_of = handle_of;
+    g_vm.fileno_of = fileno_of;
+    g_vm.freopen_call = reopen;
+    g_vm.errno_of = errno_of;
+    bool followed = follow_standard_handle(1, STD_OUTPUT_HANDLE, g_vm.stdout_stream, error) &&
+                    follow_standard_handle(2, STD_ERROR_HANDLE, g_vm.stderr_stream, error);
     return followed ? OS_VM_STDIO_BOUND : OS_VM_STDIO_APART;
 }
 
 os_vm_stream os_vm_stream_kind(FILE* stream)
 {
-    if (g_flush == nullptr || stream == g_vm_stderr)
+    if (g_vm.flush == nullptr || stream == g_vm.stderr_stream)
         return OS_VM_STANDARD_ERROR;
-    return stream == g_vm_stdout ? OS_VM_STANDARD_OUTPUT : OS_VM_OTHER_STREAM;
+    return stream == g_vm.stdout_stream ? OS_VM_STANDARD_OUTPUT : OS_VM_OTHER_STREAM;
 }
 
 int os_vm_vfprintf(FILE* stream, bool flush, const char* format, va_list arguments)
 {
-    if (g_flush == nullptr) {
+    if (g_vm.flush == nullptr) {
         int length = vfprintf(stderr, format, arguments);
         if (flush)
             fflush(stderr);
         return length;
     }
     // The universal CRT's options 0: its vfprintf's defaults.
-    int length = g_common_vfprintf != nullptr ? g_common_vfprintf(0, stream, format, nullptr, arguments)
-                                              : g_plain_vfprintf(stream, format, arguments);
+    int length = g_vm.common_vfprintf_call != nullptr ? g_vm.common_vfprintf_call(0, stream, format, nullptr, arguments)
+                                              : g_vm.plain_vfprintf_call(stream, format, arguments);
     if (flush)
-        g_flush(stream);
+        g_vm.flush(stream);
     return length;
 }
 
@@ -271,28 +274,28 @@ static HANDLE create_capture_file(os_error* error)
 
 os_capture_start os_begin_std_error_capture(os_error* error)
 {
-    if (g_flush == nullptr)
+    if (g_vm.flush == nullptr)
         return OS_CAPTURE_NONE;
     g_capture = create_capture_file(error);
     if (g_capture == INVALID_HANDLE_VALUE)
         return OS_CAPTURE_FAILED;
     // Binary: the text is read back as the runtime was given it.
-    g_capture_descriptor = g_open_handle(reinterpret_cast<intptr_t>(g_capture), _O_BINARY);
+    g_capture_descriptor = g_vm.open_handle(reinterpret_cast<intptr_t>(g_capture), _O_BINARY);
     if (g_capture_descriptor < 0) {
         *error = os_error{"_open_osfhandle", runtime_error()};
         CloseHandle(g_capture);
         g_capture = INVALID_HANDLE_VALUE;
         return OS_CAPTURE_FAILED;
     }
-    g_flush(g_vm_stderr);
-    g_saved_error = g_dup(2);
-    if (g_saved_error >= 0 && g_dup2(g_capture_descriptor, 2) == 0)
+    g_vm.flush(g_vm.stderr_stream);
+    g_saved_error = g_vm.dup(2);
+    if (g_saved_error >= 0 && g_vm.dup2(g_capture_descriptor, 2) == 0)
         return OS_CAPTURE_BEGUN;
     *error = os_error{g_saved_error < 0 ? "_dup" : "_dup2", runtime_error()};
     if (g_saved_error >= 0)
-        g_close(g_saved_error);
+        g_vm.close(g_saved_error);
     g_saved_error = -1;
-    g_close(g_capture_descriptor);
+    g_vm.close(g_capture_descriptor);
     g_capture_descriptor = -1;
     g_capture = INVALID_HANDLE_VALUE;
     return OS_CAPTURE_FAILED;
@@ -304,7 +307,7 @@ size_t os_read_std_error_capture(size_t offset, char* buffer, size_t capacity)
     if (g_capture_descriptor < 0)
         return 0;
     if (g_saved_error >= 0)
-        g_flush(g_vm_stderr);
+        g_vm.flush(g_vm.stderr_stream);
     // From the offset, wherever the writes left the file's position.
     OVERLAPPED at = {};
     at.Offset = static_cast<DWORD>(offset);
@@ -320,16 +323,16 @@ void os_end_std_error_capture()
 {
     if (g_saved_error < 0)
         return;
-    g_flush(g_vm_stderr);
-    g_dup2(g_saved_error, 2);
-    g_close(g_saved_error);
+    g_vm.flush(g_vm.stderr_stream);
+    g_vm.dup2(g_saved_error, 2);
+    g_vm.close(g_saved_error);
     g_saved_error = -1;
 }
 
 void os_drop_std_error_capture()
 {
     if (g_capture_descriptor >= 0)
-        g_close(g_capture_descriptor);
+        g_vm.close(g_capture_descriptor);
     g_capture_descriptor = -1;
     g_capture = INVALID_HANDLE_VALUE;
 }
