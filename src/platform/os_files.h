@@ -10,7 +10,7 @@ enum os_file_result {
     OS_FILE_DONE = 0,
     OS_FILE_MISSING = 1,     // no such file (nor its folder)
     OS_FILE_NOT_REGULAR = 2, // os_read_file: a FIFO, a device (found without waiting on POSIX)
-    OS_FILE_FAILED = -1,     // os_last_error tells why
+    OS_FILE_FAILED = -1,     // *error names the call that failed and its code
 };
 
 // Opens a file for writing in text mode, creating or truncating it, so that

@@ -30,11 +30,25 @@ os_error os_capture_std_streams(unsigned long buffer_bytes)
     fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(buffer_bytes));
     fflush(stdout);
     fflush(stderr);
+    // Standard output as it was, put back when standard error cannot follow
+    // it: never left in a pipe that no one reads.
+    int saved_output = dup(1);
     os_error error;
     if (dup2(ends[1], 1) < 0 || dup2(ends[1], 2) < 0)
         error = os_failed("dup2");
     close(ends[1]);
-    g_capture_read = ends[0];
+    if (error.ok()) {
+        g_capture_read = ends[0];
+    } else {
+        if (saved_output >= 0)
+            dup2(saved_output, 1);
+        close(ends[0]);
+        close(g_wake_pipe[0]);
+        close(g_wake_pipe[1]);
+        g_wake_pipe[0] = g_wake_pipe[1] = -1;
+    }
+    if (saved_output >= 0)
+        close(saved_output);
     return error;
 }
 

@@ -1,6 +1,5 @@
 #include "platform/os_vm_stdio.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 

@@ -1,13 +1,11 @@
 #include "platform/os_console.h"
 
 #include "platform/os_errors.h"
-#include "platform/win32/long_path.h"
 
 #include <windows.h>
 #include <atomic>
 #include <fcntl.h>
 #include <io.h>
-#include <cerrno>
 #include <cstdio>
 
 // The reading end of the capture's pipe, and the events of its reads and of
@@ -18,6 +16,19 @@ static HANDLE g_read_done = nullptr;
 static HANDLE g_wake_reader = nullptr;
 // Set with the wake-up event: looked at without a call into the system.
 static std::atomic<bool> g_reader_woken{false};
+
+// Closes the reading end and the events of a capture that did not begin.
+static void drop_capture_pipe()
+{
+    if (g_capture_read != INVALID_HANDLE_VALUE)
+        CloseHandle(g_capture_read);
+    if (g_read_done != nullptr)
+        CloseHandle(g_read_done);
+    if (g_wake_reader != nullptr)
+        CloseHandle(g_wake_reader);
+    g_capture_read = INVALID_HANDLE_VALUE;
+    g_read_done = g_wake_reader = nullptr;
+}
 
 // A pipe whose reading end is overlapped, so that a wait for its bytes can
 // be ended by the wake-up event; the writing end is an ordinary handle, for
@@ -47,8 +58,7 @@ static HANDLE create_capture_pipe(unsigned long buffer_bytes, os_error* error)
         *error = os_failed("CreateEventW");
         CloseHandle(write);
     }
-    CloseHandle(g_capture_read);
-    g_capture_read = INVALID_HANDLE_VALUE;
+    drop_capture_pipe();
     return INVALID_HANDLE_VALUE;
 }
 
@@ -61,6 +71,7 @@ os_error os_capture_std_streams(unsigned long buffer_bytes)
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(write), _O_TEXT);
     if (fd < 0) {
         CloseHandle(write);
+        drop_capture_pipe();
         return os_error{"_open_osfhandle", ERROR_TOO_MANY_OPEN_FILES};
     }
     fflush(stdout);
@@ -68,10 +79,19 @@ os_error os_capture_std_streams(unsigned long buffer_bytes)
     // Descriptors 1 and 2 and the process's standard handles, which the C
     // runtime of a library loaded later (the VM's) reads when it starts, all
     // lead into the pipe.
+    // Standard output as it was, put back when standard error cannot follow
+    // it: never left in a pipe that no one reads.
+    int saved_output = _dup(1);
     bool moved = _dup2(fd, 1) == 0 && _dup2(fd, 2) == 0;
     _close(fd);
-    if (!moved)
+    if (!moved && saved_output >= 0)
+        _dup2(saved_output, 1);
+    if (saved_output >= 0)
+        _close(saved_output);
+    if (!moved) {
+        drop_capture_pipe();
         return os_error{"_dup2", ERROR_INVALID_HANDLE};
+    }
     SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1)));
     SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(2)));
     // A process started without standard handles (a service) has its C

@@ -17,14 +17,15 @@ int wide_any_length(const char* path, wchar_t* wide, int capacity)
     return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, rest, -1, wide + at, capacity - at) == 0 ? -1 : 0;
 }
 
-HANDLE create_file_any_length(const char* path, DWORD access, DWORD sharing, DWORD disposition, os_error* error)
+HANDLE create_file_any_length(const char* path, DWORD access, DWORD sharing, DWORD disposition, os_error* error,
+                              DWORD flags)
 {
     wchar_t wide[WIDE_LONG_PATH_CAPACITY];
     if (wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) != 0) {
         *error = os_failed("MultiByteToWideChar");
         return INVALID_HANDLE_VALUE;
     }
-    HANDLE file = CreateFileW(wide, access, sharing, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(wide, access, sharing, nullptr, disposition, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         *error = os_failed("CreateFileW");
     return file;

@@ -12,7 +12,9 @@ enum { WIDE_LONG_PATH_CAPACITY = 4 * MAX_PATH };
 // cannot be converted or does not fit (GetLastError tells why).
 int wide_any_length(const char* path, wchar_t* wide, int capacity);
 
-// CreateFile for a narrow path of any length, as wide_any_length gives it.
-// Returns the handle, or INVALID_HANDLE_VALUE with *error naming the call
-// that failed and its code (GetLastError keeps it).
-HANDLE create_file_any_length(const char* path, DWORD access, DWORD sharing, DWORD disposition, os_error* error);
+// CreateFile for a narrow path of any length, as wide_any_length gives it,
+// with flags and attributes flags. Returns the handle, or
+// INVALID_HANDLE_VALUE with *error naming the call that failed and its code
+// (GetLastError keeps it).
+HANDLE create_file_any_length(const char* path, DWORD access, DWORD sharing, DWORD disposition, os_error* error,
+                              DWORD flags = FILE_ATTRIBUTE_NORMAL);

@@ -246,16 +246,8 @@ os_file_result missing_or_failed()
 
 HANDLE open_for_stamp(const char* path, DWORD access, DWORD sharing, bool follow_link, os_error* error)
 {
-    wchar_t wide[WIDE_LONG_PATH_CAPACITY];
-    if (wide_any_length(path, wide, WIDE_LONG_PATH_CAPACITY) != 0) {
-        *error = os_failed("MultiByteToWideChar");
-        return INVALID_HANDLE_VALUE;
-    }
     DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    HANDLE file = CreateFileW(wide, access, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        *error = os_failed("CreateFileW");
-    return file;
+    return create_file_any_length(path, access, sharing, OPEN_EXISTING, error, flags);
 }
 
 os_file_result stamp_of_handle(HANDLE file, os_stamp* stamp, os_error* error)

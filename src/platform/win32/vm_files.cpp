@@ -1,7 +1,6 @@
 #include "platform/os_vm_files.h"
 
 #include "platform/win32/file_stamp.h"
-#include "platform/win32/long_path.h"
 
 #include <windows.h>
 #include <sddl.h>
@@ -92,39 +91,43 @@ static bool user_sid_text(wchar_t* sid, size_t capacity, os_error* error)
     return true;
 }
 
-// Creates the folder name with PRIVATE_ACCESS. Returns true, or false with
-// *error naming the call that failed and its code.
-static bool create_private(const wchar_t* name, os_error* error)
+// Makes the security descriptor of PRIVATE_ACCESS for the run's user into
+// *security (to be freed with LocalFree). Returns true, or false with *error
+// naming the call that failed and its code.
+static bool private_security(SECURITY_ATTRIBUTES* security, os_error* error)
 {
     wchar_t sid[SECURITY_MAX_SID_SIZE * 4];
     if (!user_sid_text(sid, sizeof sid / sizeof sid[0], error))
         return false;
     wchar_t access[sizeof PRIVATE_ACCESS / sizeof PRIVATE_ACCESS[0] + sizeof sid / sizeof sid[0]];
     swprintf(access, sizeof access / sizeof access[0], PRIVATE_ACCESS, sid);
-    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
+    *security = {sizeof *security, nullptr, FALSE};
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(access, SDDL_REVISION_1,
-                                                              &security.lpSecurityDescriptor, nullptr)) {
+                                                              &security->lpSecurityDescriptor, nullptr)) {
         *error = os_failed("ConvertStringSecurityDescriptorToSecurityDescriptorW");
         return false;
     }
-    BOOL created = CreateDirectoryW(name, &security);
-    if (!created)
-        *error = os_failed("CreateDirectoryW");
-    LocalFree(security.lpSecurityDescriptor);
-    return created != FALSE;
+    return true;
 }
 
 os_private_folder* os_make_private_folder(const char* prefix, char* vm_folder, size_t capacity, os_error* error)
 {
+    SECURITY_ATTRIBUTES security;
+    if (!private_security(&security, error))
+        return nullptr;
     os_private_folder folder;
     for (unsigned attempt = 0;; ++attempt) {
         swprintf(folder.name, sizeof folder.name / sizeof folder.name[0], L"%hs%08lx%02x", prefix,
                  GetCurrentProcessId(), attempt);
-        if (create_private(folder.name, error))
+        if (CreateDirectoryW(folder.name, &security))
             break;
-        if (error->code != ERROR_ALREADY_EXISTS || attempt == 255)
+        *error = os_failed("CreateDirectoryW");
+        if (error->code != ERROR_ALREADY_EXISTS || attempt == 255) {
+            LocalFree(security.lpSecurityDescriptor);
             return nullptr;
+        }
     }
+    LocalFree(security.lpSecurityDescriptor);
     // Held without delete sharing: no one renames it, or puts anything else
     // in its place, while the run holds it.
     folder.handle = CreateFileW(folder.name, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -142,7 +142,7 @@ static bool follow_standard_handle(int descriptor, DWORD which, FILE* stream, os
     // which is then put on the handle's. Wine's runtimes refuse to reopen
     // it; their streams are laid out as this program's msvcrt's, whose field
     // of the descriptor is set instead, as for this program's own streams
-    // (os_redirect_std_streams).
+    // (os_capture_std_streams).
     if (g_vm.fileno_of(stream) == descriptor)
         return true;
     if (g_vm.freopen_call("NUL", "w", stream) != nullptr) {
