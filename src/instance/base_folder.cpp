@@ -27,7 +27,7 @@ void cut_to_base_folder(char* executable_path)
     strrchr(executable_path, OS_PATH_SEPARATOR)[1] = '\0';
 }
 
-const char SPLIT_BY_SEPARATOR[] = "the class path separator: its paths would be split there";
+static const char SPLIT_BY_SEPARATOR[] = "the class path separator: its paths would be split there";
 
 run_failure refuse_separator_in(const char* what, const std::string& folder)
 {

@@ -30,9 +30,9 @@ extern const char NO_BASE_FOLDER[];
 // keeping its trailing separator.
 void cut_to_base_folder(char* executable_path);
 
-// Why a base folder or Java home that holds the class path separator cannot
-// be used.
-extern const char SPLIT_BY_SEPARATOR[];
+// A failure when folder holds the class path separator, which would split
+// the class path and the search variables; what names the folder in it.
+run_failure refuse_separator_in(const char* what, const std::string& folder);
 
 // The seconds of a stop timeout text: a whole number from 1 to
 // MOST_STOP_TIMEOUT, only digits. Returns -1 for any other text.

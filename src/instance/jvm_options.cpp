@@ -1,7 +1,6 @@
 #include "instance/jvm_options.h"
 
 #include "instance/path_text.h"
-#include "log/log.h"
 #include "platform/os_errors.h"
 #include "platform/os_files.h"
 #include "platform/os_process.h"

@@ -75,10 +75,10 @@ void open_log_file(instance_plan* plan)
             plan->log_failure = "Cannot open the log file '" + log_path + "': it is a link, which is never followed";
         else
             plan->log_failure = "Cannot open the log file '" + log_path + "': " + std::to_string(error);
-    }
-    if (opened < 0 && !plan->log_failure.empty()) {
-        log_cannot_log(plan->log_failure.c_str());
-        log_line(plan->log_failure.c_str());
+        if (!plan->log_failure.empty()) {
+            log_cannot_log(plan->log_failure.c_str());
+            log_line(plan->log_failure.c_str());
+        }
     }
     if (opened == ROLLING_APPENDED)
         log_line(SEPARATOR_LINE);

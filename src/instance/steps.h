@@ -12,10 +12,6 @@
 // folder, nor when the base folder holds the class path separator.
 run_failure read_base_folder(std::string* base);
 
-// A failure when folder holds the class path separator, which would split
-// the class path and the search variables; what names the folder in it.
-run_failure refuse_separator_in(const char* what, const std::string& folder);
-
 // The instance folder, base + "work" + the instance name, refused when
 // longer than Windows takes for a current directory.
 run_failure compose_instance_folder(std::string* folder, const std::string& base, const char* instance_name);

@@ -20,10 +20,12 @@ void vm_hooks_created();
 // no longer the end of a running application, which has ended already.
 void vm_hooks_destroying();
 
-// Until the hook's first message, or flush_vm_text, what is written on
-// standard error (what the VM prints before its hook is in force: about
-// -XX:Flags= and -XX:VMOptionsFile= files, JAVA_TOOL_OPTIONS) is captured and
-// then taken as the VM's text. Called right before the creation.
+// While the VM is created, until flush_vm_text, what is written on standard
+// error (what the VM prints before its hook is in force: about -XX:Flags=
+// files, JAVA_TOOL_OPTIONS; and the rest of a warning whose first words come
+// through the hook, which goes through the capture too, so the two keep their
+// order) is captured and then taken as the VM's text. Called right before the
+// creation.
 void capture_early_vm_text();
 
 // Ends the capture, and logs what is left of an unfinished line of the VM's

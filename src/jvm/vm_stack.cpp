@@ -1,6 +1,5 @@
 #include "jvm/vm_stack.h"
 
-#include <cstdio>
 #include <cstring>
 
 

@@ -26,21 +26,26 @@ struct capture_room {
     std::condition_variable drained_changed;
     bool capturing = false;
     bool drained = false;
-    bool closed = false;
     rolling_file output;
     char drain[DRAIN_BUFFER_BYTES];
 };
 static capture_room& g_capture = *new capture_room();
 static thread_local bool g_on_drain_thread = false;
 
-// Writes drained bytes; what the file could not do is logged.
-static void write_output(const char* data, size_t length)
+// Logs what the file could not do, once.
+static void say_output_news()
 {
-    rolling_write(&g_capture.output, data, length);
     if (g_capture.output.news[0] == '\0')
         return;
     log_line(g_capture.output.news);
     g_capture.output.news[0] = '\0';
+}
+
+// Writes drained bytes; what the file could not do is logged.
+static void write_output(const char* data, size_t length)
+{
+    rolling_write(&g_capture.output, data, length);
+    say_output_news();
 }
 
 // The index just behind the last line end of data, 0 when there is none.
@@ -86,10 +91,7 @@ int begin_output_capture(const char* stem, rolling_limits limits)
         log_format("Cannot open the captured output '%s.txt': %lu", stem, os_last_error());
         return -1;
     }
-    if (g_capture.output.news[0] != '\0') {
-        log_line(g_capture.output.news);
-        g_capture.output.news[0] = '\0';
-    }
+    say_output_news();
     os_error error = os_capture_std_streams(PIPE_BUFFER_BYTES);
     if (!error.ok()) {
         log_format("Cannot capture standard output and error: %s() failed: %lu", error.call, error.code);
@@ -120,9 +122,7 @@ void end_output_capture()
                    static_cast<int>(DRAIN_END_SECONDS));
         return;
     }
-    if (!g_capture.closed)
-        rolling_close(&g_capture.output);
-    g_capture.closed = true;
+    rolling_close(&g_capture.output);
 }
 
 bool on_output_capture_thread()

@@ -22,10 +22,9 @@
 // initializer, so that it is initialized as a constant, before anything runs.
 struct log_room {
     std::mutex lock;
-    FILE* sink = nullptr;          // standard output or null; the log file when file is set
+    FILE* sink = nullptr;          // standard output, or null (always null while file is set)
     rolling_file* file = nullptr;  // the log file; given by log_to_file for the process's life
     bool echo = false;
-    bool write_failed = false;     // a line could not be written to the log file
     char shown[4 * LONG_TEXT_CAPACITY] = {}; // a message with its control characters escaped
     // Where the fatal exit tells its reason, null when nowhere; the last
     // message logged, as shown, while it is set.
@@ -68,15 +67,15 @@ static void write_console_line(int descriptor, char* buffer, size_t capacity, co
 static void write_file_line(const char* stamp, const char* shown)
 {
     int length = snprintf(g_log.file_line, sizeof g_log.file_line, "%s - %s%s", stamp, shown, OS_LINE_END);
-    int error = rolling_write(g_log.file, g_log.file_line, static_cast<size_t>(length)) == 0 ? 0 : errno;
-    if (error != 0 && !g_log.write_failed) {
-        g_log.write_failed = true;
+    bool was_failing = g_log.file->write_failed;
+    if (rolling_write(g_log.file, g_log.file_line, static_cast<size_t>(length)) != 0 && !was_failing) {
         char failure[200];
-        snprintf(failure, sizeof failure, "Cannot write the log file: %s", strerror(error));
+        snprintf(failure, sizeof failure, "Cannot write the log file: %s", strerror(errno));
         log_cannot_log(failure);
     }
-    g_log.write_failed = error != 0;
-    if (!g_log.file->roll_failed || g_log.file->news[0] == '\0') {
+    // A roll that failed is said in the log itself, unless the log cannot
+    // be written either.
+    if (!g_log.file->roll_failed || g_log.file->write_failed || g_log.file->news[0] == '\0') {
         g_log.file->news[0] = '\0';
         return;
     }

@@ -65,9 +65,9 @@ static int compose_command_line(char* command_line, const char* service_name)
     char base[PATH_CAPACITY];
     bounded_copy(base, sizeof base, path);
     cut_to_base_folder(base);
-    if (strchr(base, OS_CLASS_PATH_SEPARATOR) != nullptr) {
-        printf("Cannot install service: the base folder '%s' holds '%c', %s\n", base, OS_CLASS_PATH_SEPARATOR,
-               SPLIT_BY_SEPARATOR);
+    run_failure split = refuse_separator_in("the base folder", base);
+    if (split.failed()) {
+        printf("Cannot install service: %s\n", split.reason.c_str());
         return -1;
     }
     if (strchr(path, '%') != nullptr) {

@@ -283,8 +283,9 @@ void wait_for_cleanup(run& r)
                            [&r] { return r.phase == run_phase::DONE || r.phase == run_phase::ABANDONED; }))
         return;
     hold.unlock();
-    log_line("The JVM was not destroyed within 30 seconds after the application ended: the process ends "
-             "without waiting for it");
+    log_format("The JVM was not destroyed within %lld seconds after the application ended: the process ends "
+               "without waiting for it",
+               static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(r.limits.cleanup).count()));
     end_run_now(r, APPLICATION_CLEANUP_TIMEOUT);
 }
 

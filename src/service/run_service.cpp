@@ -7,9 +7,8 @@
 #include "platform/os_scm.h"
 #include "service/run.h"
 
-#include <chrono>
 #include <cstring>
-#include <thread>
+#include <mutex>
 
 // The service name is "ZR - " and the instance name; the first five
 // characters are dropped whatever they are.
@@ -56,6 +55,6 @@ void run_service(const char* service_name)
     // The dispatcher returns once the stopped report is out. When service_main
     // did not make it, the thread that did ends the process with its own exit
     // code: nothing here may end it first, with 0.
-    while (current_phase(r) != run_phase::DONE)
-        std::this_thread::sleep_for(std::chrono::hours(1));
+    std::unique_lock<std::mutex> hold(r.lock);
+    r.changed.wait(hold, [&r] { return r.phase == run_phase::DONE; });
 }

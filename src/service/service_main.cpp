@@ -7,7 +7,6 @@
 #include "platform/os_thread.h"
 #include "service/run.h"
 
-#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
