@@ -2,14 +2,13 @@
 names that are one plain folder name below work or refused."""
 import os
 import re
-import subprocess
 
 import pytest
 
-from conftest import HOLDER_EXE, make_layout, winpath
+from conftest import make_layout, winpath
 from test_instance import Shop, make_files
 
-from test_service import ACCEPTS, RUNNING, STOP_PENDING, STOPPED, service_for  # noqa: F401 (a fixture)
+from test_service import ACCEPTS, RUNNING, STOP_PENDING, STOPPED, service_for, viewer_holding  # noqa: F401 (a fixture)
 
 RUNNING_WITH_VM = dict(state=RUNNING, accepted=ACCEPTS)
 
@@ -37,14 +36,8 @@ def test_a_reader_of_the_lock_file_leaves_the_instance_free(wine, layout):
     shop = Shop(wine, layout)
     lock_file = layout.base / "work" / "shop" / "zrsvc.lock"
     lock_file.write_bytes(b"")
-    reader = subprocess.Popen(["wine", str(HOLDER_EXE), winpath(lock_file)], env=wine.env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
-    try:
-        assert reader.stdout.readline() == b"held\r\n"
+    with viewer_holding(wine, lock_file):
         status, _, messages = shop.run()
-    finally:
-        reader.kill()
-        reader.wait()
     assert (status, messages[-1]) == (0, "Invoking main")
 
 

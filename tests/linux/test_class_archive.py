@@ -4,7 +4,6 @@ import os
 import resource
 import shutil
 import signal
-import subprocess
 import zipfile
 
 import pytest

@@ -22,6 +22,7 @@ def test_the_demo_stops_the_application_and_ends_with_its_status(tmp_path, ctrl_
         if ctrl_c:
             wait_for(lambda: "heartbeat 1 " in (beats.read_text() if beats.exists() else "") or proc.poll() is not None,
                      what="the first heartbeat")
+            assert proc.poll() is None, proc.communicate()[0].decode()
             os.killpg(proc.pid, signal.SIGINT)
         out = proc.communicate(timeout=120)[0].decode()
     finally:

@@ -8,7 +8,7 @@ import shutil
 
 import pytest
 
-from conftest import Instance, wait_for
+from conftest import Instance
 
 
 def test_a_second_run_of_a_running_instance_touches_nothing_and_ends_with_minus_one(tmp_path):
